@@ -1,0 +1,18 @@
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <functional>
+
+namespace tovrin::cli {
+
+// A subcommand registered on the app, with what runs it once the arguments
+// are parsed; the run's result is the exit code.
+struct Command {
+  CLI::App* sub = nullptr;
+  std::function<int()> run;
+};
+
+Command addParseCommand(CLI::App& app);
+
+}  // namespace tovrin::cli

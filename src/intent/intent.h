@@ -1,0 +1,136 @@
+#pragma once
+
+// What one typed command asks for. The rule parser and the model bridge both
+// produce an Intent; the action engine dispatches on it; the palette shows its
+// title as the live preview. Plain values, copied freely.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace tovrin {
+
+// The kind of element a command names.
+enum class RoleHint { any, button, link, field, checkbox, tab, image, heading, result };
+
+std::string_view rawValue(RoleHint role);
+// The word used in display texts ("element" for any).
+std::string_view noun(RoleHint role);
+// Exact, case-sensitive.
+std::optional<RoleHint> roleHintFromRaw(std::string_view raw);
+
+enum class ProfileField { name, email, phone };
+
+std::string_view rawValue(ProfileField field);
+std::optional<ProfileField> profileFieldFromRaw(std::string_view raw);
+
+enum class KeyAction { copy, paste, selectAll, enter, escape, tab, deleteKey, up, down, left, right };
+
+std::string_view rawValue(KeyAction key);
+std::string_view title(KeyAction key);
+std::optional<KeyAction> keyActionFromRaw(std::string_view raw);
+
+// What element a command refers to.
+struct TargetSpec {
+  std::string query;              // descriptive words; may be empty
+  std::optional<int64_t> ordinal;  // 1-based; -1 = last
+  RoleHint role = RoleHint::any;
+  std::optional<std::string> nextTo;  // anchor phrase
+
+  // "second “sign in” button", "last link", "element" when empty.
+  [[nodiscard]] std::string summary() const;
+};
+
+struct ScrollSpec {
+  struct Section {
+    std::string text;
+  };
+  struct Down {};
+  struct Up {};
+  struct Top {};
+  struct Bottom {};
+  std::variant<Section, Down, Up, Top, Bottom> value;
+};
+
+struct NavAction {
+  struct TabIndex {
+    int64_t index = 0;  // 1-based, as typed
+  };
+  struct TabNamed {
+    std::string name;
+  };
+  struct Back {};
+  struct Forward {};
+  struct Reload {};
+  struct NewTab {};
+  struct CloseTab {};
+  struct NextTab {};
+  struct PreviousTab {};
+  std::variant<TabIndex, TabNamed, Back, Forward, Reload, NewTab, CloseTab, NextTab, PreviousTab>
+      value;
+};
+
+struct Intent {
+  struct Click {
+    TargetSpec target;
+  };
+  struct OpenLink {
+    TargetSpec target;
+  };
+  struct OpenLinks {
+    std::string matching;  // the topic the link texts must mention
+  };
+  struct Ask {
+    std::string question;
+  };
+  struct Find {
+    std::string text;
+  };
+  struct FindAll {
+    std::string text;
+  };
+  struct Scroll {
+    ScrollSpec spec;
+  };
+  struct Type {
+    std::string text;
+    std::optional<TargetSpec> field;  // absent: the focused field
+    bool replace = false;             // replace the field's content instead of appending
+  };
+  struct FillProfile {
+    ProfileField profile = ProfileField::name;
+    std::optional<TargetSpec> field;  // absent: the engine picks the field
+  };
+  struct Key {
+    KeyAction key = KeyAction::enter;
+  };
+  struct Navigate {
+    NavAction nav;
+  };
+  struct List {
+    RoleHint role = RoleHint::any;
+  };
+  struct OpenArticle {};
+  struct Read {};
+  struct Summarize {};
+  struct CopyArticle {};
+
+  using Value = std::variant<Click, OpenLink, OpenLinks, Ask, Find, FindAll, Scroll, Type,
+                             FillProfile, Key, Navigate, List, OpenArticle, Read, Summarize,
+                             CopyArticle>;
+  Value value;
+
+  // The one-line preview of what Return will do.
+  [[nodiscard]] std::string title() const;
+  // The case's name: "click", "openLink", … "copyArticle".
+  [[nodiscard]] std::string_view caseName() const;
+
+  template <typename T>
+  [[nodiscard]] const T* as() const {
+    return std::get_if<T>(&value);
+  }
+};
+
+}  // namespace tovrin
