@@ -45,9 +45,7 @@ constexpr std::array<std::string_view, 10> kOrdinalWords = {
 std::string ordinalWord(int64_t n) {
   if (n == -1) return "last";
   if (n >= 1 && n <= 10) return std::string(kOrdinalWords[static_cast<std::size_t>(n - 1)]);
-  std::string word = "#";
-  word += std::to_string(n);
-  return word;
+  return "#" + std::to_string(n);
 }
 
 std::string quoted(std::string_view s) { return "“" + std::string(s) + "”"; }
