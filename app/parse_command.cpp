@@ -33,7 +33,8 @@ Command addParseCommand(CLI::App& app) {
   auto options = std::make_shared<ParseOptions>();
   CLI::App* sub = app.add_subcommand(
       "parse", "Print what a typed command would do (its intent's title), without a browser");
-  sub->add_option("command", options->words, "The command, e.g. \"click the second Sign in button\"");
+  sub->add_option("command", options->words,
+                  "The command, e.g. \"click the second Sign in button\"");
   sub->add_flag("--json", options->json, "Print the intent as one JSON object (null for none)");
   sub->add_flag("--stdin", options->fromStdin, "Read commands from standard input, one per line");
   auto run = [options, sub]() {
@@ -43,11 +44,13 @@ Command addParseCommand(CLI::App& app) {
     }
     if (!options->fromStdin) {
       std::string command;
-      for (const auto& word : options->words) command += (command.empty() ? "" : " ") + word;
+      for (const auto& word : options->words)
+        command += (command.empty() ? "" : " ") + word;
       return printOne(command, options->json) ? 0 : 1;
     }
     bool all = true;
-    for (std::string line; std::getline(std::cin, line);) all = printOne(line, options->json) && all;
+    for (std::string line; std::getline(std::cin, line);)
+      all = printOne(line, options->json) && all;
     return all ? 0 : 1;
   };
   return Command{sub, run};

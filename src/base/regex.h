@@ -42,7 +42,9 @@ class Regex {
 
   // The first match anywhere in `text`.
   [[nodiscard]] std::optional<RegexMatch> find(const icu::UnicodeString& text) const;
-  [[nodiscard]] bool contains(const icu::UnicodeString& text) const { return find(text).has_value(); }
+  [[nodiscard]] bool contains(const icu::UnicodeString& text) const {
+    return find(text).has_value();
+  }
 
   // Limits for one search, in ICU match-engine time units (about ten thousand
   // steps each) and bytes of backtracking stack.

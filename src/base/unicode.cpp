@@ -16,7 +16,8 @@ namespace {
 icu::BreakIterator* characterBreaks() {
   static const icu::BreakIterator* const prototype = [] {
     UErrorCode status = U_ZERO_ERROR;
-    icu::BreakIterator* it = icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status);
+    icu::BreakIterator* it =
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status);
     if (U_FAILURE(status)) {
       delete it;
       return static_cast<icu::BreakIterator*>(nullptr);
@@ -67,7 +68,8 @@ void forEachBoundary(std::string_view text, Visit visit) {
 }  // namespace
 
 icu::UnicodeString toUnicode(std::string_view utf8) {
-  return icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
+  return icu::UnicodeString::fromUTF8(
+      icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
 }
 
 std::string toUtf8(const icu::UnicodeString& text) {
@@ -87,11 +89,14 @@ std::string repair(std::string_view utf8) {
   if (isAscii(utf8)) return std::string(utf8);
   std::string out;
   out.reserve(utf8.size());
-  for (std::size_t i = 0; i < utf8.size();) appendCodePoint(out, nextCodePoint(utf8, i));
+  for (std::size_t i = 0; i < utf8.size();)
+    appendCodePoint(out, nextCodePoint(utf8, i));
   return out;
 }
 
-bool isWhitespace(char32_t c) { return u_isUWhiteSpace(static_cast<UChar32>(c)); }
+bool isWhitespace(char32_t c) {
+  return u_isUWhiteSpace(static_cast<UChar32>(c));
+}
 
 char32_t nextCodePoint(std::string_view text, std::size_t& i) {
   auto length = static_cast<int32_t>(text.size());
@@ -135,7 +140,9 @@ std::string trimIf(std::string_view text, Pred drop) {
 
 }  // namespace
 
-std::string trimWhitespace(std::string_view text) { return trimIf(text, isWhitespace); }
+std::string trimWhitespace(std::string_view text) {
+  return trimIf(text, isWhitespace);
+}
 
 std::string trimCodePoints(std::string_view text, std::u32string_view set) {
   return trimIf(text, [set](char32_t c) { return set.find(c) != std::u32string_view::npos; });

@@ -51,7 +51,8 @@ const std::vector<std::pair<std::string, std::vector<std::string>>>& synonymStem
     for (const SynonymEntry& entry : synonymSource()) {
       std::vector<std::string> related;
       for (std::string_view word : entry.related) {
-        for (std::string& t : tokens(word)) related.push_back(std::move(t));
+        for (std::string& t : tokens(word))
+          related.push_back(std::move(t));
       }
       out.emplace_back(stem(entry.key), std::move(related));
     }
@@ -60,7 +61,9 @@ const std::vector<std::pair<std::string, std::vector<std::string>>>& synonymStem
   return stems;
 }
 
-bool isLetterOrNumber(UChar32 c) { return (U_GET_GC_MASK(c) & (U_GC_L_MASK | U_GC_N_MASK)) != 0; }
+bool isLetterOrNumber(UChar32 c) {
+  return (U_GET_GC_MASK(c) & (U_GC_L_MASK | U_GC_N_MASK)) != 0;
+}
 
 // Code points that extend the character before them (combining and spacing
 // marks, joiners), so a letter keeps its marks in scripts where folding
@@ -140,18 +143,16 @@ icu::BreakIterator* sentenceBreaks() {
 
 const std::unordered_set<std::string>& stop() {
   static const std::unordered_set<std::string> words = {
-      "the",      "a",        "an",          "of",         "to",      "in",      "on",
-      "at",       "for",      "is",          "are",        "was",     "were",    "be",
-      "it",       "its",      "this",        "that",       "these",   "those",   "what",
-      "whats",    "where",    "when",        "who",        "whom",    "how",     "which",
-      "why",      "does",     "do",          "did",        "me",      "my",      "i",
-      "you",      "your",     "about",       "page",       "site",    "website", "webpage",
-      "find",     "mention",  "mentions",    "mentioned",  "mentioning", "please", "and",
-      "or",       "with",     "say",         "says",       "any",     "there",   "here",
-      "tell",     "show",     "get",         "information", "info",   "can",     "could",
-      "would",    "should",   "have",        "has",        "had",     "from",    "by",
-      "as",       "all",      "every",       "each",       "some",    "link",    "button",
-      "section",  "part"};
+      "the",     "a",       "an",    "of",          "to",       "in",        "on",         "at",
+      "for",     "is",      "are",   "was",         "were",     "be",        "it",         "its",
+      "this",    "that",    "these", "those",       "what",     "whats",     "where",      "when",
+      "who",     "whom",    "how",   "which",       "why",      "does",      "do",         "did",
+      "me",      "my",      "i",     "you",         "your",     "about",     "page",       "site",
+      "website", "webpage", "find",  "mention",     "mentions", "mentioned", "mentioning", "please",
+      "and",     "or",      "with",  "say",         "says",     "any",       "there",      "here",
+      "tell",    "show",    "get",   "information", "info",     "can",       "could",      "would",
+      "should",  "have",    "has",   "had",         "from",     "by",        "as",         "all",
+      "every",   "each",    "some",  "link",        "button",   "section",   "part"};
   return words;
 }
 
@@ -202,7 +203,8 @@ std::string norm(std::string_view s) {
 std::string stem(std::string_view w) {
   std::size_t n = unicode::length(w);
   if (n > 4 && endsWith(w, "ies")) return std::string(w.substr(0, w.size() - 3)) + "y";
-  static constexpr std::array<std::string_view, 6> kSuffixes = {"ings", "ing", "es", "ed", "s", "e"};
+  static constexpr std::array<std::string_view, 6> kSuffixes = {"ings", "ing", "es",
+                                                                "ed",   "s",   "e"};
   for (std::string_view suffix : kSuffixes) {
     if (endsWith(w, suffix) && n >= suffix.size() + 3) {
       return std::string(w.substr(0, w.size() - suffix.size()));
@@ -213,7 +215,8 @@ std::string stem(std::string_view w) {
 
 std::vector<std::string> tokens(std::string_view s) {
   std::vector<std::string> out = splitSpaces(norm(s));
-  for (std::string& word : out) word = stem(word);
+  for (std::string& word : out)
+    word = stem(word);
   return out;
 }
 

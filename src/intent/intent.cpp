@@ -48,12 +48,18 @@ std::string ordinalWord(int64_t n) {
   return "#" + std::to_string(n);
 }
 
-std::string quoted(std::string_view s) { return "“" + std::string(s) + "”"; }
+std::string quoted(std::string_view s) {
+  return "“" + std::string(s) + "”";
+}
 
 }  // namespace
 
-std::string_view rawValue(RoleHint role) { return kRoles[static_cast<std::size_t>(role)].first; }
-std::string_view noun(RoleHint role) { return kRoles[static_cast<std::size_t>(role)].second; }
+std::string_view rawValue(RoleHint role) {
+  return kRoles[static_cast<std::size_t>(role)].first;
+}
+std::string_view noun(RoleHint role) {
+  return kRoles[static_cast<std::size_t>(role)].second;
+}
 
 std::optional<RoleHint> roleHintFromRaw(std::string_view raw) {
   for (std::size_t i = 0; i < kRoles.size(); ++i) {
@@ -73,8 +79,12 @@ std::optional<ProfileField> profileFieldFromRaw(std::string_view raw) {
   return std::nullopt;
 }
 
-std::string_view rawValue(KeyAction key) { return kKeys[static_cast<std::size_t>(key)].first; }
-std::string_view title(KeyAction key) { return kKeys[static_cast<std::size_t>(key)].second; }
+std::string_view rawValue(KeyAction key) {
+  return kKeys[static_cast<std::size_t>(key)].first;
+}
+std::string_view title(KeyAction key) {
+  return kKeys[static_cast<std::size_t>(key)].second;
+}
 
 std::optional<KeyAction> keyActionFromRaw(std::string_view raw) {
   for (std::size_t i = 0; i < kKeys.size(); ++i) {
@@ -106,14 +116,15 @@ std::string Intent::title() const {
           [](const Find& f) { return "Find " + quoted(f.text); },
           [](const FindAll& f) { return "Find every " + quoted(f.text); },
           [](const Scroll& s) {
-            return std::visit(Overloaded{
-                                  [](const ScrollSpec::Section& x) { return "Scroll to " + quoted(x.text); },
-                                  [](const ScrollSpec::Down&) { return std::string("Scroll down"); },
-                                  [](const ScrollSpec::Up&) { return std::string("Scroll up"); },
-                                  [](const ScrollSpec::Top&) { return std::string("Scroll to top"); },
-                                  [](const ScrollSpec::Bottom&) { return std::string("Scroll to bottom"); },
-                              },
-                              s.spec.value);
+            return std::visit(
+                Overloaded{
+                    [](const ScrollSpec::Section& x) { return "Scroll to " + quoted(x.text); },
+                    [](const ScrollSpec::Down&) { return std::string("Scroll down"); },
+                    [](const ScrollSpec::Up&) { return std::string("Scroll up"); },
+                    [](const ScrollSpec::Top&) { return std::string("Scroll to top"); },
+                    [](const ScrollSpec::Bottom&) { return std::string("Scroll to bottom"); },
+                },
+                s.spec.value);
           },
           [](const Type& t) {
             std::string out = t.replace ? "Replace with " : "Type ";
@@ -130,7 +141,9 @@ std::string Intent::title() const {
           [](const Navigate& n) {
             return std::visit(
                 Overloaded{
-                    [](const NavAction::TabIndex& x) { return "Switch to tab " + std::to_string(x.index); },
+                    [](const NavAction::TabIndex& x) {
+                      return "Switch to tab " + std::to_string(x.index);
+                    },
                     [](const NavAction::TabNamed& x) { return "Switch to tab " + quoted(x.name); },
                     [](const NavAction::Back&) { return std::string("Go back"); },
                     [](const NavAction::Forward&) { return std::string("Go forward"); },
@@ -156,9 +169,9 @@ std::string Intent::title() const {
 
 std::string_view Intent::caseName() const {
   static constexpr std::array<std::string_view, 16> kNames = {
-      "click", "openLink", "openLinks", "ask",      "find", "findAll",
-      "scroll", "type",    "fillProfile", "key",    "navigate", "list",
-      "openArticle", "read", "summarize", "copyArticle"};
+      "click",       "openLink", "openLinks",   "ask",        "find",     "findAll",
+      "scroll",      "type",     "fillProfile", "key",        "navigate", "list",
+      "openArticle", "read",     "summarize",   "copyArticle"};
   return kNames[value.index()];
 }
 

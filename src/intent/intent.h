@@ -26,7 +26,19 @@ enum class ProfileField { name, email, phone };
 std::string_view rawValue(ProfileField field);
 std::optional<ProfileField> profileFieldFromRaw(std::string_view raw);
 
-enum class KeyAction { copy, paste, selectAll, enter, escape, tab, deleteKey, up, down, left, right };
+enum class KeyAction {
+  copy,
+  paste,
+  selectAll,
+  enter,
+  escape,
+  tab,
+  deleteKey,
+  up,
+  down,
+  left,
+  right
+};
 
 std::string_view rawValue(KeyAction key);
 std::string_view title(KeyAction key);
@@ -34,7 +46,7 @@ std::optional<KeyAction> keyActionFromRaw(std::string_view raw);
 
 // What element a command refers to.
 struct TargetSpec {
-  std::string query;              // descriptive words; may be empty
+  std::string query;               // descriptive words; may be empty
   std::optional<int64_t> ordinal;  // 1-based; -1 = last
   RoleHint role = RoleHint::any;
   std::optional<std::string> nextTo;  // anchor phrase
@@ -117,9 +129,9 @@ struct Intent {
   struct Summarize {};
   struct CopyArticle {};
 
-  using Value = std::variant<Click, OpenLink, OpenLinks, Ask, Find, FindAll, Scroll, Type,
-                             FillProfile, Key, Navigate, List, OpenArticle, Read, Summarize,
-                             CopyArticle>;
+  using Value =
+      std::variant<Click, OpenLink, OpenLinks, Ask, Find, FindAll, Scroll, Type, FillProfile, Key,
+                   Navigate, List, OpenArticle, Read, Summarize, CopyArticle>;
   Value value;
 
   // The one-line preview of what Return will do.

@@ -4,7 +4,6 @@
 // {"intent":"click","target":{"query":"Sign In","ordinal":2,"role":"button","nextTo":null}}
 
 #include <nlohmann/json.hpp>
-
 #include <string>
 
 #include "intent/intent.h"

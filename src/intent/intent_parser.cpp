@@ -27,16 +27,22 @@ std::string wrapWhole(std::string_view pattern) {
   return "^\\s*(?:" + std::string(pattern) + ")\\s*[.!?]*\\s*$";
 }
 
-std::string utf8(const UnicodeString& s) { return unicode::toUtf8(s); }
+std::string utf8(const UnicodeString& s) {
+  return unicode::toUtf8(s);
+}
 
 // Trims the edge punctuation a capture tends to drag along, then quotes.
 std::string cleanCapture(std::string_view text) {
   return strip(unicode::trimCodePoints(text, U" .!?,"));
 }
-std::string cleanCapture(const UnicodeString& text) { return cleanCapture(utf8(text)); }
+std::string cleanCapture(const UnicodeString& text) {
+  return cleanCapture(utf8(text));
+}
 
 // The first non-empty of two alternative groups.
-const UnicodeString& either(const Groups& g) { return g[0].isEmpty() ? g[1] : g[0]; }
+const UnicodeString& either(const Groups& g) {
+  return g[0].isEmpty() ? g[1] : g[0];
+}
 
 // A decimal number of any Unicode digits; nothing when it does not fit.
 std::optional<int64_t> decimal(const UnicodeString& digits) {
@@ -53,7 +59,6 @@ std::optional<int64_t> decimal(const UnicodeString& digits) {
   return value;
 }
 
-
 template <typename T>
 Intent navigate() {
   return Intent{Intent::Navigate{NavAction{T{}}}};
@@ -62,13 +67,16 @@ template <typename T>
 Intent scroll() {
   return Intent{Intent::Scroll{ScrollSpec{T{}}}};
 }
-Intent key(KeyAction k) { return Intent{Intent::Key{k}}; }
+Intent key(KeyAction k) {
+  return Intent{Intent::Key{k}};
+}
 
 // A rule's result: an intent, or nothing to let the next rule try.
 using Build = std::function<std::optional<Intent>(const Groups&, const UnicodeString& command)>;
 
 struct Rule {
-  std::unique_ptr<Regex> pattern;  // wrapped for the whole command; null for a rule that tests itself
+  std::unique_ptr<Regex>
+      pattern;  // wrapped for the whole command; null for a rule that tests itself
   Build build;
 };
 
@@ -121,8 +129,8 @@ std::vector<Rule> makeRules() {
                    always(navigate<NavAction::Reload>())));
   r.push_back(rule(R"((?:open\s+)?(?:a\s+)?new\s+tab|open\s+a\s+tab)",
                    always(navigate<NavAction::NewTab>())));
-  r.push_back(rule(R"(close(?:\s+(?:this|the|current))?\s+tab)",
-                   always(navigate<NavAction::CloseTab>())));
+  r.push_back(
+      rule(R"(close(?:\s+(?:this|the|current))?\s+tab)", always(navigate<NavAction::CloseTab>())));
   r.push_back(rule(R"((?:switch\s+to\s+)?(?:the\s+)?(?:next|right)\s+tab|switch\s+tab)",
                    always(navigate<NavAction::NextTab>())));
   r.push_back(rule(R"((?:switch\s+to\s+)?(?:the\s+)?(?:previous|prev|left)\s+tab)",
@@ -148,8 +156,8 @@ std::vector<Rule> makeRules() {
       always(key(KeyAction::selectAll))));
   r.push_back(rule(R"((?:press\s+)?(?:the\s+)?(?:enter|return)(?:\s+key)?)",
                    always(key(KeyAction::enter))));
-  r.push_back(rule(R"((?:press\s+)?(?:the\s+)?(?:escape|esc)(?:\s+key)?)",
-                   always(key(KeyAction::escape))));
+  r.push_back(
+      rule(R"((?:press\s+)?(?:the\s+)?(?:escape|esc)(?:\s+key)?)", always(key(KeyAction::escape))));
   r.push_back(rule(R"((?:press\s+)?(?:the\s+)?tab(?:\s+key)?)", always(key(KeyAction::tab))));
   r.push_back(rule(R"((?:press\s+)?(?:the\s+)?(?:delete|backspace)(?:\s+key)?)",
                    always(key(KeyAction::deleteKey))));
@@ -205,9 +213,8 @@ std::vector<Rule> makeRules() {
       find));
   r.push_back(rule(R"(where(?:'s|\s+is|\s+are|\s+can\s+i\s+find)\s+(?:the\s+)?(.+))", find));
   r.push_back(rule(R"((?:find|locate|look\s+for|highlight)\s+(.+))", find));
-  r.push_back(Rule{nullptr, [](const Groups&, const UnicodeString& command) {
-                     return listRequest(command);
-                   }});
+  r.push_back(Rule{
+      nullptr, [](const Groups&, const UnicodeString& command) { return listRequest(command); }});
   r.push_back(rule(
       R"(open\s+(?:every|all|each)\s+(?:the\s+)?links?\s+(?:mentioning|about|containing|with|that\s+mention|that\s+mentions|to|for)\s+(.+))",
       [](const Groups& g, const UnicodeString&) -> std::optional<Intent> {
@@ -278,28 +285,28 @@ const std::vector<Rule>& rules() {
 
 const std::unordered_map<std::string, int64_t>& ordinals() {
   static const std::unordered_map<std::string, int64_t> table = {
-      {"first", 1},   {"1st", 1},   {"second", 2}, {"2nd", 2},   {"third", 3},   {"3rd", 3},
-      {"fourth", 4},  {"4th", 4},   {"fifth", 5},  {"5th", 5},   {"sixth", 6},   {"6th", 6},
-      {"seventh", 7}, {"7th", 7},   {"eighth", 8}, {"8th", 8},   {"ninth", 9},   {"9th", 9},
+      {"first", 1},   {"1st", 1},   {"second", 2}, {"2nd", 2}, {"third", 3}, {"3rd", 3},
+      {"fourth", 4},  {"4th", 4},   {"fifth", 5},  {"5th", 5}, {"sixth", 6}, {"6th", 6},
+      {"seventh", 7}, {"7th", 7},   {"eighth", 8}, {"8th", 8}, {"ninth", 9}, {"9th", 9},
       {"tenth", 10},  {"10th", 10}, {"last", -1}};
   return table;
 }
 
 const std::unordered_map<std::string, RoleHint>& roleWords() {
   static const std::unordered_map<std::string, RoleHint> table = {
-      {"button", RoleHint::button},  {"buttons", RoleHint::button},   {"link", RoleHint::link},
-      {"links", RoleHint::link},     {"field", RoleHint::field},      {"textbox", RoleHint::field},
-      {"input", RoleHint::field},    {"box", RoleHint::field},        {"checkbox", RoleHint::checkbox},
-      {"tab", RoleHint::tab},        {"image", RoleHint::image},      {"icon", RoleHint::image},
-      {"result", RoleHint::result},  {"results", RoleHint::result},   {"heading", RoleHint::heading}};
+      {"button", RoleHint::button}, {"buttons", RoleHint::button}, {"link", RoleHint::link},
+      {"links", RoleHint::link},    {"field", RoleHint::field},    {"textbox", RoleHint::field},
+      {"input", RoleHint::field},   {"box", RoleHint::field},      {"checkbox", RoleHint::checkbox},
+      {"tab", RoleHint::tab},       {"image", RoleHint::image},    {"icon", RoleHint::image},
+      {"result", RoleHint::result}, {"results", RoleHint::result}, {"heading", RoleHint::heading}};
   return table;
 }
 
 const std::unordered_set<std::string>& connectors() {
   static const std::unordered_set<std::string> words = {
-      "about", "mentioning", "mentions", "mention", "containing", "contains", "that", "says",
-      "saying", "named",     "labeled",  "labelled", "called",    "with",     "for",  "the",
-      "of",    "on",         "a",        "an",       "this",      "to",       "says:"};
+      "about",  "mentioning", "mentions", "mention",  "containing", "contains", "that", "says",
+      "saying", "named",      "labeled",  "labelled", "called",     "with",     "for",  "the",
+      "of",     "on",         "a",        "an",       "this",       "to",       "says:"};
   return words;
 }
 
@@ -332,7 +339,8 @@ std::optional<std::vector<std::string>> m(std::string_view pattern, std::string_
   auto match = regex.find(unicode::toUnicode(text));
   if (!match) return std::nullopt;
   std::vector<std::string> out;
-  for (const auto& g : match->groups) out.push_back(utf8(g));
+  for (const auto& g : match->groups)
+    out.push_back(utf8(g));
   return out;
 }
 
@@ -367,7 +375,8 @@ std::optional<ProfileField> profileField(std::string_view text) {
 
 TargetSpec parseTarget(std::string_view phrase, RoleHint defaultRole) {
   static const Regex anchor(
-      R"(\s+(?:next\s+to|beside|near|adjacent\s+to|right\s+of|left\s+of)\s+(?:the\s+)?)", kCaseless);
+      R"(\s+(?:next\s+to|beside|near|adjacent\s+to|right\s+of|left\s+of)\s+(?:the\s+)?)",
+      kCaseless);
   TargetSpec spec;
   spec.role = defaultRole;
 
@@ -383,7 +392,8 @@ TargetSpec parseTarget(std::string_view phrase, RoleHint defaultRole) {
   auto remaining = [&] { return words.size() - first; };
   auto lowerAt = [&](std::size_t i) { return unicode::lower(words[i]); };
 
-  while (remaining() >= 2 && isLeadingArticle(lowerAt(first))) ++first;
+  while (remaining() >= 2 && isLeadingArticle(lowerAt(first)))
+    ++first;
 
   if (remaining() > 0) {
     auto it = ordinals().find(lowerAt(first));

@@ -11,7 +11,9 @@
 namespace tovrin {
 namespace {
 
-icu::UnicodeString u(std::string_view s) { return unicode::toUnicode(s); }
+icu::UnicodeString u(std::string_view s) {
+  return unicode::toUnicode(s);
+}
 
 TEST(RegexTest, CapturesAndNonParticipatingGroups) {
   Regex re(R"((\d+)|(x))", {.caseInsensitive = true});
@@ -51,8 +53,10 @@ TEST(RegexTest, SharedBetweenThreads) {
       }
     });
   }
-  for (auto& t : threads) t.join();
-  for (std::size_t i = 0; i < results.size(); ++i) EXPECT_EQ(results[i], std::to_string(i));
+  for (auto& t : threads)
+    t.join();
+  for (std::size_t i = 0; i < results.size(); ++i)
+    EXPECT_EQ(results[i], std::to_string(i));
 }
 
 TEST(RegexTest, ManyShortLivedRegexes) {

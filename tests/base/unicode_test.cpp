@@ -19,7 +19,8 @@ TEST(UnicodeTest, LengthCountsUserPerceivedCharacters) {
       {"🇫🇷🇩🇪", 2},
       {"\xFF\xFE", 2},  // each malformed byte counts as one character
   };
-  for (const auto& [text, expected] : cases) EXPECT_EQ(unicode::length(text), expected) << text;
+  for (const auto& [text, expected] : cases)
+    EXPECT_EQ(unicode::length(text), expected) << text;
 }
 
 TEST(UnicodeTest, CutsNeverSplitACharacter) {
@@ -41,7 +42,7 @@ TEST(UnicodeTest, TrimsAndRepairs) {
   EXPECT_EQ(unicode::trimWhitespace(" \n "), "");
   EXPECT_EQ(unicode::trimCodePoints(",. Hi!?", U" .!?,"), "Hi");
   EXPECT_EQ(unicode::trimCodePoints("\xE2\x80 x", U" "), "\uFFFD x");
-  EXPECT_EQ(unicode::repair("ok\xC0\xAFok"), "ok\uFFFD\uFFFDok");  // overlong '/'
+  EXPECT_EQ(unicode::repair("ok\xC0\xAFok"), "ok\uFFFD\uFFFDok");    // overlong '/'
   EXPECT_EQ(unicode::repair("\xED\xA0\x80"), "\uFFFD\uFFFD\uFFFD");  // lone surrogate
   EXPECT_EQ(unicode::lower("ÉCOLE Straße"), "école straße");
 }

@@ -24,13 +24,13 @@ TEST(TextUtilTest, Norm) {
       {"  ¡Hola, señor!  ", "hola senor"},
       {"Straße", "strasse"},
       {"👍 great 🎉 deal", "great deal"},
-      {"naïve\u00A0café", "naive cafe"},   // no-break space separates
-      {"e\u0301cole", "ecole"},             // decomposed accent
-      {"हिन्दी भाषा", "हिनदी भाषा"},        // virama folded away, vowel signs kept with their letters
-      {"東京タワー", "東京タワー"},          // the long-vowel mark is a (modifier) letter
-      {"٣ items", "٣ items"},               // any Unicode digit counts
-      {"Ⅻ chapters", "ⅻ chapters"},         // letter-like numbers too
-      {"\xFF\xFE broken", "broken"},        // malformed bytes are not letters
+      {"naïve\u00A0café", "naive cafe"},  // no-break space separates
+      {"e\u0301cole", "ecole"},           // decomposed accent
+      {"हिन्दी भाषा", "हिनदी भाषा"},       // virama folded away, vowel signs kept with their letters
+      {"東京タワー", "東京タワー"},       // the long-vowel mark is a (modifier) letter
+      {"٣ items", "٣ items"},             // any Unicode digit counts
+      {"Ⅻ chapters", "ⅻ chapters"},       // letter-like numbers too
+      {"\xFF\xFE broken", "broken"},      // malformed bytes are not letters
   };
   for (const auto& [input, expected] : cases) {
     SCOPED_TRACE(input);
@@ -40,11 +40,26 @@ TEST(TextUtilTest, Norm) {
 
 TEST(TextUtilTest, Stem) {
   const std::pair<const char*, const char*> cases[] = {
-      {"pricing", "pric"}, {"price", "pric"},     {"prices", "pric"},   {"settings", "sett"},
-      {"shipped", "shipp"}, {"plans", "plan"},    {"uses", "use"},      {"use", "use"},
-      {"ties", "tie"},     {"policies", "policy"}, {"cookies", "cooky"}, {"bus", "bus"},
-      {"ices", "ice"},     {"things", "thing"},      {"sing", "sing"},     {"as", "as"},
-      {"", ""},            {"cafés", "café"},     {"ééés", "ééé"},      {"éés", "éés"},
+      {"pricing", "pric"},
+      {"price", "pric"},
+      {"prices", "pric"},
+      {"settings", "sett"},
+      {"shipped", "shipp"},
+      {"plans", "plan"},
+      {"uses", "use"},
+      {"use", "use"},
+      {"ties", "tie"},
+      {"policies", "policy"},
+      {"cookies", "cooky"},
+      {"bus", "bus"},
+      {"ices", "ice"},
+      {"things", "thing"},
+      {"sing", "sing"},
+      {"as", "as"},
+      {"", ""},
+      {"cafés", "café"},
+      {"ééés", "ééé"},
+      {"éés", "éés"},
   };
   for (const auto& [word, expected] : cases) {
     SCOPED_TRACE(word);
@@ -110,8 +125,10 @@ TEST(TextUtilTest, TablesAreSafeToBuildFromManyThreads) {
       results[i].insert(results[i].end(), sentences.begin(), sentences.end());
     });
   }
-  for (auto& t : threads) t.join();
-  for (const Strings& r : results) EXPECT_EQ(r, results[0]);
+  for (auto& t : threads)
+    t.join();
+  for (const Strings& r : results)
+    EXPECT_EQ(r, results[0]);
 }
 
 }  // namespace

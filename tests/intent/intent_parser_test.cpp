@@ -44,7 +44,8 @@ const RuleCase kRuleCases[] = {
     {8, "go to tab 2", "{'intent':'navigate','nav':'tabIndex','index':2}"},
     {8, "Switch to tab 12", "{'intent':'navigate','nav':'tabIndex','index':12}"},
     {8, "tab ٣", "{'intent':'navigate','nav':'tabIndex','index':3}"},
-    {8, "tab 9223372036854775807", "{'intent':'navigate','nav':'tabIndex','index':9223372036854775807}"},
+    {8, "tab 9223372036854775807",
+     "{'intent':'navigate','nav':'tabIndex','index':9223372036854775807}"},
     {0, "tab 9223372036854775808", "null"},
     {9, "switch to the inbox tab", "{'intent':'navigate','nav':'tabNamed','name':'inbox'}"},
     {9, "go to the bottom tab", "{'intent':'navigate','nav':'tabNamed','name':'bottom'}"},
@@ -64,7 +65,8 @@ const RuleCase kRuleCases[] = {
     {43, "press return policy",
      "{'intent':'click','target':" + T("return policy", "null", "any") + "}"},
     {15, "esc", "{'intent':'key','key':'escape'}"},
-    {43, "press escape room", "{'intent':'click','target':" + T("escape room", "null", "any") + "}"},
+    {43, "press escape room",
+     "{'intent':'click','target':" + T("escape room", "null", "any") + "}"},
     {16, "press tab", "{'intent':'key','key':'tab'}"},
     {43, "press the tab key twice",
      "{'intent':'click','target':" + T("tab key twice", "null", "any") + "}"},
@@ -88,7 +90,8 @@ const RuleCase kRuleCases[] = {
     {23, "scroll to top stories", "{'intent':'scroll','scroll':'section','section':'top stories'}"},
     {23, "scroll to the pricing section.",
      "{'intent':'scroll','scroll':'section','section':'pricing section'}"},
-    {23, "scroll until I see reviews", "{'intent':'scroll','scroll':'section','section':'reviews'}"},
+    {23, "scroll until I see reviews",
+     "{'intent':'scroll','scroll':'section','section':'reviews'}"},
     {0, "scroll sideways", "null"},
     {24, "read this page aloud", "{'intent':'read'}"},
     {24, "what's on this page", "{'intent':'read'}"},
@@ -129,13 +132,13 @@ const RuleCase kRuleCases[] = {
     {36, "open the article list",
      "{'intent':'openLink','target':" + T("article list", "null", "any") + "}"},
     {36, "open linkedin", "{'intent':'openLink','target':" + T("linkedin", "null", "link") + "}"},
-    {36, "open up the third result",
-     "{'intent':'openLink','target':" + T("", "3", "result") + "}"},
+    {36, "open up the third result", "{'intent':'openLink','target':" + T("", "3", "result") + "}"},
     {0, "open", "null"},
     {37, "type my email into the login field",
      "{'intent':'fillProfile','profile':'email','field':" + T("login", "null", "field") + "}"},
     {37, "put my phone number inside the contact form",
-     "{'intent':'fillProfile','profile':'phone','field':" + T("contact form", "null", "field") + "}"},
+     "{'intent':'fillProfile','profile':'phone','field':" + T("contact form", "null", "field") +
+         "}"},
     {41, "type my address into the form",
      "{'intent':'type','text':'my address','field':" + T("form", "null", "field") +
          ",'replace':false}"},
@@ -149,7 +152,8 @@ const RuleCase kRuleCases[] = {
          ",'replace':true}"},
     {0, "fill in the blanks", "null"},
     {40, "replace it with 42", "{'intent':'type','text':'42','field':null,'replace':true}"},
-    {40, "replace with “new text”", "{'intent':'type','text':'new text','field':null,'replace':true}"},
+    {40, "replace with “new text”",
+     "{'intent':'type','text':'new text','field':null,'replace':true}"},
     {0, "replace the battery", "null"},
     {41, "type hello world into search",
      "{'intent':'type','text':'hello world','field':" + T("search", "null", "field") +
@@ -163,7 +167,8 @@ const RuleCase kRuleCases[] = {
     {43, "click on the second Sign In button",
      "{'intent':'click','target':" + T("Sign In", "2", "button") + "}"},
     {43, "tap the last link", "{'intent':'click','target':" + T("", "-1", "link") + "}"},
-    {43, "please can you just click ok", "{'intent':'click','target':" + T("ok", "null", "any") + "}"},
+    {43, "please can you just click ok",
+     "{'intent':'click','target':" + T("ok", "null", "any") + "}"},
     {0, "click", "null"},
 };
 
@@ -179,8 +184,10 @@ INSTANTIATE_TEST_SUITE_P(Rules, RuleTableTest, ::testing::ValuesIn(kRuleCases));
 
 TEST(IntentParserTest, EveryRuleHasAWinningCase) {
   std::set<int> covered;
-  for (const RuleCase& c : kRuleCases) covered.insert(c.rule);
-  for (int rule = 1; rule <= 43; ++rule) EXPECT_TRUE(covered.contains(rule)) << "rule " << rule;
+  for (const RuleCase& c : kRuleCases)
+    covered.insert(c.rule);
+  for (int rule = 1; rule <= 43; ++rule)
+    EXPECT_TRUE(covered.contains(rule)) << "rule " << rule;
 }
 
 struct TextCase {
@@ -249,9 +256,12 @@ TEST(IntentParserTest, StripRemovesOnePairOfEnclosingQuotes) {
 
 TEST(IntentParserTest, ProfileFieldBySubstring) {
   const std::pair<const char*, std::optional<ProfileField>> cases[] = {
-      {"username", ProfileField::name},       {"e-mail address", ProfileField::email},
-      {"Phone number", ProfileField::phone},  {"mobile", std::nullopt},
-      {"EMAIL name", ProfileField::email},    {"phone name", ProfileField::phone},
+      {"username", ProfileField::name},
+      {"e-mail address", ProfileField::email},
+      {"Phone number", ProfileField::phone},
+      {"mobile", std::nullopt},
+      {"EMAIL name", ProfileField::email},
+      {"phone name", ProfileField::phone},
       {"", std::nullopt},
   };
   for (const auto& [text, expected] : cases) {

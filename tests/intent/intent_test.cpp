@@ -24,7 +24,8 @@ TEST(TargetSpecTest, Summary) {
       {target("", -3, RoleHint::result), "#-3 result"},
       {target("Buy", 1, RoleHint::image, "cart"), "first “Buy” image next to “cart”"},
   };
-  for (const auto& [spec, expected] : cases) EXPECT_EQ(spec.summary(), expected);
+  for (const auto& [spec, expected] : cases)
+    EXPECT_EQ(spec.summary(), expected);
 }
 
 Intent typed(std::string text, bool replace, std::optional<TargetSpec> field = std::nullopt) {
@@ -33,7 +34,8 @@ Intent typed(std::string text, bool replace, std::optional<TargetSpec> field = s
 
 TEST(IntentTest, Titles) {
   const std::pair<Intent, const char*> cases[] = {
-      {Intent{Intent::Click{target("sign in", 2, RoleHint::button)}}, "Click second “sign in” button"},
+      {Intent{Intent::Click{target("sign in", 2, RoleHint::button)}},
+       "Click second “sign in” button"},
       {Intent{Intent::OpenLink{target("")}}, "Open element"},
       {Intent{Intent::OpenLinks{"reviews"}}, "Open every link mentioning “reviews”"},
       {Intent{Intent::Ask{"why?"}}, "Ask: why?"},
@@ -46,15 +48,33 @@ TEST(IntentTest, Titles) {
       {Intent{Intent::Scroll{{ScrollSpec::Section{"pricing"}}}}, "Scroll to “pricing”"},
       {typed("exactly twenty-four char", false), "Type “exactly twenty-four char”"},
       {typed("exactly twenty-five chars", false), "Type “exactly twenty-five cha…”"},
-      {typed("👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦"
-             "👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦",
+      {typed("👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍"
+             "👩"
+             "‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧"
+             "‍"
+             "👦"
+             "👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍"
+             "👩"
+             "‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧"
+             "‍"
+             "👦",
              false),
-       "Type “👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦"
-       "👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦”"},
+       "Type "
+       "“👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧"
+       "‍"
+       "👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧"
+       "‍"
+       "👦"
+       "👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍"
+       "👦"
+       "👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍"
+       "👦"
+       "”"},
       {typed("hi", true, target("email", std::nullopt, RoleHint::field)),
        "Replace with “hi” in “email” field"},
       {Intent{Intent::FillProfile{ProfileField::phone, std::nullopt}}, "Fill my phone"},
-      {Intent{Intent::FillProfile{ProfileField::email, target("login", std::nullopt, RoleHint::field)}},
+      {Intent{Intent::FillProfile{ProfileField::email,
+                                  target("login", std::nullopt, RoleHint::field)}},
        "Fill my email in “login” field"},
       {Intent{Intent::Key{KeyAction::enter}}, "Press Return"},
       {Intent{Intent::Key{KeyAction::selectAll}}, "Press Select all"},
@@ -74,7 +94,8 @@ TEST(IntentTest, Titles) {
       {Intent{Intent::Summarize{}}, "Summarize page"},
       {Intent{Intent::CopyArticle{}}, "Copy page text"},
   };
-  for (const auto& [intent, expected] : cases) EXPECT_EQ(intent.title(), expected);
+  for (const auto& [intent, expected] : cases)
+    EXPECT_EQ(intent.title(), expected);
 }
 
 TEST(IntentTest, RawValueLookupsAreExactAndCaseSensitive) {

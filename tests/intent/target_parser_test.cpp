@@ -30,8 +30,7 @@ const TargetCase kTargetCases[] = {
     {"about", RoleHint::any, T("about", "null", "any")},
     {"the about link", RoleHint::any, T("", "null", "link")},
     {"about", RoleHint::field, T("", "null", "field")},
-    {"Buy now button next to the price.", RoleHint::any,
-     T("Buy now", "null", "button", "'price'")},
+    {"Buy now button next to the price.", RoleHint::any, T("Buy now", "null", "button", "'price'")},
     {"email field", RoleHint::field, T("email", "null", "field")},
     {"the", RoleHint::any, T("the", "null", "any")},  // a lone article stays
     {"the the", RoleHint::any, T("the", "null", "any")},
