@@ -201,6 +201,18 @@ std::string_view lastCharacter(std::string_view text) {
   return text.substr(previous, last - previous);
 }
 
+std::vector<std::string> splitOnSpace(std::string_view text) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find(' ', start);
+    if (end == std::string_view::npos) end = text.size();
+    if (end > start) out.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return out;
+}
+
 std::string truncate(std::string_view text, std::size_t limit) {
   if (length(text) <= limit) return repair(text);
   return prefix(text, limit == 0 ? 0 : limit - 1) + "…";

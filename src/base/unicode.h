@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tovrin::unicode {
 
@@ -47,6 +48,10 @@ std::string prefix(std::string_view text, std::size_t count);
 // The first and last user-perceived character; empty for an empty text.
 std::string_view firstCharacter(std::string_view text);
 std::string_view lastCharacter(std::string_view text);
+
+// Pieces of `text` between U+0020 spaces, empty pieces dropped. Only the space
+// character splits: a tab or a no-break space stays inside a piece.
+std::vector<std::string> splitOnSpace(std::string_view text);
 
 // The display rule for texts too long for their place: a text of at most
 // `limit` characters is returned whole, a longer one is cut to limit - 1

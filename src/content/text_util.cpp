@@ -108,18 +108,6 @@ icu::UnicodeString fold(std::string_view s) {
   return U_SUCCESS(status) ? composed : bare;
 }
 
-std::vector<std::string> splitSpaces(const std::string& s) {
-  std::vector<std::string> out;
-  std::size_t start = 0;
-  while (start <= s.size()) {
-    std::size_t end = s.find(' ', start);
-    if (end == std::string::npos) end = s.size();
-    if (end > start) out.emplace_back(s, start, end - start);
-    start = end + 1;
-  }
-  return out;
-}
-
 bool endsWith(std::string_view s, std::string_view suffix) {
   return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }
@@ -214,7 +202,7 @@ std::string stem(std::string_view w) {
 }
 
 std::vector<std::string> tokens(std::string_view s) {
-  std::vector<std::string> out = splitSpaces(norm(s));
+  std::vector<std::string> out = unicode::splitOnSpace(norm(s));
   for (std::string& word : out)
     word = stem(word);
   return out;
@@ -223,7 +211,7 @@ std::vector<std::string> tokens(std::string_view s) {
 std::vector<std::string> contentTokens(std::string_view s) {
   const auto& stopWords = stop();
   std::vector<std::string> out;
-  for (std::string& word : splitSpaces(norm(s))) {
+  for (std::string& word : unicode::splitOnSpace(norm(s))) {
     if (!stopWords.contains(word)) out.push_back(stem(word));
   }
   return out;

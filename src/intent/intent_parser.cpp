@@ -319,19 +319,6 @@ bool isLeadingArticle(const std::string& lowered) {
   return false;
 }
 
-// Only the space character separates words here; a tab stays inside a word.
-std::vector<std::string> splitOnSpace(std::string_view s) {
-  std::vector<std::string> out;
-  std::size_t start = 0;
-  while (start <= s.size()) {
-    std::size_t end = s.find(' ', start);
-    if (end == std::string_view::npos) end = s.size();
-    if (end > start) out.emplace_back(s.substr(start, end - start));
-    start = end + 1;
-  }
-  return out;
-}
-
 }  // namespace
 
 std::optional<std::vector<std::string>> m(std::string_view pattern, std::string_view text) {
@@ -387,7 +374,7 @@ TargetSpec parseTarget(std::string_view phrase, RoleHint defaultRole) {
     s = utf8(UnicodeString(u, 0, found->start));
   }
 
-  std::vector<std::string> words = splitOnSpace(s);
+  std::vector<std::string> words = unicode::splitOnSpace(s);
   std::size_t first = 0;  // words before `first` are removed
   auto remaining = [&] { return words.size() - first; };
   auto lowerAt = [&](std::size_t i) { return unicode::lower(words[i]); };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <thread>
 
 #include "test_json.h"
 
@@ -268,6 +269,35 @@ TEST(IntentParserTest, ProfileFieldBySubstring) {
     SCOPED_TRACE(text);
     EXPECT_EQ(IntentParser::profileField(text), expected);
   }
+}
+
+}  // namespace
+}  // namespace tovrin
+
+namespace tovrin {
+namespace {
+
+// The compiled rules and each thread's matchers are shared state; parsing from
+// several threads at once must give what one thread gives.
+TEST(IntentParserTest, ParsesConcurrentlyFromManyThreads) {
+  std::vector<std::string> expected;
+  for (const RuleCase& c : kRuleCases)
+    expected.push_back(testing::parsed(c.command));
+  std::vector<std::thread> threads;
+  std::vector<int> mismatches(4, 0);
+  for (std::size_t t = 0; t < mismatches.size(); ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 20; ++round) {
+        for (std::size_t i = 0; i < std::size(kRuleCases); ++i) {
+          if (testing::parsed(kRuleCases[i].command) != expected[i]) ++mismatches[t];
+        }
+      }
+    });
+  }
+  for (auto& thread : threads)
+    thread.join();
+  for (int m : mismatches)
+    EXPECT_EQ(m, 0);
 }
 
 }  // namespace
