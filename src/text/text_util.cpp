@@ -1,4 +1,4 @@
-#include "content/text_util.h"
+#include "text/text_util.h"
 
 #include <unicode/brkiter.h>
 #include <unicode/locid.h>

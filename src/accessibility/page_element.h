@@ -1,0 +1,47 @@
+#pragma once
+
+// One accessibility element of a page, as a crawl read it. A value: copies
+// share the live handle. Its id is its position in the list the crawl
+// returned, and means nothing outside that list.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "accessibility/ax_types.h"
+
+namespace tovrin {
+
+struct PageElement {
+  int id = 0;
+  AXElement element;
+  std::optional<int> parent;
+  int depth = 0;
+  std::string role;
+  std::string subrole;
+  std::string title;
+  std::string value;  // cut to 20000 characters; always empty for a secure field
+  std::string desc;
+  std::string help;
+  std::string placeholder;
+  std::optional<Frame> frame;
+  bool enabled = true;
+  std::vector<std::string> actions;  // read only for roles that can act
+
+  // The first non-empty cleaned label candidate, or "".
+  [[nodiscard]] std::string label() const;
+  // Every non-empty cleaned candidate, in candidate order, duplicates kept.
+  [[nodiscard]] std::vector<std::string> labels() const;
+};
+
+namespace Roles {
+// Roles a user presses.
+bool clickable(std::string_view role);
+// Roles a user types into.
+bool textInput(std::string_view role);
+const std::vector<std::string_view>& clickableRoles();
+const std::vector<std::string_view>& textInputRoles();
+}  // namespace Roles
+
+}  // namespace tovrin

@@ -1,0 +1,110 @@
+#pragma once
+
+// The desktop as Tovrin's logic sees it. A backend (the simulated desktop, the
+// Linux desktop) implements these interfaces; nothing above this layer talks
+// to the desktop any other way. Every operation may be called from a
+// background thread while the main thread also uses it.
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "accessibility/ax_types.h"
+
+namespace tovrin {
+
+// Operations on accessibility elements. Reads never throw: failures come back
+// as a non-zero code with no value.
+class Accessibility : public std::enable_shared_from_this<Accessibility> {
+ public:
+  virtual ~Accessibility() = default;
+
+  virtual AXResult<std::optional<AXValue>> copyAttributeValue(const AXElement& element,
+                                                              std::string_view attribute) = 0;
+  // One entry per name, in order: the value, AXNull, or an AXErrorValue.
+  virtual AXResult<std::optional<std::vector<AXValue>>> copyMultipleAttributeValues(
+      const AXElement& element, const std::vector<std::string>& attributes) = 0;
+  virtual AXResult<std::optional<std::vector<std::string>>> copyActionNames(
+      const AXElement& element) = 0;
+  virtual int32_t performAction(const AXElement& element, std::string_view action) = 0;
+  virtual int32_t setAttributeValue(const AXElement& element, std::string_view attribute,
+                                    const AXValue& value) = 0;
+  virtual AXResult<bool> isAttributeSettable(const AXElement& element,
+                                             std::string_view attribute) = 0;
+  // The deepest element under a global point (top-left origin).
+  virtual AXResult<AXElement> elementAtPosition(const AXElement& systemWide, double x,
+                                                double y) = 0;
+  virtual AXElement createApplication(int32_t pid) = 0;
+  virtual AXElement createSystemWide() = 0;
+  // Later requests to this application element and everything reached from
+  // it give up after `seconds`.
+  virtual int32_t setMessagingTimeout(const AXElement& application, double seconds) = 0;
+  // Whether Tovrin may read other applications' elements.
+  virtual bool isProcessTrusted() = 0;
+  // The same, asking the desktop to prompt the user when it is missing.
+  virtual bool isProcessTrustedWithPrompt() = 0;
+};
+
+struct RunningApplication {
+  int32_t pid = 0;
+  std::string bundleID;  // on Linux, the desktop application id ("chromium", "firefox-esr")
+  std::string localizedName;
+  bool terminated = false;
+};
+
+class Workspace {
+ public:
+  virtual ~Workspace() = default;
+  virtual std::optional<RunningApplication> frontmostApplication() = 0;
+  virtual std::optional<RunningApplication> runningApplication(int32_t pid) = 0;
+  // `handler` is called on the main thread each time an application is
+  // activated, for as long as the workspace lives.
+  virtual void observeActivations(std::function<void(const RunningApplication&)> handler) = 0;
+  // Opens the desktop's settings page where accessibility is granted.
+  virtual void openPrivacySettings() = 0;
+};
+
+// Time as the desktop experiences it. Waits go through it so that the
+// simulated desktop can make them instant.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  [[nodiscard]] virtual double now() = 0;  // seconds, monotonic
+  virtual void sleep(double seconds) = 0;
+};
+
+class SystemClock final : public Clock {
+ public:
+  double now() override;
+  void sleep(double seconds) override;
+};
+
+// The set of browser processes already prepared for reading, shared by every
+// target of one desktop and guarded by its own lock.
+class PreparedProcesses {
+ public:
+  // True when `pid` was not in the set before.
+  bool insert(int32_t pid) {
+    std::lock_guard lock(mutex_);
+    return pids_.insert(pid).second;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::set<int32_t> pids_;
+};
+
+// The services of one desktop, handed to everything that needs to reach it.
+struct Platform {
+  std::shared_ptr<Accessibility> accessibility;
+  std::shared_ptr<Workspace> workspace;
+  std::shared_ptr<Clock> clock;
+  std::shared_ptr<PreparedProcesses> prepared = std::make_shared<PreparedProcesses>();
+};
+
+}  // namespace tovrin

@@ -1,0 +1,18 @@
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include "accessibility/platform.h"
+
+namespace tovrin {
+
+double SystemClock::now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void SystemClock::sleep(double seconds) {
+  if (!(seconds > 0) || !std::isfinite(seconds)) return;
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+}  // namespace tovrin

@@ -1,0 +1,200 @@
+#include "content/page_reader.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <optional>
+#include <unordered_set>
+
+#include "accessibility/ax.h"
+#include "base/unicode.h"
+#include "text/text_util.h"
+
+namespace tovrin {
+
+std::string_view kindName(PageLine::Kind kind) {
+  static constexpr std::array<std::string_view, 7> kNames = {"heading", "text",  "link", "button",
+                                                             "field",   "image", "item"};
+  return kNames[static_cast<std::size_t>(kind)];
+}
+
+namespace PageReader {
+namespace {
+
+using Kind = PageLine::Kind;
+
+// Parents whose own line already says the text inside them.
+bool isInlineParent(std::string_view role) {
+  static constexpr std::array<std::string_view, 8> kRoles = {
+      "AXLink", "AXButton", "AXHeading", "AXMenuItem", "AXCheckBox", "AXRadioButton", "AXTab",
+      "AXPopUpButton"};
+  for (std::string_view r : kRoles) {
+    if (r == role) return true;
+  }
+  return false;
+}
+
+// A decimal integer with an optional sign, nothing else.
+std::optional<int> integer(std::string_view text) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  int value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+  return value;
+}
+
+std::string lowerAscii(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+bool endsWith(std::string_view s, std::string_view suffix) {
+  return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+// The text line that later static texts and links of the same parent extend.
+struct OpenRun {
+  bool open = false;
+  std::optional<int> parent;
+  std::size_t line = 0;
+};
+
+}  // namespace
+
+std::vector<PageLine> lines(const std::vector<PageElement>& elements) {
+  std::vector<PageLine> out;
+  std::unordered_set<std::string> seen;  // dedupe keys of links and buttons
+  OpenRun run;
+
+  auto parentOf = [&](const PageElement& e) -> const PageElement* {
+    if (!e.parent || *e.parent < 0 || static_cast<std::size_t>(*e.parent) >= elements.size()) {
+      return nullptr;
+    }
+    return &elements[static_cast<std::size_t>(*e.parent)];
+  };
+  // Whether the parent is an inline element whose label already holds `text`.
+  auto saidByParent = [&](const PageElement& e, const std::string& text) {
+    const PageElement* p = parentOf(e);
+    if (p == nullptr || !isInlineParent(p->role)) return false;
+    std::string parentNorm = TextUtil::norm(p->label());
+    return !parentNorm.empty() && parentNorm.find(TextUtil::norm(text)) != std::string::npos;
+  };
+  // Appends to the open run's line when it continues the same parent's text.
+  auto mergeIntoRun = [&](const PageElement& e, const std::string& text) {
+    if (!run.open || run.parent != e.parent || out[run.line].kind != Kind::text) return false;
+    out[run.line].text += ' ';
+    out[run.line].text += text;
+    return true;
+  };
+  auto append = [&](std::string text, const PageElement& e, Kind kind, int level = 0) {
+    out.push_back(PageLine{std::move(text), e.id, kind, level});
+  };
+
+  for (const PageElement& e : elements) {
+    if (e.frame && (!(std::fabs(e.frame->width) > 0) || !(std::fabs(e.frame->height) > 0))) continue;
+    const std::string label = e.label();
+    const std::string& role = e.role;
+
+    if (role == "AXHeading") {
+      if (label.empty()) continue;
+      std::optional<int> level = integer(e.value);
+      if (!level) level = integer(AX::str(AX::copy(e.element, "AXValue")));
+      append(label, e, Kind::heading, level.value_or(2));
+      run.open = false;
+    } else if (role == "AXStaticText") {
+      std::string text;
+      for (const std::string* candidate : {&e.value, &e.title, &e.desc}) {
+        text = TextUtil::clean(*candidate);
+        if (!text.empty()) break;
+      }
+      if (text.empty() || saidByParent(e, text)) continue;
+      if (mergeIntoRun(e, text)) continue;
+      const PageElement* p = parentOf(e);
+      Kind kind = (p != nullptr && p->role == "AXListItem") ? Kind::item : Kind::text;
+      append(std::move(text), e, kind);
+      if (kind == Kind::text) {
+        run = OpenRun{true, e.parent, out.size() - 1};
+      } else {
+        run.open = false;
+      }
+    } else if (role == "AXLink") {
+      if (label.empty()) continue;
+      if (mergeIntoRun(e, label)) continue;
+      // Long labels are specific enough to keep every time they appear.
+      if (unicode::length(label) <= 39) {
+        if (!seen.insert("l:" + TextUtil::norm(label)).second) continue;
+      }
+      append(label, e, Kind::link);
+      run.open = false;
+    } else if (role == "AXButton" || role == "AXPopUpButton" || role == "AXMenuButton") {
+      if (label.empty()) continue;
+      if (!seen.insert("b:" + TextUtil::norm(label)).second) continue;
+      append(label, e, Kind::button);
+      run.open = false;
+    } else if (role == "AXCheckBox" || role == "AXRadioButton") {
+      if (label.empty()) continue;
+      bool checked = e.value == "1" || lowerAscii(e.value) == "true";
+      append((checked ? "☑ " : "☐ ") + label, e, Kind::field);
+      run.open = false;
+    } else if (Roles::textInput(role)) {
+      std::string shown = e.subrole == "AXSecureTextField" ? "" : TextUtil::clean(e.value);
+      std::string text = label.empty() ? "text field" : label;
+      if (!shown.empty()) text += ": " + shown;
+      append(std::move(text), e, Kind::field);
+      run.open = false;
+    } else if (role == "AXImage") {
+      std::string alt = TextUtil::clean(e.desc.empty() ? e.title : e.desc);
+      std::string lowered = unicode::lower(alt);
+      if (unicode::length(alt) < 4 || endsWith(lowered, ".png") || endsWith(lowered, ".jpg")) continue;
+      if (saidByParent(e, alt)) continue;
+      append(std::move(alt), e, Kind::image);
+      run.open = false;
+    }
+  }
+  return out;
+}
+
+std::vector<PageChunk> chunks(const std::vector<PageLine>& lines, std::size_t maxChars) {
+  std::vector<PageChunk> out;
+  if (lines.empty()) return out;
+  std::string heading;
+  std::vector<const std::string*> buffer;
+  std::size_t count = 0;
+  int firstID = lines.front().elementID;
+
+  auto flush = [&] {
+    std::string joined;
+    for (std::size_t i = 0; i < buffer.size(); ++i) {
+      if (i > 0) joined += '\n';
+      joined += *buffer[i];
+    }
+    if (!TextUtil::clean(joined).empty()) out.push_back(PageChunk{heading, std::move(joined), firstID});
+  };
+
+  for (const PageLine& line : lines) {
+    std::size_t length = unicode::length(line.text);
+    if (line.kind == Kind::heading) {
+      flush();
+      heading = line.text;
+      buffer = {&line.text};
+      count = length;
+      firstID = line.elementID;
+      continue;
+    }
+    if (!buffer.empty() && count + length > maxChars) {
+      flush();
+      buffer.clear();
+      count = 0;
+    }
+    if (buffer.empty()) firstID = line.elementID;
+    buffer.push_back(&line.text);
+    count += length;
+  }
+  flush();
+  return out;
+}
+
+}  // namespace PageReader
+}  // namespace tovrin

@@ -1,0 +1,455 @@
+#include "platform/simulated_desktop.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "accessibility/ax.h"
+#include "base/overloaded.h"
+
+namespace tovrin {
+namespace {
+
+// The system's own messaging timeout when Tovrin has set none.
+constexpr double kDefaultTimeout = 6.0;
+
+std::string quoted(const std::string& s) { return "“" + s + "”"; }
+
+std::string valueText(const AXValue& value) {
+  return std::visit(Overloaded{
+                        [](const std::string& s) { return quoted(s); },
+                        [](const bool& b) { return std::string(b ? "true" : "false"); },
+                        [&](const auto&) { return AX::str(value); },
+                    },
+                    value);
+}
+
+}  // namespace
+
+std::string Effect::describe() const {
+  std::string code = " → " + std::to_string(result);
+  switch (kind) {
+    case Kind::action:
+      return detail + " " + element + code;
+    case Kind::attributeWrite:
+      return "set " + element + " " + detail + code;
+    case Kind::activate:
+      return "activate " + element;
+    case Kind::privacySettings:
+      return "open accessibility settings";
+  }
+  return detail;
+}
+
+SimulatedDesktop::SimulatedDesktop(Scene scene) : scene_(std::move(scene)) {}
+
+Platform SimulatedDesktop::platform() {
+  auto self = std::static_pointer_cast<SimulatedDesktop>(shared_from_this());
+  return Platform{self, self, self, std::make_shared<PreparedProcesses>()};
+}
+
+std::vector<Effect> SimulatedDesktop::effects() const {
+  std::lock_guard lock(mutex_);
+  return effects_;
+}
+
+void SimulatedDesktop::clearEffects() {
+  std::lock_guard lock(mutex_);
+  effects_.clear();
+}
+
+void SimulatedDesktop::record(Effect effect) { effects_.push_back(std::move(effect)); }
+
+AXElement SimulatedDesktop::handle(uint64_t key) { return AXElement(shared_from_this(), key); }
+
+SimulatedDesktop::App* SimulatedDesktop::appForPid(int32_t pid) {
+  for (App& app : scene_.apps) {
+    if (app.info.pid == pid) return &app;
+  }
+  return nullptr;
+}
+
+std::string SimulatedDesktop::describeNode(const Node& node) const {
+  auto text = [&](const char* name) -> std::string {
+    auto it = node.attributes.find(name);
+    if (it == node.attributes.end()) return {};
+    if (const std::string* s = std::get_if<std::string>(&it->second)) return *s;
+    return {};
+  };
+  std::string out = text("AXRole");
+  if (out.empty()) out = "element";
+  std::string name = text("AXTitle");
+  if (name.empty()) name = text("AXDescription");
+  if (!name.empty()) out += " " + quoted(name);
+  if (!node.id.empty()) out += " #" + node.id;
+  return out;
+}
+
+AXValue SimulatedDesktop::toValue(const SceneValue& value) {
+  return std::visit(Overloaded{
+                        [&](const ElementRef& r) -> AXValue { return handle(r.key); },
+                        [&](const ElementRefs& r) -> AXValue {
+                          AXElementArray list;
+                          for (uint64_t key : r.keys) list.push_back(handle(key));
+                          return list;
+                        },
+                        [](const auto& v) -> AXValue { return v; },
+                    },
+                    value);
+}
+
+std::variant<SimulatedDesktop::Node*, int32_t> SimulatedDesktop::reach(const AXElement& element,
+                                                                       bool countsAsRead) {
+  if (!scene_.trusted) return AXErr::kAPIDisabled;
+  if (element.api() != this) return AXErr::kIllegalArgument;
+  auto it = scene_.nodes.find(element.key());
+  if (it == scene_.nodes.end() || it->second.gone) return AXErr::kInvalidUIElement;
+  Node& node = it->second;
+  if (node.behavior.delay > 0) {
+    auto timeout = timeouts_.find(node.pid);
+    double limit = timeout == timeouts_.end() ? kDefaultTimeout : timeout->second;
+    // A slow answer costs its delay, or the timeout when it is slower still.
+    if (node.behavior.delay > limit) {
+      now_ += limit;
+      return AXErr::kCannotComplete;
+    }
+    now_ += node.behavior.delay;
+  }
+  if (node.behavior.readError) return *node.behavior.readError;
+  if (countsAsRead && node.behavior.vanishAfterReads) {
+    if (node.reads >= *node.behavior.vanishAfterReads) {
+      node.gone = true;
+      if (node.parent) {
+        if (auto parent = scene_.nodes.find(*node.parent); parent != scene_.nodes.end()) {
+          std::erase(parent->second.children, node.key);
+        }
+      }
+      return AXErr::kInvalidUIElement;
+    }
+    ++node.reads;
+  }
+  return &node;
+}
+
+std::optional<AXValue> SimulatedDesktop::read(const Node& node, std::string_view attribute) {
+  std::string name(attribute);
+  if (auto it = node.behavior.attributes.find(name); it != node.behavior.attributes.end()) {
+    return toValue(it->second);
+  }
+  if (name == "AXChildren") {
+    AXElementArray list;
+    for (uint64_t key : node.children) list.push_back(handle(key));
+    return list;
+  }
+  if (name == "AXParent") {
+    if (!node.parent) return std::nullopt;
+    return handle(*node.parent);
+  }
+  if (App* app = appForPid(node.pid); app && app->node == node.key) {
+    auto windowAt = [&](std::optional<std::size_t> index) -> std::optional<AXValue> {
+      if (!index || *index >= node.children.size()) return std::nullopt;
+      return handle(node.children[*index]);
+    };
+    if (name == "AXFocusedWindow") return windowAt(app->focusedWindow);
+    if (name == "AXMainWindow") return windowAt(app->mainWindow);
+    if (name == "AXWindows") return read(node, "AXChildren");
+    if (name == "AXFocusedUIElement") {
+      // The deepest focused element of the application, in document order.
+      std::vector<uint64_t> stack(node.children.rbegin(), node.children.rend());
+      std::set<uint64_t> seen;
+      std::optional<uint64_t> focused;
+      while (!stack.empty()) {
+        uint64_t key = stack.back();
+        stack.pop_back();
+        if (!seen.insert(key).second) continue;
+        const Node& n = scene_.nodes[key];
+        if (n.gone) continue;
+        auto f = n.attributes.find("AXFocused");
+        if (f != n.attributes.end() && std::holds_alternative<bool>(f->second) &&
+            std::get<bool>(f->second)) {
+          focused = key;
+        }
+        stack.insert(stack.end(), n.children.rbegin(), n.children.rend());
+      }
+      if (!focused) return std::nullopt;
+      return handle(*focused);
+    }
+  }
+  auto it = node.attributes.find(name);
+  if (it == node.attributes.end()) return std::nullopt;
+  return toValue(it->second);
+}
+
+AXResult<std::optional<AXValue>> SimulatedDesktop::copyAttributeValue(const AXElement& element,
+                                                                      std::string_view attribute) {
+  std::lock_guard lock(mutex_);
+  auto reached = reach(element, true);
+  if (const int32_t* code = std::get_if<int32_t>(&reached)) return {*code, std::nullopt};
+  std::optional<AXValue> value = read(*std::get<Node*>(reached), attribute);
+  if (!value) return {AXErr::kNoValue, std::nullopt};
+  if (const AXErrorValue* error = std::get_if<AXErrorValue>(&*value)) {
+    return {error->code, std::nullopt};
+  }
+  return {AXErr::kSuccess, std::move(value)};
+}
+
+AXResult<std::optional<std::vector<AXValue>>> SimulatedDesktop::copyMultipleAttributeValues(
+    const AXElement& element, const std::vector<std::string>& attributes) {
+  std::lock_guard lock(mutex_);
+  auto reached = reach(element, true);
+  if (const int32_t* code = std::get_if<int32_t>(&reached)) return {*code, std::nullopt};
+  const Node& node = *std::get<Node*>(reached);
+  std::vector<AXValue> values;
+  values.reserve(attributes.size());
+  for (const std::string& name : attributes) {
+    std::optional<AXValue> v = read(node, name);
+    values.push_back(v ? std::move(*v) : AXValue(AXErrorValue{AXErr::kNoValue}));
+  }
+  return {AXErr::kSuccess, std::move(values)};
+}
+
+AXResult<std::optional<std::vector<std::string>>> SimulatedDesktop::copyActionNames(
+    const AXElement& element) {
+  std::lock_guard lock(mutex_);
+  auto reached = reach(element, false);
+  if (const int32_t* code = std::get_if<int32_t>(&reached)) return {*code, std::nullopt};
+  return {AXErr::kSuccess, std::get<Node*>(reached)->actions};
+}
+
+int32_t SimulatedDesktop::performAction(const AXElement& element, std::string_view action) {
+  std::lock_guard lock(mutex_);
+  auto reached = reach(element, false);
+  if (const int32_t* code = std::get_if<int32_t>(&reached)) {
+    auto it = scene_.nodes.find(element.key());
+    std::string who = it == scene_.nodes.end() ? "element" : describeNode(it->second);
+    record({Effect::Kind::action, who, std::string(action), *code});
+    return *code;
+  }
+  Node& node = *std::get<Node*>(reached);
+  int32_t result = AXErr::kSuccess;
+  if (std::find(node.actions.begin(), node.actions.end(), action) == node.actions.end()) {
+    result = AXErr::kActionUnsupported;
+  } else if (action == "AXPress" && node.behavior.pressResult) {
+    result = *node.behavior.pressResult;
+  } else if (action == "AXPress") {
+    // Pressing a toggle flips it, as a browser does.
+    auto role = node.attributes.find("AXRole");
+    const std::string* r = role == node.attributes.end() ? nullptr : std::get_if<std::string>(&role->second);
+    if (r && (*r == "AXCheckBox" || *r == "AXSwitch" || *r == "AXRadioButton")) {
+      auto value = node.attributes.find("AXValue");
+      bool on = value != node.attributes.end() && AX::boolean(toValue(value->second), false);
+      node.attributes["AXValue"] = AXNumber{(*r == "AXRadioButton" || !on) ? 1.0 : 0.0};
+    }
+  }
+  record({Effect::Kind::action, describeNode(node), std::string(action), result});
+  return result;
+}
+
+int32_t SimulatedDesktop::setAttributeValue(const AXElement& element, std::string_view attribute,
+                                            const AXValue& value) {
+  std::lock_guard lock(mutex_);
+  std::string name(attribute);
+  auto reached = reach(element, false);
+  if (const int32_t* code = std::get_if<int32_t>(&reached)) {
+    auto it = scene_.nodes.find(element.key());
+    std::string who = it == scene_.nodes.end() ? "element" : describeNode(it->second);
+    record({Effect::Kind::attributeWrite, who, name + " = " + valueText(value), *code});
+    return *code;
+  }
+  Node& node = *std::get<Node*>(reached);
+  App* app = appForPid(node.pid);
+  // Chromium-family applications accept the switches that turn their tree on.
+  bool appSwitch = app && app->node == node.key &&
+                   (name == "AXManualAccessibility" || name == "AXEnhancedUserInterface");
+  int32_t result = AXErr::kSuccess;
+  if (!appSwitch && !node.settable.contains(name)) {
+    result = AXErr::kAttributeUnsupported;
+  } else if (name == "AXFocused" && AX::boolean(value, false)) {
+    for (auto& [key, other] : scene_.nodes) {
+      if (other.pid == node.pid) other.attributes.erase("AXFocused");
+    }
+    node.attributes["AXFocused"] = true;
+  } else {
+    SceneValue stored = std::visit(Overloaded{
+                                       [](const AXElement& e) -> SceneValue { return ElementRef{e.key()}; },
+                                       [](const AXElementArray& list) -> SceneValue {
+                                         ElementRefs refs;
+                                         for (const AXElement& e : list) refs.keys.push_back(e.key());
+                                         return refs;
+                                       },
+                                       [](const auto& v) -> SceneValue { return v; },
+                                   },
+                                   value);
+    node.attributes[name] = std::move(stored);
+  }
+  record({Effect::Kind::attributeWrite, describeNode(node), name + " = " + valueText(value), result});
+  return result;
+}
+
+AXResult<bool> SimulatedDesktop::isAttributeSettable(const AXElement& element,
+                                                     std::string_view attribute) {
+  std::lock_guard lock(mutex_);
+  auto reached = reach(element, false);
+  if (const int32_t* code = std::get_if<int32_t>(&reached)) return {*code, false};
+  return {AXErr::kSuccess, std::get<Node*>(reached)->settable.contains(std::string(attribute))};
+}
+
+AXResult<AXElement> SimulatedDesktop::elementAtPosition(const AXElement& systemWide, double x,
+                                                        double y) {
+  std::lock_guard lock(mutex_);
+  if (!scene_.trusted) return {AXErr::kAPIDisabled, {}};
+  if (systemWide.api() != this || systemWide.key() != kSystemWideKey) {
+    return {AXErr::kIllegalArgument, {}};
+  }
+  auto contains = [&](const Node& n) {
+    auto pos = n.attributes.find("AXPosition");
+    auto size = n.attributes.find("AXSize");
+    if (pos == n.attributes.end() || size == n.attributes.end()) return false;
+    auto frame = AX::rect(toValue(pos->second), toValue(size->second));
+    return frame && x >= frame->x && y >= frame->y && x < frame->x + frame->width &&
+           y < frame->y + frame->height;
+  };
+  auto hidden = [&](const Node& n) {
+    auto h = n.attributes.find("AXHidden");
+    return h != n.attributes.end() && std::holds_alternative<bool>(h->second) &&
+           std::get<bool>(h->second);
+  };
+  // Front application first; within it, descend into the last child that
+  // holds the point, as later siblings are drawn on top.
+  std::vector<const App*> order;
+  for (const App& app : scene_.apps) {
+    if (app.frontmost && !app.info.terminated) order.push_back(&app);
+  }
+  for (const App& app : scene_.apps) {
+    if (!app.frontmost && !app.info.terminated) order.push_back(&app);
+  }
+  for (const App* app : order) {
+    std::optional<uint64_t> found;
+    std::set<uint64_t> seen;
+    const Node* current = &scene_.nodes[app->node];
+    for (int depth = 0; depth < 100000; ++depth) {
+      const Node* next = nullptr;
+      for (auto it = current->children.rbegin(); it != current->children.rend(); ++it) {
+        const Node& child = scene_.nodes[*it];
+        if (!child.gone && !hidden(child) && contains(child) && !seen.contains(child.key)) {
+          next = &child;
+          break;
+        }
+      }
+      if (next == nullptr) break;
+      seen.insert(next->key);
+      found = next->key;
+      current = next;
+    }
+    if (found) return {AXErr::kSuccess, handle(*found)};
+  }
+  return {AXErr::kNoValue, {}};
+}
+
+AXElement SimulatedDesktop::createApplication(int32_t pid) {
+  std::lock_guard lock(mutex_);
+  App* app = appForPid(pid);
+  // Like the platform, an unknown process still gets a handle; reads through it fail.
+  return handle(app ? app->node : 0);
+}
+
+AXElement SimulatedDesktop::createSystemWide() { return handle(kSystemWideKey); }
+
+int32_t SimulatedDesktop::setMessagingTimeout(const AXElement& application, double seconds) {
+  std::lock_guard lock(mutex_);
+  auto it = scene_.nodes.find(application.key());
+  if (application.api() != this || it == scene_.nodes.end()) return AXErr::kIllegalArgument;
+  if (!(seconds >= 0) || !std::isfinite(seconds)) return AXErr::kIllegalArgument;
+  timeouts_[it->second.pid] = seconds == 0 ? kDefaultTimeout : seconds;
+  ++timeoutSets_;
+  return AXErr::kSuccess;
+}
+
+int32_t SimulatedDesktop::messagingTimeoutSets() const {
+  std::lock_guard lock(mutex_);
+  return timeoutSets_;
+}
+
+bool SimulatedDesktop::isProcessTrusted() {
+  std::lock_guard lock(mutex_);
+  return scene_.trusted;
+}
+
+bool SimulatedDesktop::isProcessTrustedWithPrompt() { return isProcessTrusted(); }
+
+std::optional<RunningApplication> SimulatedDesktop::frontmostApplication() {
+  std::lock_guard lock(mutex_);
+  for (const App& app : scene_.apps) {
+    if (app.frontmost && !app.info.terminated) return app.info;
+  }
+  return std::nullopt;
+}
+
+std::optional<RunningApplication> SimulatedDesktop::runningApplication(int32_t pid) {
+  std::lock_guard lock(mutex_);
+  if (App* app = appForPid(pid)) return app->info;
+  return std::nullopt;
+}
+
+void SimulatedDesktop::observeActivations(std::function<void(const RunningApplication&)> handler) {
+  std::lock_guard lock(mutex_);
+  observers_.push_back(std::move(handler));
+}
+
+void SimulatedDesktop::openPrivacySettings() {
+  std::lock_guard lock(mutex_);
+  record({Effect::Kind::privacySettings, "", "", 0});
+}
+
+void SimulatedDesktop::activate(int32_t pid) {
+  std::vector<std::function<void(const RunningApplication&)>> observers;
+  RunningApplication info;
+  {
+    std::lock_guard lock(mutex_);
+    App* app = appForPid(pid);
+    if (app == nullptr || app->info.terminated) return;
+    for (App& other : scene_.apps) other.frontmost = false;
+    app->frontmost = true;
+    info = app->info;
+    observers = observers_;
+    record({Effect::Kind::activate, info.localizedName.empty() ? std::to_string(pid) : info.localizedName,
+            "", 0});
+  }
+  // Observers run outside the lock so they may call back into the desktop.
+  for (const auto& observer : observers) observer(info);
+}
+
+void SimulatedDesktop::terminate(int32_t pid) {
+  std::lock_guard lock(mutex_);
+  if (App* app = appForPid(pid)) {
+    app->info.terminated = true;
+    app->frontmost = false;
+  }
+}
+
+AXElement SimulatedDesktop::elementNamed(const std::string& id) {
+  std::lock_guard lock(mutex_);
+  for (const auto& [key, node] : scene_.nodes) {
+    if (node.id == id) return handle(key);
+  }
+  return {};
+}
+
+std::optional<AXValue> SimulatedDesktop::attribute(const std::string& id, const std::string& name) {
+  std::lock_guard lock(mutex_);
+  for (const auto& [key, node] : scene_.nodes) {
+    if (node.id == id) return read(node, name);
+  }
+  return std::nullopt;
+}
+
+double SimulatedDesktop::now() {
+  std::lock_guard lock(mutex_);
+  return now_;
+}
+
+void SimulatedDesktop::sleep(double seconds) {
+  std::lock_guard lock(mutex_);
+  if (seconds > 0 && std::isfinite(seconds)) now_ += seconds;
+}
+
+}  // namespace tovrin

@@ -1,0 +1,161 @@
+#pragma once
+
+// An in-memory desktop described by a scene file: applications, windows and
+// element trees with attributes, actions and behaviours. It answers the
+// platform interfaces as a browser would, applies effects the way a browser
+// would (pressing a checkbox toggles it, setting a value changes it), records
+// every effect in order, and makes waits instant: its clock only moves when
+// something sleeps or an element is slow to answer.
+//
+// Safe to use from several threads: one lock guards the whole desktop.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "accessibility/platform.h"
+
+namespace tovrin {
+
+// One recorded effect, in the order it happened.
+struct Effect {
+  enum class Kind { action, attributeWrite, activate, privacySettings };
+  Kind kind = Kind::action;
+  std::string element;  // the element as a person would name it: AXButton “Sign in”
+  std::string detail;   // the action, or "AXValue = “hello”"
+  int32_t result = 0;
+
+  // One line of text: "press AXButton “Sign in” → 0".
+  [[nodiscard]] std::string describe() const;
+};
+
+// A scene that could not be loaded: where and what.
+struct SceneError {
+  std::string message;  // "shop.json: apps[0].windows[0].frame: expected [x, y, width, height]"
+};
+
+class SimulatedDesktop final : public Accessibility, public Workspace, public Clock {
+ public:
+  // Loads a scene file. Nothing is half-loaded: either the whole scene or an
+  // error naming the file, the JSON path and what is wrong.
+  static std::variant<std::shared_ptr<SimulatedDesktop>, SceneError> load(const std::string& path);
+  static std::variant<std::shared_ptr<SimulatedDesktop>, SceneError> fromJson(
+      std::string_view text, const std::string& sourceName);
+
+  // The interfaces of this desktop, as the logic receives them.
+  Platform platform();
+
+  // What has happened so far, in order.
+  [[nodiscard]] std::vector<Effect> effects() const;
+  void clearEffects();
+
+  // Test and demo controls.
+  void activate(int32_t pid);  // brings an application to the front and notifies observers
+  void terminate(int32_t pid);
+  [[nodiscard]] AXElement elementNamed(const std::string& id);  // by the scene's "id"
+  [[nodiscard]] std::optional<AXValue> attribute(const std::string& id, const std::string& name);
+  [[nodiscard]] int32_t messagingTimeoutSets() const;
+
+  // Accessibility
+  AXResult<std::optional<AXValue>> copyAttributeValue(const AXElement& element,
+                                                      std::string_view attribute) override;
+  AXResult<std::optional<std::vector<AXValue>>> copyMultipleAttributeValues(
+      const AXElement& element, const std::vector<std::string>& attributes) override;
+  AXResult<std::optional<std::vector<std::string>>> copyActionNames(const AXElement& element) override;
+  int32_t performAction(const AXElement& element, std::string_view action) override;
+  int32_t setAttributeValue(const AXElement& element, std::string_view attribute,
+                            const AXValue& value) override;
+  AXResult<bool> isAttributeSettable(const AXElement& element, std::string_view attribute) override;
+  AXResult<AXElement> elementAtPosition(const AXElement& systemWide, double x, double y) override;
+  AXElement createApplication(int32_t pid) override;
+  AXElement createSystemWide() override;
+  int32_t setMessagingTimeout(const AXElement& application, double seconds) override;
+  bool isProcessTrusted() override;
+  bool isProcessTrustedWithPrompt() override;
+
+  // Workspace
+  std::optional<RunningApplication> frontmostApplication() override;
+  std::optional<RunningApplication> runningApplication(int32_t pid) override;
+  void observeActivations(std::function<void(const RunningApplication&)> handler) override;
+  void openPrivacySettings() override;
+
+  // Clock
+  double now() override;
+  void sleep(double seconds) override;
+
+  // The scene, as loaded. Public so the loader can fill it in.
+  struct ElementRef {
+    uint64_t key = 0;
+  };
+  struct ElementRefs {
+    std::vector<uint64_t> keys;
+  };
+  using SceneValue = std::variant<AXNull, std::string, AXAttributedString, AXNumber, bool, AXPoint,
+                                  AXSize, AXErrorValue, AXURL, ElementRef, ElementRefs>;
+  struct Behavior {
+    std::optional<int32_t> pressResult;      // AXPress is refused with this code
+    bool ignoresKeys = false;                // synthetic keys do not reach it; values still can
+    std::optional<int> vanishAfterReads;     // gone after this many attribute reads
+    double delay = 0;                        // seconds each request takes
+    std::optional<int32_t> readError;        // every request fails with this code
+    std::map<std::string, SceneValue> attributes;  // reported instead of (or besides) the others
+  };
+  struct Node {
+    uint64_t key = 0;
+    int32_t pid = 0;
+    std::string id;  // the scene's name for it, if any
+    std::map<std::string, SceneValue> attributes;
+    std::vector<std::string> actions;
+    std::set<std::string> settable;
+    std::vector<uint64_t> children;
+    std::optional<uint64_t> parent;
+    Behavior behavior;
+    int reads = 0;
+    bool gone = false;
+  };
+  struct App {
+    RunningApplication info;
+    bool frontmost = false;
+    uint64_t node = 0;  // the application element
+    std::optional<std::size_t> focusedWindow;
+    std::optional<std::size_t> mainWindow;
+  };
+  struct Scene {
+    bool trusted = true;
+    std::vector<Frame> screens;
+    std::vector<App> apps;
+    std::map<uint64_t, Node> nodes;
+  };
+
+  explicit SimulatedDesktop(Scene scene);
+
+ private:
+  static constexpr uint64_t kSystemWideKey = 1;
+
+  // The node behind a handle, after the trust, existence, slowness and
+  // vanishing checks a request goes through; a code when it fails.
+  std::variant<Node*, int32_t> reach(const AXElement& element, bool countsAsRead);
+  std::optional<AXValue> read(const Node& node, std::string_view attribute);
+  AXValue toValue(const SceneValue& value);
+  AXElement handle(uint64_t key);
+  App* appForPid(int32_t pid);
+  std::string describeNode(const Node& node) const;
+  void record(Effect effect);
+
+  mutable std::recursive_mutex mutex_;
+  Scene scene_;
+  std::map<int32_t, double> timeouts_;  // per application, seconds
+  int32_t timeoutSets_ = 0;
+  double now_ = 0;
+  std::vector<Effect> effects_;
+  std::vector<std::function<void(const RunningApplication&)>> observers_;
+};
+
+}  // namespace tovrin
