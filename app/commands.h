@@ -13,5 +13,6 @@ struct Command {
 };
 
 Command addParseCommand(CLI::App& app);
+Command addSnapshotCommand(CLI::App& app);
 
 }  // namespace tovrin::cli

@@ -8,6 +8,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   std::vector<tovrin::cli::Command> commands = {
       tovrin::cli::addParseCommand(app),
+      tovrin::cli::addSnapshotCommand(app),
   };
   try {
     app.parse(argc, argv);

@@ -1,0 +1,116 @@
+#include <nlohmann/json.hpp>
+
+#include <iostream>
+#include <memory>
+
+#include "accessibility/browser.h"
+#include "commands.h"
+#include "content/page_snapshot.h"
+#include "intent/intent_json.h"
+#include "scene_source.h"
+
+namespace tovrin::cli {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+struct SnapshotOptions {
+  std::string scene;
+  bool lines = false;
+  bool json = false;
+};
+
+Json elementJson(const PageElement& e) {
+  Json j;
+  j["id"] = e.id;
+  j["parent"] = e.parent ? Json(*e.parent) : Json(nullptr);
+  j["depth"] = e.depth;
+  j["role"] = e.role;
+  j["subrole"] = e.subrole;
+  j["label"] = e.label();
+  j["frame"] = e.frame ? Json::array({e.frame->x, e.frame->y, e.frame->width, e.frame->height})
+                       : Json(nullptr);
+  j["enabled"] = e.enabled;
+  j["actions"] = e.actions;
+  return j;
+}
+
+Json snapshotJson(const PageSnapshot& snap) {
+  Json j;
+  j["browserName"] = snap.browserName;
+  j["windowTitle"] = snap.windowTitle;
+  j["pageTitle"] = snap.pageTitle;
+  j["url"] = snap.url;
+  j["captureTime"] = snap.captureTime;
+  j["elements"] = Json::array();
+  for (const PageElement& e : snap.elements) j["elements"].push_back(elementJson(e));
+  j["chrome"] = Json::array();
+  for (const PageElement& e : snap.chrome) j["chrome"].push_back(elementJson(e));
+  j["lines"] = Json::array();
+  for (const PageLine& line : snap.lines) {
+    j["lines"].push_back(Json{{"text", line.text},
+                              {"elementID", line.elementID},
+                              {"kind", std::string(kindName(line.kind))},
+                              {"level", line.level}});
+  }
+  j["chunks"] = Json::array();
+  for (const PageChunk& chunk : snap.chunks) {
+    j["chunks"].push_back(
+        Json{{"heading", chunk.heading}, {"text", chunk.text}, {"elementID", chunk.elementID}});
+  }
+  return j;
+}
+
+int run(const SnapshotOptions& options) {
+  auto desktop = openScene(options.scene);
+  if (!desktop) return 2;
+  Platform platform = desktop->platform();
+  if (!platform.accessibility->isProcessTrusted()) {
+    std::cerr << "Tovrin needs Accessibility access\n";
+    return 1;
+  }
+  BrowserTracker tracker(platform);
+  tracker.start();
+  std::optional<BrowserTarget> target = tracker.current();
+  if (!target) {
+    std::cerr << "No supported browser in front\n"
+                 "Open Safari, Chrome, Firefox, Arc, Brave or Edge, then press the hotkey again.\n";
+    return 1;
+  }
+  std::optional<PageSnapshot> snap = PageSnapshot::capture(*target);
+  if (!snap) {
+    std::string name = target->browserName();
+    std::cerr << "Couldn't read " << name << "\nNo window is accessible. Make sure " << name
+              << " has an open window and try again.\n";
+    return 1;
+  }
+  if (options.json) {
+    std::cout << dumpJson(snapshotJson(*snap)) << '\n';
+    return 0;
+  }
+  std::cout << snap->readSummary() << '\n';
+  if (auto page = snap->pageLine()) std::cout << *page << '\n';
+  if (options.lines) {
+    for (const PageLine& line : snap->lines) {
+      std::cout << kindName(line.kind) << '\t' << line.level << '\t' << line.elementID << '\t'
+                << line.text << '\n';
+    }
+  } else {
+    std::cout << '\n' << snap->text() << '\n';
+  }
+  return 0;
+}
+
+}  // namespace
+
+Command addSnapshotCommand(CLI::App& app) {
+  auto options = std::make_shared<SnapshotOptions>();
+  CLI::App* sub = app.add_subcommand(
+      "snapshot", "Read the front browser of a scene as a command would, and print the page");
+  addSceneOption(*sub, options->scene);
+  sub->add_flag("--lines", options->lines, "Print one line per page line: kind, level, element id, text");
+  sub->add_flag("--json", options->json, "Print the whole snapshot as one JSON object");
+  return Command{sub, [options] { return run(*options); }};
+}
+
+}  // namespace tovrin::cli
