@@ -1,0 +1,47 @@
+#pragma once
+
+// Element trees for tests, written as indented text that reads like the page:
+//
+//   AXWindow "Shop"
+//     AXWebArea "Acme" frame=0,88,1440,812 url=https://shop.example.com/
+//       AXButton "Sign in" actions=AXPress id=signin
+//       AXStaticText value="Hello" hidden
+//       ref=signin
+//
+// Two spaces per level. After the role comes an optional quoted title, then
+// key=value pairs: value= (quoted text, a number or true/false), desc=, help=,
+// placeholder=, subrole=, identifier=, url=, id=, frame=x,y,w,h (nan and inf
+// allowed; \\n and \\t in quotes), actions=A,B, settable=A,B, press=CODE, vanish=N, delay=SECONDS,
+// readError=CODE, attr.AXName=JSON (single-quoted: attr.AXHelp={'error':-25212}); and the flags hidden, disabled, focused.
+// A line "ref=ID" adds an existing element as one more child.
+
+#include <nlohmann/json.hpp>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/simulated_desktop.h"
+
+namespace tovrin::testing {
+
+// The element JSON of a tree (its first line is the root).
+nlohmann::json treeJson(std::string_view tree);
+
+struct BrowserApp {
+  int pid = 412;
+  std::string bundleID = "com.google.Chrome";
+  std::string name = "Google Chrome";
+  bool frontmost = true;
+};
+
+// A desktop with one browser whose only window is `windowTree`.
+std::shared_ptr<SimulatedDesktop> browserDesktop(std::string_view windowTree, BrowserApp app = {});
+
+// A desktop from a whole scene; fails the test when it does not load.
+std::shared_ptr<SimulatedDesktop> sceneDesktop(const nlohmann::json& scene);
+
+// The path of a file in the source tree.
+std::string sourcePath(const std::string& relative);
+
+}  // namespace tovrin::testing
