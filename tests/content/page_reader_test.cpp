@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "accessibility/ax.h"
 #include "accessibility/crawler.h"
 #include "support/scene_tree.h"
 
@@ -141,16 +142,22 @@ TEST(PageReaderTest, Lines) {
 }
 
 TEST(PageReaderTest, HeadingLevelFallsBackToALiveRead) {
-  // The crawl reads a value the reader cannot use; the live read is also
-  // unusable, so the level is 2. A heading whose element is gone reads 2 too.
+  // The crawl saw no usable level; by the time lines are made the browser
+  // reports one, so the live read decides. Once the element is gone, 2.
   auto desktop = testing::browserDesktop(R"(
 AXWebArea id=root
-  AXHeading "Live" value="?"
+  AXHeading "Live" value="?" settable=AXValue id=h
 )");
   auto elements = Crawler::crawl(desktop->elementNamed("root"), {}, *desktop);
-  auto lines = PageReader::lines(elements);
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].level, 2);
+  ASSERT_EQ(AX::set(desktop->elementNamed("h"), "AXValue", AXNumber{3}), AXErr::kSuccess);
+  EXPECT_EQ(PageReader::lines(elements).at(0).level, 3);
+
+  auto vanishing = testing::browserDesktop(R"(
+AXWebArea id=root
+  AXHeading "Gone" value="?" vanish=1
+)");
+  elements = Crawler::crawl(vanishing->elementNamed("root"), {}, *vanishing);
+  EXPECT_EQ(PageReader::lines(elements).at(0).level, 2);
 }
 
 TEST(PageReaderTest, BadParentIndexesAreIgnored) {
