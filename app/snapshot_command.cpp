@@ -1,7 +1,6 @@
-#include <nlohmann/json.hpp>
-
 #include <iostream>
 #include <memory>
+#include <nlohmann/json.hpp>
 
 #include "accessibility/browser.h"
 #include "commands.h"
@@ -43,9 +42,11 @@ Json snapshotJson(const PageSnapshot& snap) {
   j["url"] = snap.url;
   j["captureTime"] = snap.captureTime;
   j["elements"] = Json::array();
-  for (const PageElement& e : snap.elements) j["elements"].push_back(elementJson(e));
+  for (const PageElement& e : snap.elements)
+    j["elements"].push_back(elementJson(e));
   j["chrome"] = Json::array();
-  for (const PageElement& e : snap.chrome) j["chrome"].push_back(elementJson(e));
+  for (const PageElement& e : snap.chrome)
+    j["chrome"].push_back(elementJson(e));
   j["lines"] = Json::array();
   for (const PageLine& line : snap.lines) {
     j["lines"].push_back(Json{{"text", line.text},
@@ -108,7 +109,8 @@ Command addSnapshotCommand(CLI::App& app) {
   CLI::App* sub = app.add_subcommand(
       "snapshot", "Read the front browser of a scene as a command would, and print the page");
   addSceneOption(*sub, options->scene);
-  sub->add_flag("--lines", options->lines, "Print one line per page line: kind, level, element id, text");
+  sub->add_flag("--lines", options->lines,
+                "Print one line per page line: kind, level, element id, text");
   sub->add_flag("--json", options->json, "Print the whole snapshot as one JSON object");
   return Command{sub, [options] { return run(*options); }};
 }

@@ -102,7 +102,9 @@ std::optional<AXElement> element(const AXElement& from, std::string_view attribu
   return std::nullopt;
 }
 
-std::optional<AXElement> parent(const AXElement& element) { return AX::element(element, "AXParent"); }
+std::optional<AXElement> parent(const AXElement& element) {
+  return AX::element(element, "AXParent");
+}
 
 std::vector<AXElement> elements(const std::optional<AXValue>& value) {
   if (!value) return {};

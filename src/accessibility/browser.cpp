@@ -38,14 +38,16 @@ const std::vector<std::unique_ptr<BrowserAdapter>>& adapters() {
   static const auto* const list = [] {
     auto* out = new std::vector<std::unique_ptr<BrowserAdapter>>();
     out->push_back(std::make_unique<SafariAdapter>(
-        "Safari", std::vector<std::string>{"com.apple.Safari", "com.apple.SafariTechnologyPreview"}));
+        "Safari",
+        std::vector<std::string>{"com.apple.Safari", "com.apple.SafariTechnologyPreview"}));
     out->push_back(std::make_unique<ChromiumAdapter>(
         "Chrome", std::vector<std::string>{"com.google.Chrome", "com.google.Chrome.beta",
                                            "com.google.Chrome.canary", "chromium",
                                            "chromium-browser", "google-chrome"}));
     out->push_back(std::make_unique<FirefoxAdapter>(
-        "Firefox", std::vector<std::string>{"org.mozilla.firefox", "org.mozilla.firefoxdeveloperedition",
-                                            "org.mozilla.nightly", "firefox", "firefox-esr"}));
+        "Firefox",
+        std::vector<std::string>{"org.mozilla.firefox", "org.mozilla.firefoxdeveloperedition",
+                                 "org.mozilla.nightly", "firefox", "firefox-esr"}));
     out->push_back(std::make_unique<ChromiumAdapter>(
         "Arc", std::vector<std::string>{"company.thebrowser.Browser"}));
     out->push_back(std::make_unique<ChromiumAdapter>(

@@ -15,11 +15,24 @@ constexpr std::size_t kMaxValueCharacters = 20000;
 // Read in one request per element, in this order.
 const std::vector<std::string>& attributeNames() {
   static const std::vector<std::string> names = {
-      "AXRole", "AXSubrole", "AXTitle",  "AXValue",  "AXDescription",      "AXHelp",
-      "AXEnabled", "AXPosition", "AXSize", "AXHidden", "AXPlaceholderValue", "AXChildren"};
+      "AXRole",    "AXSubrole",  "AXTitle", "AXValue",  "AXDescription",      "AXHelp",
+      "AXEnabled", "AXPosition", "AXSize",  "AXHidden", "AXPlaceholderValue", "AXChildren"};
   return names;
 }
-enum Attr { kRole, kSubrole, kTitle, kValue, kDesc, kHelp, kEnabled, kPosition, kSize, kHidden, kPlaceholder, kChildren };
+enum Attr {
+  kRole,
+  kSubrole,
+  kTitle,
+  kValue,
+  kDesc,
+  kHelp,
+  kEnabled,
+  kPosition,
+  kSize,
+  kHidden,
+  kPlaceholder,
+  kChildren
+};
 
 std::string cutValue(std::string text) {
   // Byte length bounds the character count from above, so short values skip counting.

@@ -46,8 +46,9 @@ namespace Roles {
 
 const std::vector<std::string_view>& clickableRoles() {
   static const std::vector<std::string_view> roles = {
-      "AXButton", "AXLink",       "AXCheckBox",           "AXRadioButton", "AXMenuItem",     "AXPopUpButton",
-      "AXMenuButton", "AXDisclosureTriangle", "AXTab", "AXSwitch", "AXToolbarButton"};
+      "AXButton",   "AXLink",        "AXCheckBox",     "AXRadioButton",
+      "AXMenuItem", "AXPopUpButton", "AXMenuButton",   "AXDisclosureTriangle",
+      "AXTab",      "AXSwitch",      "AXToolbarButton"};
   return roles;
 }
 
@@ -57,8 +58,12 @@ const std::vector<std::string_view>& textInputRoles() {
   return roles;
 }
 
-bool clickable(std::string_view role) { return contains(clickableRoles(), role); }
-bool textInput(std::string_view role) { return contains(textInputRoles(), role); }
+bool clickable(std::string_view role) {
+  return contains(clickableRoles(), role);
+}
+bool textInput(std::string_view role) {
+  return contains(textInputRoles(), role);
+}
 
 }  // namespace Roles
 }  // namespace tovrin

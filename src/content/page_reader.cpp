@@ -26,8 +26,8 @@ using Kind = PageLine::Kind;
 // Parents whose own line already says the text inside them.
 bool isInlineParent(std::string_view role) {
   static constexpr std::array<std::string_view, 8> kRoles = {
-      "AXLink", "AXButton", "AXHeading", "AXMenuItem", "AXCheckBox", "AXRadioButton", "AXTab",
-      "AXPopUpButton"};
+      "AXLink",     "AXButton",      "AXHeading", "AXMenuItem",
+      "AXCheckBox", "AXRadioButton", "AXTab",     "AXPopUpButton"};
   for (std::string_view r : kRoles) {
     if (r == role) return true;
   }
@@ -93,7 +93,8 @@ std::vector<PageLine> lines(const std::vector<PageElement>& elements) {
   };
 
   for (const PageElement& e : elements) {
-    if (e.frame && (!(std::fabs(e.frame->width) > 0) || !(std::fabs(e.frame->height) > 0))) continue;
+    if (e.frame && (!(std::fabs(e.frame->width) > 0) || !(std::fabs(e.frame->height) > 0)))
+      continue;
     const std::string label = e.label();
     const std::string& role = e.role;
 
@@ -147,7 +148,8 @@ std::vector<PageLine> lines(const std::vector<PageElement>& elements) {
     } else if (role == "AXImage") {
       std::string alt = TextUtil::clean(e.desc.empty() ? e.title : e.desc);
       std::string lowered = unicode::lower(alt);
-      if (unicode::length(alt) < 4 || endsWith(lowered, ".png") || endsWith(lowered, ".jpg")) continue;
+      if (unicode::length(alt) < 4 || endsWith(lowered, ".png") || endsWith(lowered, ".jpg"))
+        continue;
       if (saidByParent(e, alt)) continue;
       append(std::move(alt), e, Kind::image);
       run.open = false;
@@ -170,7 +172,8 @@ std::vector<PageChunk> chunks(const std::vector<PageLine>& lines, std::size_t ma
       if (i > 0) joined += '\n';
       joined += *buffer[i];
     }
-    if (!TextUtil::clean(joined).empty()) out.push_back(PageChunk{heading, std::move(joined), firstID});
+    if (!TextUtil::clean(joined).empty())
+      out.push_back(PageChunk{heading, std::move(joined), firstID});
   };
 
   for (const PageLine& line : lines) {

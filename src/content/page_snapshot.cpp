@@ -11,10 +11,10 @@
 namespace tovrin {
 
 namespace {
-constexpr Crawler::Limits kWindowPass{.stopAtWebArea = true, .maxNodes = 3000, .maxDepth = 40,
-                                      .timeLimit = 4.0};
-constexpr Crawler::Limits kPagePass{.stopAtWebArea = false, .maxNodes = 6000, .maxDepth = 80,
-                                    .timeLimit = 6.0};
+constexpr Crawler::Limits kWindowPass{
+    .stopAtWebArea = true, .maxNodes = 3000, .maxDepth = 40, .timeLimit = 4.0};
+constexpr Crawler::Limits kPagePass{
+    .stopAtWebArea = false, .maxNodes = 6000, .maxDepth = 80, .timeLimit = 6.0};
 constexpr std::size_t kChunkCharacters = 900;
 }  // namespace
 
@@ -33,7 +33,8 @@ std::optional<PageSnapshot> PageSnapshot::capture(const BrowserTarget& target) {
     if (e.role == "AXWebArea") webAreas.push_back(e);
   }
   snap.webArea = target.adapter->pickWebArea(webAreas);
-  snap.elements = snap.webArea ? Crawler::crawl(snap.webArea->element, kPagePass, clock) : snap.chrome;
+  snap.elements =
+      snap.webArea ? Crawler::crawl(snap.webArea->element, kPagePass, clock) : snap.chrome;
   snap.lines = PageReader::lines(snap.elements);
   snap.chunks = PageReader::chunks(snap.lines, kChunkCharacters);
   if (snap.webArea) {
@@ -96,8 +97,8 @@ std::optional<std::string> PageSnapshot::sectionTitle(int id) const {
 
 std::string PageSnapshot::readSummary() const {
   char buffer[96];
-  std::snprintf(buffer, sizeof buffer, "Read %zu elements, %zu text lines in %.2fs", elements.size(),
-                lines.size(), captureTime);
+  std::snprintf(buffer, sizeof buffer, "Read %zu elements, %zu text lines in %.2fs",
+                elements.size(), lines.size(), captureTime);
   std::string out = buffer;
   if (!webArea) out += " (no web area found — using whole window)";
   return out;

@@ -2,12 +2,11 @@
 // the file, the JSON path and what is wrong; a scene either loads whole or
 // not at all.
 
-#include <nlohmann/json.hpp>
-
 #include <cmath>
 #include <fstream>
 #include <limits>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "platform/simulated_desktop.h"
@@ -39,11 +38,13 @@ class Loader {
     return false;
   }
 
-  bool expectObject(const Json& j, const std::string& path, std::initializer_list<const char*> keys) {
+  bool expectObject(const Json& j, const std::string& path,
+                    std::initializer_list<const char*> keys) {
     if (!j.is_object()) return fail(path, "expected an object, found " + typeName(j));
     for (const auto& [key, value] : j.items()) {
       bool known = false;
-      for (const char* k : keys) known = known || key == k;
+      for (const char* k : keys)
+        known = known || key == k;
       if (!known) return fail(join(path, key), "unknown key");
     }
     return true;
@@ -61,11 +62,13 @@ class Loader {
     return j.get<std::string>();
   }
   std::optional<bool> boolean(const Json& j, const std::string& path) {
-    if (!j.is_boolean()) return fail(path, "expected true or false, found " + typeName(j)), std::nullopt;
+    if (!j.is_boolean())
+      return fail(path, "expected true or false, found " + typeName(j)), std::nullopt;
     return j.get<bool>();
   }
   std::optional<int64_t> integer(const Json& j, const std::string& path, int64_t lo, int64_t hi) {
-    if (!j.is_number_integer()) return fail(path, "expected a whole number, found " + typeName(j)), std::nullopt;
+    if (!j.is_number_integer())
+      return fail(path, "expected a whole number, found " + typeName(j)), std::nullopt;
     if (j.is_number_unsigned() && j.get<uint64_t>() > static_cast<uint64_t>(hi)) {
       return fail(path, "number out of range"), std::nullopt;
     }
@@ -85,9 +88,10 @@ class Loader {
     return fail(path, "expected a number (or \"nan\", \"inf\", \"-inf\"), found " + typeName(j)),
            std::nullopt;
   }
-  std::optional<std::vector<double>> numbers(const Json& j, const std::string& path, std::size_t count,
-                                             const char* shape) {
-    if (!j.is_array() || j.size() != count) return fail(path, std::string("expected ") + shape), std::nullopt;
+  std::optional<std::vector<double>> numbers(const Json& j, const std::string& path,
+                                             std::size_t count, const char* shape) {
+    if (!j.is_array() || j.size() != count)
+      return fail(path, std::string("expected ") + shape), std::nullopt;
     std::vector<double> out;
     for (std::size_t i = 0; i < count; ++i) {
       auto v = number(j[i], index(path, i));
@@ -97,7 +101,8 @@ class Loader {
     return out;
   }
   std::optional<std::vector<std::string>> strings(const Json& j, const std::string& path) {
-    if (!j.is_array()) return fail(path, "expected an array of strings, found " + typeName(j)), std::nullopt;
+    if (!j.is_array())
+      return fail(path, "expected an array of strings, found " + typeName(j)), std::nullopt;
     std::vector<std::string> out;
     for (std::size_t i = 0; i < j.size(); ++i) {
       auto s = string(j[i], index(path, i));
@@ -135,9 +140,10 @@ class SceneBuilder {
     if (j.is_boolean()) return j.get<bool>();
     if (j.is_number()) return AXNumber{j.get<double>()};
     if (!j.is_object() || j.size() != 1) {
-      return in.fail(path, "expected a value: a string, number, boolean, null or one of "
-                           "{\"point\"}, {\"size\"}, {\"error\"}, {\"url\"}, {\"attributed\"}, "
-                           "{\"element\"}, {\"elements\"}"),
+      return in.fail(path,
+                     "expected a value: a string, number, boolean, null or one of "
+                     "{\"point\"}, {\"size\"}, {\"error\"}, {\"url\"}, {\"attributed\"}, "
+                     "{\"element\"}, {\"elements\"}"),
              std::nullopt;
     }
     auto first = j.begin();
@@ -155,7 +161,8 @@ class SceneBuilder {
       return AXSize{(*v)[0], (*v)[1]};
     }
     if (kind == "error") {
-      auto code = in.integer(body, at, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max());
+      auto code = in.integer(body, at, std::numeric_limits<int32_t>::min(),
+                             std::numeric_limits<int32_t>::max());
       if (!code) return std::nullopt;
       return AXErrorValue{static_cast<int32_t>(*code)};
     }
@@ -186,8 +193,9 @@ class SceneBuilder {
   }
 
   bool behavior(const Json& j, const std::string& path, Node& node) {
-    if (!in.expectObject(j, path, {"pressResult", "ignoresKeys", "vanishAfterReads", "delay",
-                                   "readError", "attributes"})) {
+    if (!in.expectObject(j, path,
+                         {"pressResult", "ignoresKeys", "vanishAfterReads", "delay", "readError",
+                          "attributes"})) {
       return false;
     }
     auto& b = node.behavior;
@@ -211,7 +219,8 @@ class SceneBuilder {
     if (j.contains("delay")) {
       auto v = in.number(j["delay"], Loader::join(path, "delay"));
       if (!v) return false;
-      if (!(*v >= 0) || !std::isfinite(*v)) return in.fail(Loader::join(path, "delay"), "expected seconds, 0 or more");
+      if (!(*v >= 0) || !std::isfinite(*v))
+        return in.fail(Loader::join(path, "delay"), "expected seconds, 0 or more");
       b.delay = *v;
     }
     if (j.contains("readError")) {
@@ -222,7 +231,8 @@ class SceneBuilder {
     }
     if (j.contains("attributes")) {
       std::string at = Loader::join(path, "attributes");
-      if (!j["attributes"].is_object()) return in.fail(at, "expected an object of attribute values");
+      if (!j["attributes"].is_object())
+        return in.fail(at, "expected an object of attribute values");
       for (const auto& [name, raw] : j["attributes"].items()) {
         if (!attributeValue(raw, Loader::join(at, name), node, name, b.attributes)) return false;
       }
@@ -277,9 +287,10 @@ class SceneBuilder {
         refs.push_back({*name, Loader::join(path, "ref"), &parent.children, work.slot});
         continue;
       }
-      if (!in.expectObject(j, path, {"id", "role", "subrole", "title", "value", "description", "help",
-                                     "placeholder", "identifier", "url", "enabled", "hidden", "focused",
-                                     "frame", "actions", "settable", "children", "behavior"})) {
+      if (!in.expectObject(j, path,
+                           {"id", "role", "subrole", "title", "value", "description", "help",
+                            "placeholder", "identifier", "url", "enabled", "hidden", "focused",
+                            "frame", "actions", "settable", "children", "behavior"})) {
         return std::nullopt;
       }
       uint64_t key = nextKey++;
@@ -295,15 +306,20 @@ class SceneBuilder {
       if (j.contains("id")) {
         auto id = in.string(j["id"], Loader::join(path, "id"));
         if (!id) return std::nullopt;
-        if (id->empty()) return in.fail(Loader::join(path, "id"), "must not be empty"), std::nullopt;
+        if (id->empty())
+          return in.fail(Loader::join(path, "id"), "must not be empty"), std::nullopt;
         if (!named.emplace(*id, key).second) {
           return in.fail(Loader::join(path, "id"), "duplicate id “" + *id + "”"), std::nullopt;
         }
         node.id = *id;
       }
       static const std::pair<const char*, const char*> kText[] = {
-          {"role", "AXRole"},       {"subrole", "AXSubrole"},         {"title", "AXTitle"},
-          {"description", "AXDescription"}, {"help", "AXHelp"}, {"placeholder", "AXPlaceholderValue"},
+          {"role", "AXRole"},
+          {"subrole", "AXSubrole"},
+          {"title", "AXTitle"},
+          {"description", "AXDescription"},
+          {"help", "AXHelp"},
+          {"placeholder", "AXPlaceholderValue"},
           {"identifier", "AXIdentifier"}};
       for (const auto& [key_, attr] : kText) {
         if (!j.contains(key_)) continue;
@@ -322,7 +338,8 @@ class SceneBuilder {
           // Browsers report toggles as the numbers 0 and 1.
           node.attributes["AXValue"] = AXNumber{v.get<bool>() ? 1.0 : 0.0};
         } else {
-          return in.fail(at, "expected a string, number or boolean, found " + typeName(v)), std::nullopt;
+          return in.fail(at, "expected a string, number or boolean, found " + typeName(v)),
+                 std::nullopt;
         }
       }
       if (j.contains("url")) {
@@ -353,7 +370,8 @@ class SceneBuilder {
         if (!list) return std::nullopt;
         node.settable.insert(list->begin(), list->end());
       }
-      if (j.contains("behavior") && !behavior(j["behavior"], Loader::join(path, "behavior"), node)) {
+      if (j.contains("behavior") &&
+          !behavior(j["behavior"], Loader::join(path, "behavior"), node)) {
         return std::nullopt;
       }
       if (j.contains("children")) {
@@ -370,17 +388,20 @@ class SceneBuilder {
   }
 
   bool app(const Json& j, const std::string& path) {
-    if (!in.expectObject(j, path, {"pid", "bundleID", "name", "frontmost", "terminated", "focusedWindow",
-                                   "mainWindow", "windows", "behavior"})) {
+    if (!in.expectObject(j, path,
+                         {"pid", "bundleID", "name", "frontmost", "terminated", "focusedWindow",
+                          "mainWindow", "windows", "behavior"})) {
       return false;
     }
     SimulatedDesktop::App app;
     if (!j.contains("pid")) return in.fail(path, "missing key “pid”");
-    auto pid = in.integer(j["pid"], Loader::join(path, "pid"), 1, std::numeric_limits<int32_t>::max());
+    auto pid =
+        in.integer(j["pid"], Loader::join(path, "pid"), 1, std::numeric_limits<int32_t>::max());
     if (!pid) return false;
     app.info.pid = static_cast<int32_t>(*pid);
     for (const SimulatedDesktop::App& other : scene.apps) {
-      if (other.info.pid == app.info.pid) return in.fail(Loader::join(path, "pid"), "duplicate pid");
+      if (other.info.pid == app.info.pid)
+        return in.fail(Loader::join(path, "pid"), "duplicate pid");
     }
     if (j.contains("bundleID")) {
       auto s = in.string(j["bundleID"], Loader::join(path, "bundleID"));
@@ -392,7 +413,8 @@ class SceneBuilder {
       if (!s) return false;
       app.info.localizedName = *s;
     }
-    for (auto [flag, target] : {std::pair{"frontmost", &app.frontmost}, std::pair{"terminated", &app.info.terminated}}) {
+    for (auto [flag, target] :
+         {std::pair{"frontmost", &app.frontmost}, std::pair{"terminated", &app.info.terminated}}) {
       if (!j.contains(flag)) continue;
       auto b = in.boolean(j[flag], Loader::join(path, flag));
       if (!b) return false;
@@ -405,7 +427,8 @@ class SceneBuilder {
     node.pid = app.info.pid;
     node.attributes["AXRole"] = std::string("AXApplication");
     node.attributes["AXTitle"] = app.info.localizedName;
-    if (j.contains("behavior") && !behavior(j["behavior"], Loader::join(path, "behavior"), node)) return false;
+    if (j.contains("behavior") && !behavior(j["behavior"], Loader::join(path, "behavior"), node))
+      return false;
     std::size_t windowCount = 0;
     if (j.contains("windows")) {
       const Json& windows = j["windows"];
@@ -415,18 +438,22 @@ class SceneBuilder {
       scene.nodes[appKey].children.assign(windowCount, 0);
       for (std::size_t i = 0; i < windowCount; ++i) {
         std::string wpath = Loader::index(at, i);
-        if (windows[i].is_object() && windows[i].contains("ref")) return in.fail(wpath, "a window cannot be a reference");
+        if (windows[i].is_object() && windows[i].contains("ref"))
+          return in.fail(wpath, "a window cannot be a reference");
         auto key = tree(windows[i], wpath, app.info.pid, appKey);
         if (!key) return false;
         scene.nodes[appKey].children[i] = *key;
       }
     }
-    for (auto [name, target] : {std::pair{"focusedWindow", &app.focusedWindow}, std::pair{"mainWindow", &app.mainWindow}}) {
+    for (auto [name, target] : {std::pair{"focusedWindow", &app.focusedWindow},
+                                std::pair{"mainWindow", &app.mainWindow}}) {
       if (!j.contains(name) || j[name].is_null()) continue;
-      auto index = in.integer(j[name], Loader::join(path, name), 0, std::numeric_limits<int32_t>::max());
+      auto index =
+          in.integer(j[name], Loader::join(path, name), 0, std::numeric_limits<int32_t>::max());
       if (!index) return false;
       if (static_cast<std::size_t>(*index) >= windowCount) {
-        return in.fail(Loader::join(path, name), "no window " + std::to_string(*index) + " (the app has " +
+        return in.fail(Loader::join(path, name), "no window " + std::to_string(*index) +
+                                                     " (the app has " +
                                                      std::to_string(windowCount) + ")");
       }
       *target = static_cast<std::size_t>(*index);
@@ -450,8 +477,8 @@ class SceneBuilder {
         std::string path = Loader::index("screens", i);
         if (!in.expectObject(s, path, {"x", "y", "width", "height"})) return false;
         Frame f;
-        for (auto [name, target] : {std::pair{"x", &f.x}, std::pair{"y", &f.y}, std::pair{"width", &f.width},
-                                    std::pair{"height", &f.height}}) {
+        for (auto [name, target] : {std::pair{"x", &f.x}, std::pair{"y", &f.y},
+                                    std::pair{"width", &f.width}, std::pair{"height", &f.height}}) {
           if (!s.contains(name)) return in.fail(path, std::string("missing key “") + name + "”");
           auto v = in.number(s[name], Loader::join(path, name));
           if (!v) return false;
@@ -468,7 +495,8 @@ class SceneBuilder {
       }
     }
     int frontmost = 0;
-    for (const auto& a : scene.apps) frontmost += a.frontmost && !a.info.terminated ? 1 : 0;
+    for (const auto& a : scene.apps)
+      frontmost += a.frontmost && !a.info.terminated ? 1 : 0;
     if (frontmost > 1) return in.fail("apps", "more than one application is frontmost");
     // Resolve references now that every id is known.
     for (PendingRef& ref : refs) {
@@ -504,7 +532,8 @@ std::variant<std::shared_ptr<SimulatedDesktop>, SceneError> SimulatedDesktop::fr
   return std::make_shared<SimulatedDesktop>(std::move(builder.scene));
 }
 
-std::variant<std::shared_ptr<SimulatedDesktop>, SceneError> SimulatedDesktop::load(const std::string& path) {
+std::variant<std::shared_ptr<SimulatedDesktop>, SceneError> SimulatedDesktop::load(
+    const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   if (!file) return SceneError{path + ": cannot open the file"};
   std::ostringstream text;

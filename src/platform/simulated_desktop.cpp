@@ -12,7 +12,9 @@ namespace {
 // The system's own messaging timeout when Tovrin has set none.
 constexpr double kDefaultTimeout = 6.0;
 
-std::string quoted(const std::string& s) { return "“" + s + "”"; }
+std::string quoted(const std::string& s) {
+  return "“" + s + "”";
+}
 
 std::string valueText(const AXValue& value) {
   return std::visit(Overloaded{
@@ -57,9 +59,13 @@ void SimulatedDesktop::clearEffects() {
   effects_.clear();
 }
 
-void SimulatedDesktop::record(Effect effect) { effects_.push_back(std::move(effect)); }
+void SimulatedDesktop::record(Effect effect) {
+  effects_.push_back(std::move(effect));
+}
 
-AXElement SimulatedDesktop::handle(uint64_t key) { return AXElement(shared_from_this(), key); }
+AXElement SimulatedDesktop::handle(uint64_t key) {
+  return AXElement(shared_from_this(), key);
+}
 
 SimulatedDesktop::App* SimulatedDesktop::appForPid(int32_t pid) {
   for (App& app : scene_.apps) {
@@ -89,7 +95,8 @@ AXValue SimulatedDesktop::toValue(const SceneValue& value) {
                         [&](const ElementRef& r) -> AXValue { return handle(r.key); },
                         [&](const ElementRefs& r) -> AXValue {
                           AXElementArray list;
-                          for (uint64_t key : r.keys) list.push_back(handle(key));
+                          for (uint64_t key : r.keys)
+                            list.push_back(handle(key));
                           return list;
                         },
                         [](const auto& v) -> AXValue { return v; },
@@ -137,7 +144,8 @@ std::optional<AXValue> SimulatedDesktop::read(const Node& node, std::string_view
   }
   if (name == "AXChildren") {
     AXElementArray list;
-    for (uint64_t key : node.children) list.push_back(handle(key));
+    for (uint64_t key : node.children)
+      list.push_back(handle(key));
     return list;
   }
   if (name == "AXParent") {
@@ -233,7 +241,8 @@ int32_t SimulatedDesktop::performAction(const AXElement& element, std::string_vi
   } else if (action == "AXPress") {
     // Pressing a toggle flips it, as a browser does.
     auto role = node.attributes.find("AXRole");
-    const std::string* r = role == node.attributes.end() ? nullptr : std::get_if<std::string>(&role->second);
+    const std::string* r =
+        role == node.attributes.end() ? nullptr : std::get_if<std::string>(&role->second);
     if (r && (*r == "AXCheckBox" || *r == "AXSwitch" || *r == "AXRadioButton")) {
       auto value = node.attributes.find("AXValue");
       bool on = value != node.attributes.end() && AX::boolean(toValue(value->second), false);
@@ -269,19 +278,22 @@ int32_t SimulatedDesktop::setAttributeValue(const AXElement& element, std::strin
     }
     node.attributes["AXFocused"] = true;
   } else {
-    SceneValue stored = std::visit(Overloaded{
-                                       [](const AXElement& e) -> SceneValue { return ElementRef{e.key()}; },
-                                       [](const AXElementArray& list) -> SceneValue {
-                                         ElementRefs refs;
-                                         for (const AXElement& e : list) refs.keys.push_back(e.key());
-                                         return refs;
-                                       },
-                                       [](const auto& v) -> SceneValue { return v; },
-                                   },
-                                   value);
+    SceneValue stored =
+        std::visit(Overloaded{
+                       [](const AXElement& e) -> SceneValue { return ElementRef{e.key()}; },
+                       [](const AXElementArray& list) -> SceneValue {
+                         ElementRefs refs;
+                         for (const AXElement& e : list)
+                           refs.keys.push_back(e.key());
+                         return refs;
+                       },
+                       [](const auto& v) -> SceneValue { return v; },
+                   },
+                   value);
     node.attributes[name] = std::move(stored);
   }
-  record({Effect::Kind::attributeWrite, describeNode(node), name + " = " + valueText(value), result});
+  record(
+      {Effect::Kind::attributeWrite, describeNode(node), name + " = " + valueText(value), result});
   return result;
 }
 
@@ -352,7 +364,9 @@ AXElement SimulatedDesktop::createApplication(int32_t pid) {
   return handle(app ? app->node : 0);
 }
 
-AXElement SimulatedDesktop::createSystemWide() { return handle(kSystemWideKey); }
+AXElement SimulatedDesktop::createSystemWide() {
+  return handle(kSystemWideKey);
+}
 
 int32_t SimulatedDesktop::setMessagingTimeout(const AXElement& application, double seconds) {
   std::lock_guard lock(mutex_);
@@ -374,7 +388,9 @@ bool SimulatedDesktop::isProcessTrusted() {
   return scene_.trusted;
 }
 
-bool SimulatedDesktop::isProcessTrustedWithPrompt() { return isProcessTrusted(); }
+bool SimulatedDesktop::isProcessTrustedWithPrompt() {
+  return isProcessTrusted();
+}
 
 std::optional<RunningApplication> SimulatedDesktop::frontmostApplication() {
   std::lock_guard lock(mutex_);
@@ -407,15 +423,17 @@ void SimulatedDesktop::activate(int32_t pid) {
     std::lock_guard lock(mutex_);
     App* app = appForPid(pid);
     if (app == nullptr || app->info.terminated) return;
-    for (App& other : scene_.apps) other.frontmost = false;
+    for (App& other : scene_.apps)
+      other.frontmost = false;
     app->frontmost = true;
     info = app->info;
     observers = observers_;
-    record({Effect::Kind::activate, info.localizedName.empty() ? std::to_string(pid) : info.localizedName,
-            "", 0});
+    record({Effect::Kind::activate,
+            info.localizedName.empty() ? std::to_string(pid) : info.localizedName, "", 0});
   }
   // Observers run outside the lock so they may call back into the desktop.
-  for (const auto& observer : observers) observer(info);
+  for (const auto& observer : observers)
+    observer(info);
 }
 
 void SimulatedDesktop::terminate(int32_t pid) {

@@ -68,7 +68,8 @@ class SimulatedDesktop final : public Accessibility, public Workspace, public Cl
                                                       std::string_view attribute) override;
   AXResult<std::optional<std::vector<AXValue>>> copyMultipleAttributeValues(
       const AXElement& element, const std::vector<std::string>& attributes) override;
-  AXResult<std::optional<std::vector<std::string>>> copyActionNames(const AXElement& element) override;
+  AXResult<std::optional<std::vector<std::string>>> copyActionNames(
+      const AXElement& element) override;
   int32_t performAction(const AXElement& element, std::string_view action) override;
   int32_t setAttributeValue(const AXElement& element, std::string_view attribute,
                             const AXValue& value) override;
@@ -100,11 +101,11 @@ class SimulatedDesktop final : public Accessibility, public Workspace, public Cl
   using SceneValue = std::variant<AXNull, std::string, AXAttributedString, AXNumber, bool, AXPoint,
                                   AXSize, AXErrorValue, AXURL, ElementRef, ElementRefs>;
   struct Behavior {
-    std::optional<int32_t> pressResult;      // AXPress is refused with this code
-    bool ignoresKeys = false;                // synthetic keys do not reach it; values still can
-    std::optional<int> vanishAfterReads;     // gone after this many attribute reads
-    double delay = 0;                        // seconds each request takes
-    std::optional<int32_t> readError;        // every request fails with this code
+    std::optional<int32_t> pressResult;   // AXPress is refused with this code
+    bool ignoresKeys = false;             // synthetic keys do not reach it; values still can
+    std::optional<int> vanishAfterReads;  // gone after this many attribute reads
+    double delay = 0;                     // seconds each request takes
+    std::optional<int32_t> readError;     // every request fails with this code
     std::map<std::string, SceneValue> attributes;  // reported instead of (or besides) the others
   };
   struct Node {

@@ -23,7 +23,8 @@ TEST(AXTest, TextDecoding) {
       {AXValue(AXURL{"https://x"}), ""},
       {AXValue(AXNull{}), ""},
   };
-  for (const auto& [value, expected] : cases) EXPECT_EQ(AX::str(value), expected);
+  for (const auto& [value, expected] : cases)
+    EXPECT_EQ(AX::str(value), expected);
 }
 
 TEST(AXTest, BooleanDecodingFallsBackToTheCallersDefault) {
@@ -58,7 +59,8 @@ AXWindow "W" id=w
   std::vector<std::string> names = {"AXRole", "AXTitle", "AXHelp", "AXDescription", "AXNoSuch"};
   auto gone = AX::multi(desktop->elementNamed("gone"), names);
   ASSERT_EQ(gone.size(), names.size());
-  for (const auto& v : gone) EXPECT_FALSE(v);
+  for (const auto& v : gone)
+    EXPECT_FALSE(v);
 
   auto odd = AX::multi(desktop->elementNamed("odd"), names);
   ASSERT_EQ(odd.size(), names.size());
@@ -85,8 +87,9 @@ AXWindow "W" id=w
 }
 
 TEST(AXTest, UntrustedDesktopReadsNothing) {
-  nlohmann::json scene = {{"trusted", false},
-                          {"apps", {{{"pid", 5}, {"windows", {testing::treeJson("AXWindow \"W\" id=w")}}}}}};
+  nlohmann::json scene = {
+      {"trusted", false},
+      {"apps", {{{"pid", 5}, {"windows", {testing::treeJson("AXWindow \"W\" id=w")}}}}}};
   auto desktop = testing::sceneDesktop(scene);
   AXElement w = desktop->elementNamed("w");
   EXPECT_FALSE(desktop->isProcessTrusted());

@@ -41,14 +41,18 @@ TEST(BrowserRegistryTest, LookupIsExact) {
 }
 
 Json app(int pid, const char* bundle, bool frontmost, Json windows = Json::array()) {
-  return {{"pid", pid}, {"bundleID", bundle}, {"name", bundle}, {"frontmost", frontmost},
+  return {{"pid", pid},
+          {"bundleID", bundle},
+          {"name", bundle},
+          {"frontmost", frontmost},
           {"windows", windows}};
 }
 
 TEST(BrowserTrackerTest, ChoosesTheFrontBrowserElseTheLastActivatedOne) {
   auto desktop = testing::sceneDesktop(
-      {{"apps", {app(1, "com.apple.Safari", false), app(2, "org.mozilla.firefox", false),
-                 app(3, "com.apple.finder", true), app(4, "com.google.Chrome", false)}}});
+      {{"apps",
+        {app(1, "com.apple.Safari", false), app(2, "org.mozilla.firefox", false),
+         app(3, "com.apple.finder", true), app(4, "com.google.Chrome", false)}}});
   BrowserTracker tracker(desktop->platform());
   tracker.start();
   EXPECT_FALSE(tracker.current());  // nothing activated yet, a non-browser in front
@@ -72,7 +76,8 @@ TEST(BrowserTrackerTest, ChoosesTheFrontBrowserElseTheLastActivatedOne) {
 }
 
 TEST(BrowserTrackerTest, StartRemembersAFrontBrowser) {
-  auto desktop = testing::sceneDesktop({{"apps", {app(7, "com.brave.Browser", true), app(8, "com.apple.finder", false)}}});
+  auto desktop = testing::sceneDesktop(
+      {{"apps", {app(7, "com.brave.Browser", true), app(8, "com.apple.finder", false)}}});
   BrowserTracker tracker(desktop->platform());
   tracker.start();
   desktop->activate(8);
@@ -92,7 +97,8 @@ TEST(BrowserTrackerTest, ObserverOutlivingTheTrackerIsHarmless) {
 
 std::vector<std::string> writes(const SimulatedDesktop& desktop) {
   std::vector<std::string> out;
-  for (const Effect& e : desktop.effects()) out.push_back(e.describe());
+  for (const Effect& e : desktop.effects())
+    out.push_back(e.describe());
   return out;
 }
 
@@ -105,7 +111,8 @@ TEST(BrowserTargetTest, ChromiumFamilyIsPreparedOncePerProcess) {
                         Case{"com.brave.Browser", true}, Case{"com.microsoft.edgemac", true},
                         Case{"com.apple.Safari", false}, Case{"org.mozilla.firefox", false}}) {
     SCOPED_TRACE(c.bundle);
-    auto desktop = testing::browserDesktop("AXWindow \"W\"", {.pid = 50, .bundleID = c.bundle, .name = "B"});
+    auto desktop =
+        testing::browserDesktop("AXWindow \"W\"", {.pid = 50, .bundleID = c.bundle, .name = "B"});
     BrowserTracker tracker(desktop->platform());
     auto target = tracker.current();
     ASSERT_TRUE(target);

@@ -108,8 +108,8 @@ AXWindow "W" id=w
   AXStaticText value="Three" delay=1
 )");
   auto elements = crawlWindow(*desktop, {.timeLimit = 1.5});
-  EXPECT_EQ(outline(elements), (std::vector<std::string>{"0:AXWindow:W", "1:AXStaticText:One",
-                                                         "1:AXStaticText:Two"}));
+  EXPECT_EQ(outline(elements),
+            (std::vector<std::string>{"0:AXWindow:W", "1:AXStaticText:One", "1:AXStaticText:Two"}));
 }
 
 TEST(CrawlerTest, HungElementCostsOneTimeoutAndIsRecordedEmpty) {

@@ -32,7 +32,8 @@ struct ReaderCase {
 };
 
 const ReaderCase kReaderCases[] = {
-    {"text inside a link with the same words is said once", R"(
+    {"text inside a link with the same words is said once",
+     R"(
 AXWebArea id=root
   AXLink "Pricing"
     AXStaticText value="Pricing"
@@ -41,8 +42,10 @@ AXWebArea id=root
   AXLink "Docs"
     AXStaticText value="Documentation home"
 )",
-     {"link: Pricing", "link: Read the full pricing guide", "link: Docs", "text: Documentation home"}},
-    {"a paragraph of texts and an inline link becomes one line", R"(
+     {"link: Pricing", "link: Read the full pricing guide", "link: Docs",
+      "text: Documentation home"}},
+    {"a paragraph of texts and an inline link becomes one line",
+     R"(
 AXWebArea id=root
   AXGroup
     AXStaticText value="Read our "
@@ -53,7 +56,8 @@ AXWebArea id=root
     AXStaticText value="Next paragraph."
 )",
      {"text: Read our terms before buying.", "text: Next paragraph."}},
-    {"list items never merge", R"(
+    {"list items never merge",
+     R"(
 AXWebArea id=root
   AXList
     AXListItem
@@ -63,7 +67,8 @@ AXWebArea id=root
       AXStaticText value="Pro plan"
 )",
      {"item: •", "item: Basic plan", "item: Pro plan"}},
-    {"heading levels", R"(
+    {"heading levels",
+     R"(
 AXWebArea id=root
   AXHeading "Three" value=3
   AXHeading "Text level" value="4"
@@ -74,7 +79,8 @@ AXWebArea id=root
 )",
      {"heading3: Three", "heading4: Text level", "heading5: Signed", "heading2: Garbage",
       "heading2: Empty", "heading9: Deep"}},
-    {"short links and buttons once per page, long links every time", R"(
+    {"short links and buttons once per page, long links every time",
+     R"(
 AXWebArea id=root
   AXLink "Home"
   AXLink "home!"
@@ -87,8 +93,10 @@ AXWebArea id=root
   AXButton
 )",
      {"link: Home", "link: A link label that is forty-five characters ok",
-      "link: A link label that is forty-five characters ok", "button: Add to cart", "button: More"}},
-    {"toggles show their state", R"(
+      "link: A link label that is forty-five characters ok", "button: Add to cart",
+      "button: More"}},
+    {"toggles show their state",
+     R"(
 AXWebArea id=root
   AXCheckBox "A" value="TRUE"
   AXCheckBox "B" value=1
@@ -96,7 +104,8 @@ AXWebArea id=root
   AXRadioButton "D" value="true"
 )",
      {"field: ☑ A", "field: ☑ B", "field: ☐ C", "field: ☑ D"}},
-    {"fields show their value but never a secret", R"(
+    {"fields show their value but never a secret",
+     R"(
 AXWebArea id=root
   AXTextField "Password" subrole=AXSecureTextField value="hunter2"
   AXTextField value="abc"
@@ -104,9 +113,10 @@ AXWebArea id=root
   AXComboBox "Country" value="France"
   AXTextArea
 )",
-     {"field: Password", "field: text field: abc", "field: Search docs: two words", "field: Country: France",
-      "field: text field"}},
-    {"images need real alt text", R"(
+     {"field: Password", "field: text field: abc", "field: Search docs: two words",
+      "field: Country: France", "field: text field"}},
+    {"images need real alt text",
+     R"(
 AXWebArea id=root
   AXImage desc="hero.PNG"
   AXImage desc="photo.jpg"
@@ -117,14 +127,16 @@ AXWebArea id=root
     AXImage desc="Acme logo"
 )",
      {"image: Logo", "image: Title used when no description", "link: Acme Logo home"}},
-    {"zero-sized elements give no line; no frame is fine", R"(
+    {"zero-sized elements give no line; no frame is fine",
+     R"(
 AXWebArea id=root
   AXButton "Flat" frame=0,0,100,0
   AXButton "Negative ok" frame=0,0,-100,-20
   AXButton "No frame"
 )",
      {"button: Negative ok", "button: No frame"}},
-    {"a skipped element keeps the running line open", R"(
+    {"a skipped element keeps the running line open",
+     R"(
 AXWebArea id=root
   AXGroup
     AXStaticText value="Before"
@@ -162,7 +174,8 @@ AXWebArea id=root
 
 TEST(PageReaderTest, BadParentIndexesAreIgnored) {
   std::vector<PageElement> elements(3);
-  for (int i = 0; i < 3; ++i) elements[static_cast<std::size_t>(i)].id = i;
+  for (int i = 0; i < 3; ++i)
+    elements[static_cast<std::size_t>(i)].id = i;
   elements[0].role = "AXLink";
   elements[0].title = "Same";
   elements[1].role = "AXStaticText";
@@ -210,7 +223,8 @@ TEST(PageReaderTest, Chunks) {
 }
 
 TEST(PageReaderTest, ChunkBudgetCountsCharactersNotBytes) {
-  std::vector<PageLine> lines = {line(std::string(20, 'x'), 1), line("ééééé", 2)};  // 5 characters, 10 bytes
+  std::vector<PageLine> lines = {line(std::string(20, 'x'), 1),
+                                 line("ééééé", 2)};  // 5 characters, 10 bytes
   EXPECT_EQ(PageReader::chunks(lines, 25).size(), 1u);
   EXPECT_EQ(PageReader::chunks(lines, 24).size(), 2u);
 }

@@ -34,7 +34,7 @@ AXWindow "Two pages" id=w
   ASSERT_TRUE(snap->webArea);
   EXPECT_EQ(snap->pageTitle, "Main page");
   EXPECT_EQ(snap->url, "https://example.com/");
-  EXPECT_EQ(snap->webArea->id, 2);  // in the chrome list
+  EXPECT_EQ(snap->webArea->id, 2);     // in the chrome list
   EXPECT_EQ(snap->chrome.size(), 4u);  // the window and three web areas, none entered
   ASSERT_EQ(snap->elements.size(), 2u);
   EXPECT_EQ(snap->elements[1].title, "Main");
@@ -84,7 +84,8 @@ AXWindow "W" id=w
 }
 
 TEST(PageSnapshotTest, NoWindowNoSnapshot) {
-  nlohmann::json scene = {{"apps", {{{"pid", 9}, {"bundleID", "org.mozilla.firefox"}, {"frontmost", true}}}}};
+  nlohmann::json scene = {
+      {"apps", {{{"pid", 9}, {"bundleID", "org.mozilla.firefox"}, {"frontmost", true}}}}};
   auto desktop = testing::sceneDesktop(scene);
   BrowserTracker tracker(desktop->platform());
   auto target = tracker.current();
@@ -137,7 +138,8 @@ std::string dump(const PageSnapshot& snap) {
   out << "url: " << snap.url << "\nbrowser: " << snap.browserName << "\n\n== text ==\n"
       << snap.text() << "\n\n== lines ==\n";
   for (const PageLine& line : snap.lines) {
-    out << kindName(line.kind) << '\t' << line.level << '\t' << line.elementID << '\t' << line.text << '\n';
+    out << kindName(line.kind) << '\t' << line.level << '\t' << line.elementID << '\t' << line.text
+        << '\n';
   }
   out << "\n== chunks ==\n";
   for (const PageChunk& chunk : snap.chunks) {
@@ -149,7 +151,8 @@ std::string dump(const PageSnapshot& snap) {
 TEST(PageSnapshotTest, ExampleScenesMatchTheirExpectations) {
   for (const char* name : {"shop", "article", "signup"}) {
     SCOPED_TRACE(name);
-    auto loaded = SimulatedDesktop::load(testing::sourcePath(std::string("examples/scenes/") + name + ".json"));
+    auto loaded = SimulatedDesktop::load(
+        testing::sourcePath(std::string("examples/scenes/") + name + ".json"));
     ASSERT_TRUE(std::holds_alternative<std::shared_ptr<SimulatedDesktop>>(loaded));
     auto snap = capture(*std::get<std::shared_ptr<SimulatedDesktop>>(loaded));
     ASSERT_TRUE(snap);

@@ -42,7 +42,9 @@ std::vector<std::string> tokenize(std::string_view line) {
   return out;
 }
 
-bool wasQuoted(const std::string& token) { return token.find('\x01') != std::string::npos; }
+bool wasQuoted(const std::string& token) {
+  return token.find('\x01') != std::string::npos;
+}
 std::string unquote(std::string token) {
   std::erase(token, '\x01');
   return token;
@@ -51,7 +53,8 @@ std::string unquote(std::string token) {
 std::vector<std::string> list(const std::string& text) {
   std::vector<std::string> out;
   std::stringstream in(text);
-  for (std::string item; std::getline(in, item, ',');) out.push_back(item);
+  for (std::string item; std::getline(in, item, ',');)
+    out.push_back(item);
   return out;
 }
 
@@ -72,23 +75,31 @@ Json element(const std::vector<std::string>& tokens) {
     auto eq = token.find('=');
     std::string key = token.substr(0, eq);
     if (eq == std::string::npos) {
-      if (key == "hidden") e["hidden"] = true;
-      else if (key == "disabled") e["enabled"] = false;
-      else if (key == "focused") e["focused"] = true;
-      else ADD_FAILURE() << "unknown flag in tree: " << key;
+      if (key == "hidden")
+        e["hidden"] = true;
+      else if (key == "disabled")
+        e["enabled"] = false;
+      else if (key == "focused")
+        e["focused"] = true;
+      else
+        ADD_FAILURE() << "unknown flag in tree: " << key;
       continue;
     }
     std::string raw = token.substr(eq + 1);
     std::string text = unquote(raw);
     if (key == "value") {
-      if (wasQuoted(raw)) e["value"] = text;
-      else if (text == "true" || text == "false") e["value"] = text == "true";
-      else e["value"] = number(text);
+      if (wasQuoted(raw))
+        e["value"] = text;
+      else if (text == "true" || text == "false")
+        e["value"] = text == "true";
+      else
+        e["value"] = number(text);
     } else if (key == "desc") {
       e["description"] = text;
     } else if (key == "frame") {
       Json f = Json::array();
-      for (const std::string& n : list(text)) f.push_back(number(n));
+      for (const std::string& n : list(text))
+        f.push_back(number(n));
       e["frame"] = f;
     } else if (key == "actions" || key == "settable") {
       e[key] = list(text);
@@ -126,7 +137,8 @@ Json treeJson(std::string_view tree) {
     if (indent == std::string::npos) continue;
     auto tokens = tokenize(std::string_view(line).substr(indent));
     Json e = element(tokens);
-    while (!open.empty() && open.back().indent >= indent) open.pop_back();
+    while (!open.empty() && open.back().indent >= indent)
+      open.pop_back();
     if (open.empty()) {
       root = e;
       open.push_back({indent, &root});
