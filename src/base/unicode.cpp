@@ -11,23 +11,6 @@
 namespace tovrin::unicode {
 namespace {
 
-// Character break iterators are expensive to create and not thread-safe to
-// share, so each thread clones one from a prototype made once.
-icu::BreakIterator* characterBreaks() {
-  static const icu::BreakIterator* const prototype = [] {
-    UErrorCode status = U_ZERO_ERROR;
-    icu::BreakIterator* it =
-        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status);
-    if (U_FAILURE(status)) {
-      delete it;
-      return static_cast<icu::BreakIterator*>(nullptr);
-    }
-    return it;
-  }();
-  thread_local std::unique_ptr<icu::BreakIterator> local(prototype ? prototype->clone() : nullptr);
-  return local.get();
-}
-
 // Byte offsets of the character boundaries of `text`, visited in order until
 // `visit` returns false. Falls back to code points when ICU has no break data.
 template <typename Visit>
@@ -40,7 +23,7 @@ void forEachBoundary(std::string_view text, Visit visit) {
     }
     return;
   }
-  icu::BreakIterator* it = characterBreaks();
+  icu::BreakIterator* it = breakIterator(BreakKind::character);
   UErrorCode status = U_ZERO_ERROR;
   UText* ut = it ? utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status)
                  : nullptr;
@@ -66,6 +49,25 @@ void forEachBoundary(std::string_view text, Visit visit) {
 }
 
 }  // namespace
+
+icu::BreakIterator* breakIterator(BreakKind kind) {
+  auto make = [](BreakKind k) -> const icu::BreakIterator* {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> it(
+        k == BreakKind::character
+            ? icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status)
+            : icu::BreakIterator::createSentenceInstance(icu::Locale::getRoot(), status));
+    return U_SUCCESS(status) ? it.release() : nullptr;
+  };
+  // Made once and never destroyed: threads may still clone them during exit.
+  static const icu::BreakIterator* const characters = make(BreakKind::character);
+  static const icu::BreakIterator* const sentences = make(BreakKind::sentence);
+  thread_local std::unique_ptr<icu::BreakIterator> localCharacters(characters ? characters->clone()
+                                                                              : nullptr);
+  thread_local std::unique_ptr<icu::BreakIterator> localSentences(sentences ? sentences->clone()
+                                                                            : nullptr);
+  return kind == BreakKind::character ? localCharacters.get() : localSentences.get();
+}
 
 icu::UnicodeString toUnicode(std::string_view utf8) {
   return icu::UnicodeString::fromUTF8(

@@ -5,6 +5,7 @@
 // as U+FFFD, and lengths count user-perceived characters (extended grapheme
 // clusters), never bytes.
 
+#include <unicode/brkiter.h>
 #include <unicode/unistr.h>
 
 #include <cstddef>
@@ -13,6 +14,13 @@
 #include <vector>
 
 namespace tovrin::unicode {
+
+enum class BreakKind { character, sentence };
+
+// This thread's break iterator of the given kind (ICU's iterators are not safe
+// to share, and expensive to create: each thread clones a prototype made
+// once). Null when ICU has no break data.
+icu::BreakIterator* breakIterator(BreakKind kind);
 
 icu::UnicodeString toUnicode(std::string_view utf8);
 std::string toUtf8(const icu::UnicodeString& text);

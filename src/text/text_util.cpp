@@ -112,21 +112,6 @@ bool endsWith(std::string_view s, std::string_view suffix) {
   return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }
 
-icu::BreakIterator* sentenceBreaks() {
-  static const icu::BreakIterator* const prototype = [] {
-    UErrorCode status = U_ZERO_ERROR;
-    icu::BreakIterator* it =
-        icu::BreakIterator::createSentenceInstance(icu::Locale::getRoot(), status);
-    if (U_FAILURE(status)) {
-      delete it;
-      return static_cast<icu::BreakIterator*>(nullptr);
-    }
-    return it;
-  }();
-  thread_local std::unique_ptr<icu::BreakIterator> local(prototype ? prototype->clone() : nullptr);
-  return local.get();
-}
-
 }  // namespace
 
 const std::unordered_set<std::string>& stop() {
@@ -220,7 +205,7 @@ std::vector<std::string> contentTokens(std::string_view s) {
 std::vector<std::string> sentences(std::string_view s) {
   std::vector<std::string> out;
   icu::UnicodeString text = unicode::toUnicode(s);
-  icu::BreakIterator* it = sentenceBreaks();
+  icu::BreakIterator* it = unicode::breakIterator(unicode::BreakKind::sentence);
   if (it == nullptr) {
     std::string whole = clean(unicode::toUtf8(text));
     if (!whole.empty()) out.push_back(std::move(whole));
