@@ -1,10 +1,9 @@
 #include "accessibility/ax.h"
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 #include "accessibility/platform.h"
+#include "base/format.h"
 #include "base/overloaded.h"
 
 namespace tovrin::AX {
@@ -32,33 +31,12 @@ std::vector<std::optional<AXValue>> multi(const AXElement& element,
   return out;
 }
 
-namespace {
-
-// Decimal text of a number as the platform prints it: whole numbers without a
-// fraction, others in the shortest form that reads back the same.
-std::string decimalText(double v) {
-  if (!std::isfinite(v)) return std::isnan(v) ? "nan" : (v > 0 ? "inf" : "-inf");
-  if (v == std::trunc(v) && std::fabs(v) < 1e15) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.0f", v);
-    return buffer;
-  }
-  char buffer[32];
-  for (int precision = 1; precision <= 17; ++precision) {
-    std::snprintf(buffer, sizeof buffer, "%.*g", precision, v);
-    if (std::strtod(buffer, nullptr) == v) break;
-  }
-  return buffer;
-}
-
-}  // namespace
-
 std::string str(const std::optional<AXValue>& value) {
   if (!value) return {};
   return std::visit(Overloaded{
                         [](const std::string& s) { return s; },
                         [](const AXAttributedString& a) { return a.text; },
-                        [](const AXNumber& n) { return decimalText(n.value); },
+                        [](const AXNumber& n) { return formatNumber(n.value); },
                         [](const auto&) { return std::string(); },
                     },
                     *value);

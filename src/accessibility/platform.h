@@ -5,6 +5,7 @@
 // to the desktop any other way. Every operation may be called from a
 // background thread while the main thread also uses it.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -67,6 +68,70 @@ class Workspace {
   virtual void observeActivations(std::function<void(const RunningApplication&)> handler) = 0;
   // Opens the desktop's settings page where accessibility is granted.
   virtual void openPrivacySettings() = 0;
+  // Makes the application active; false when it could not be (it quit, or
+  // the desktop refused).
+  virtual bool activate(int32_t pid) = 0;
+  // Opens addresses in the application with this bundle identifier.
+  virtual bool openURLs(const std::vector<std::string>& urls, const std::string& bundleID) = 0;
+};
+
+// Modifier flags of key events, as the macOS event system numbers them.
+namespace KeyFlags {
+inline constexpr uint64_t kNone = 0;
+inline constexpr uint64_t kShift = 0x20000;
+inline constexpr uint64_t kControl = 0x40000;
+inline constexpr uint64_t kOption = 0x80000;
+inline constexpr uint64_t kCommand = 0x100000;
+}  // namespace KeyFlags
+
+struct KeyEvent {
+  uint16_t keyCode = 0;  // macOS virtual key code of an ANSI keyboard
+  uint64_t flags = KeyFlags::kNone;
+  std::string text{};  // the Unicode text the key types, if any (UTF-8)
+  bool down = true;
+};
+
+// Synthetic input. Keys go to one process; mouse and wheel events go to the
+// whole desktop at global points (top-left origin), acting on what lies there.
+class Input {
+ public:
+  virtual ~Input() = default;
+  // False when the event could not be made; then nothing was posted.
+  virtual bool postKey(int32_t pid, const KeyEvent& event) = 0;
+  virtual bool postMouse(double x, double y, bool down) = 0;  // left button
+  // Pixels; positive moves the content down (scrolls up).
+  virtual bool postScrollWheel(double x, double y, int32_t pixels) = 0;
+};
+
+class Pasteboard {
+ public:
+  virtual ~Pasteboard() = default;
+  virtual void setString(const std::string& text) = 0;
+  [[nodiscard]] virtual std::optional<std::string> string() = 0;
+};
+
+// The always-on-top, click-through outline drawn over an element.
+class Overlay {
+ public:
+  virtual ~Overlay() = default;
+  // The screens, the primary one first, in global coordinates.
+  [[nodiscard]] virtual std::vector<Frame> screens() = 0;
+  // Shows the outline over a rectangle in accessibility coordinates, replacing
+  // any previous one. `seconds` is how long the caller means to keep it; the
+  // caller hides it.
+  virtual void showOutline(const Frame& frame, double seconds) = 0;
+  virtual void hideOutline() = 0;
+};
+
+// The user-defaults store: "profile.name", "profile.email", "profile.phone"
+// and "hotkeyPreset".
+class Defaults {
+ public:
+  virtual ~Defaults() = default;
+  [[nodiscard]] virtual std::optional<std::string> string(const std::string& key) = 0;
+  [[nodiscard]] virtual std::optional<int64_t> integer(const std::string& key) = 0;
+  virtual void setString(const std::string& key, const std::string& value) = 0;
+  virtual void setInteger(const std::string& key, int64_t value) = 0;
 };
 
 // Time as the desktop experiences it. Waits go through it so that the
@@ -104,6 +169,10 @@ struct Platform {
   std::shared_ptr<Accessibility> accessibility;
   std::shared_ptr<Workspace> workspace;
   std::shared_ptr<Clock> clock;
+  std::shared_ptr<Input> input;
+  std::shared_ptr<Pasteboard> pasteboard;
+  std::shared_ptr<Overlay> overlay;
+  std::shared_ptr<Defaults> defaults;
   std::shared_ptr<PreparedProcesses> prepared = std::make_shared<PreparedProcesses>();
 };
 

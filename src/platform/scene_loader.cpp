@@ -463,7 +463,31 @@ class SceneBuilder {
   }
 
   bool build(const Json& j) {
-    if (!in.expectObject(j, "", {"trusted", "screens", "apps", "description"})) return false;
+    if (!in.expectObject(j, "",
+                         {"trusted", "screens", "apps", "description", "defaults", "clipboard"})) {
+      return false;
+    }
+    if (j.contains("clipboard")) {
+      auto text = in.string(j["clipboard"], "clipboard");
+      if (!text) return false;
+      scene.clipboard = *text;
+    }
+    if (j.contains("defaults")) {
+      if (!j["defaults"].is_object()) return in.fail("defaults", "expected an object of settings");
+      for (const auto& [key, value] : j["defaults"].items()) {
+        std::string at = Loader::join("defaults", key);
+        if (value.is_string()) {
+          scene.defaults[key] = value.get<std::string>();
+        } else if (value.is_number_integer()) {
+          auto v = in.integer(value, at, std::numeric_limits<int64_t>::min(),
+                              std::numeric_limits<int64_t>::max());
+          if (!v) return false;
+          scene.defaults[key] = *v;
+        } else {
+          return in.fail(at, "expected a string or a whole number, found " + typeName(value));
+        }
+      }
+    }
     if (j.contains("description") && !in.string(j["description"], "description")) return false;
     if (j.contains("trusted")) {
       auto b = in.boolean(j["trusted"], "trusted");

@@ -1,10 +1,13 @@
 #include "platform/simulated_desktop.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
 #include "accessibility/ax.h"
+#include "base/format.h"
 #include "base/overloaded.h"
+#include "base/unicode.h"
 
 namespace tovrin {
 namespace {
@@ -33,9 +36,25 @@ std::string Effect::describe() const {
     case Kind::action:
       return detail + " " + element + code;
     case Kind::attributeWrite:
-      return "set " + element + " " + detail + code;
+      return "set " + element + " " + unicode::truncate(detail, 80) + code;
+    case Kind::key:
+      return "key " + detail + " → " + element;
+    case Kind::mouse:
+      return "mouse " + detail;
+    case Kind::wheel:
+      return "scroll wheel " + detail;
     case Kind::activate:
       return "activate " + element;
+    case Kind::openURL:
+      return "open " + detail + " in " + element;
+    case Kind::clipboard:
+      return "clipboard " + quoted(unicode::truncate(detail, 80));
+    case Kind::outlineShown:
+      return "outline " + detail;
+    case Kind::outlineHidden:
+      return "outline hidden";
+    case Kind::defaultsWrite:
+      return "defaults " + detail;
     case Kind::privacySettings:
       return "open accessibility settings";
   }
@@ -46,7 +65,13 @@ SimulatedDesktop::SimulatedDesktop(Scene scene) : scene_(std::move(scene)) {}
 
 Platform SimulatedDesktop::platform() {
   auto self = std::static_pointer_cast<SimulatedDesktop>(shared_from_this());
-  return Platform{self, self, self, std::make_shared<PreparedProcesses>()};
+  return Platform{.accessibility = self,
+                  .workspace = self,
+                  .clock = self,
+                  .input = self,
+                  .pasteboard = self,
+                  .overlay = self,
+                  .defaults = self};
 }
 
 std::vector<Effect> SimulatedDesktop::effects() const {
@@ -239,15 +264,7 @@ int32_t SimulatedDesktop::performAction(const AXElement& element, std::string_vi
   } else if (action == "AXPress" && node.behavior.pressResult) {
     result = *node.behavior.pressResult;
   } else if (action == "AXPress") {
-    // Pressing a toggle flips it, as a browser does.
-    auto role = node.attributes.find("AXRole");
-    const std::string* r =
-        role == node.attributes.end() ? nullptr : std::get_if<std::string>(&role->second);
-    if (r && (*r == "AXCheckBox" || *r == "AXSwitch" || *r == "AXRadioButton")) {
-      auto value = node.attributes.find("AXValue");
-      bool on = value != node.attributes.end() && AX::boolean(toValue(value->second), false);
-      node.attributes["AXValue"] = AXNumber{(*r == "AXRadioButton" || !on) ? 1.0 : 0.0};
-    }
+    applyPress(node);
   }
   record({Effect::Kind::action, describeNode(node), std::string(action), result});
   return result;
@@ -416,24 +433,31 @@ void SimulatedDesktop::openPrivacySettings() {
   record({Effect::Kind::privacySettings, "", "", 0});
 }
 
-void SimulatedDesktop::activate(int32_t pid) {
+bool SimulatedDesktop::activate(int32_t pid) {
   std::vector<std::function<void(const RunningApplication&)>> observers;
   RunningApplication info;
   {
     std::lock_guard lock(mutex_);
     App* app = appForPid(pid);
-    if (app == nullptr || app->info.terminated) return;
+    if (app == nullptr || app->info.terminated) return false;
     for (App& other : scene_.apps)
       other.frontmost = false;
     app->frontmost = true;
     info = app->info;
     observers = observers_;
-    record({Effect::Kind::activate,
-            info.localizedName.empty() ? std::to_string(pid) : info.localizedName, "", 0});
+    record({Effect::Kind::activate, appName(pid), "", 0});
   }
   // Observers run outside the lock so they may call back into the desktop.
   for (const auto& observer : observers)
     observer(info);
+  return true;
+}
+
+bool SimulatedDesktop::openURLs(const std::vector<std::string>& urls, const std::string& bundleID) {
+  std::lock_guard lock(mutex_);
+  for (const std::string& url : urls)
+    record({Effect::Kind::openURL, bundleID, url, 0});
+  return true;
 }
 
 void SimulatedDesktop::terminate(int32_t pid) {
@@ -468,6 +492,224 @@ double SimulatedDesktop::now() {
 void SimulatedDesktop::sleep(double seconds) {
   std::lock_guard lock(mutex_);
   if (seconds > 0 && std::isfinite(seconds)) now_ += seconds;
+}
+
+std::string SimulatedDesktop::appName(int32_t pid) {
+  App* app = appForPid(pid);
+  if (app == nullptr || app->info.localizedName.empty()) return "process " + std::to_string(pid);
+  return app->info.localizedName;
+}
+
+namespace {
+
+const std::string* roleOf(const SimulatedDesktop::Node& node) {
+  auto role = node.attributes.find("AXRole");
+  return role == node.attributes.end() ? nullptr : std::get_if<std::string>(&role->second);
+}
+
+bool isTextInput(const SimulatedDesktop::Node& node) {
+  const std::string* r = roleOf(node);
+  return r != nullptr &&
+         (*r == "AXTextField" || *r == "AXTextArea" || *r == "AXComboBox" || *r == "AXSearchField");
+}
+
+}  // namespace
+
+void SimulatedDesktop::applyPress(Node& node) {
+  const std::string* r = roleOf(node);
+  if (r == nullptr) return;
+  // A toggle flips, a radio button turns on, as in a browser.
+  if (*r == "AXCheckBox" || *r == "AXSwitch" || *r == "AXRadioButton") {
+    auto value = node.attributes.find("AXValue");
+    bool on = value != node.attributes.end() && AX::boolean(toValue(value->second), false);
+    node.attributes["AXValue"] = AXNumber{(*r == "AXRadioButton" || !on) ? 1.0 : 0.0};
+  }
+}
+
+SimulatedDesktop::Node* SimulatedDesktop::focusedNode(int32_t pid) {
+  App* app = appForPid(pid);
+  if (app == nullptr) return nullptr;
+  auto value = read(scene_.nodes[app->node], "AXFocusedUIElement");
+  const AXElement* e = value ? std::get_if<AXElement>(&*value) : nullptr;
+  if (e == nullptr) return nullptr;
+  auto it = scene_.nodes.find(e->key());
+  return it == scene_.nodes.end() || it->second.gone ? nullptr : &it->second;
+}
+
+bool SimulatedDesktop::postKey(int32_t pid, const KeyEvent& event) {
+  std::lock_guard lock(mutex_);
+  std::string detail = event.down ? "down " : "up ";
+  detail += std::to_string(event.keyCode);
+  if (event.flags & KeyFlags::kControl) detail += " ⌃";
+  if (event.flags & KeyFlags::kOption) detail += " ⌥";
+  if (event.flags & KeyFlags::kShift) detail += " ⇧";
+  if (event.flags & KeyFlags::kCommand) detail += " ⌘";
+  if (!event.text.empty()) detail += " " + quoted(event.text);
+  record({Effect::Kind::key, appName(pid), detail, 0});
+  if (!event.down) return true;
+
+  Node* node = focusedNode(pid);
+  if (node == nullptr || node->behavior.ignoresKeys || !isTextInput(*node)) return true;
+  auto current = [&] {
+    auto v = node->attributes.find("AXValue");
+    return v == node->attributes.end() ? std::string() : AX::str(toValue(v->second));
+  };
+  auto insert = [&](const std::string& text) {
+    node->attributes["AXValue"] = node->allSelected ? text : current() + text;
+    node->allSelected = false;
+  };
+  const bool command = (event.flags & KeyFlags::kCommand) != 0;
+  if (command && event.keyCode == 0) {
+    node->allSelected = true;
+  } else if (command && event.keyCode == 8) {
+    if (node->allSelected) {
+      scene_.clipboard = current();
+      record({Effect::Kind::clipboard, "", *scene_.clipboard, 0});
+    }
+  } else if (command && event.keyCode == 9) {
+    if (scene_.clipboard) insert(*scene_.clipboard);
+  } else if (event.keyCode == 51) {
+    std::string value = current();
+    if (node->allSelected) {
+      value.clear();
+    } else if (!value.empty()) {
+      value = unicode::prefix(value, unicode::length(value) - 1);
+    }
+    node->attributes["AXValue"] = value;
+    node->allSelected = false;
+  } else if (!command && (event.flags & KeyFlags::kControl) == 0 && !event.text.empty()) {
+    insert(event.text);
+  } else {
+    node->allSelected = false;
+  }
+  return true;
+}
+
+std::optional<uint64_t> SimulatedDesktop::hitTest(double x, double y) {
+  auto result = elementAtPosition(createSystemWide(), x, y);
+  if (result.code != AXErr::kSuccess || !result.value) return std::nullopt;
+  return result.value.key();
+}
+
+bool SimulatedDesktop::postMouse(double x, double y, bool down) {
+  std::lock_guard lock(mutex_);
+  record({Effect::Kind::mouse, "",
+          std::string(down ? "down" : "up") + " at " + formatNumber(x) + "," + formatNumber(y), 0});
+  if (down) {
+    mouseDown_ = AXPoint{x, y};
+    return true;
+  }
+  bool click = mouseDown_ && std::fabs(mouseDown_->x - x) <= 4 && std::fabs(mouseDown_->y - y) <= 4;
+  mouseDown_.reset();
+  if (!click) return true;
+  // A click reaches the element under it, or the nearest ancestor that acts
+  // on clicks: a field takes focus, anything pressable is pressed.
+  std::set<uint64_t> seen;
+  for (std::optional<uint64_t> k = hitTest(x, y); k && seen.insert(*k).second;
+       k = scene_.nodes[*k].parent) {
+    Node& node = scene_.nodes[*k];
+    if (isTextInput(node)) {
+      for (auto& [other, n] : scene_.nodes) {
+        if (n.pid == node.pid) n.attributes.erase("AXFocused");
+      }
+      node.attributes["AXFocused"] = true;
+      break;
+    }
+    if (std::find(node.actions.begin(), node.actions.end(), "AXPress") != node.actions.end()) {
+      applyPress(node);
+      break;
+    }
+  }
+  return true;
+}
+
+bool SimulatedDesktop::postScrollWheel(double x, double y, int32_t pixels) {
+  std::lock_guard lock(mutex_);
+  record({Effect::Kind::wheel, "",
+          std::to_string(pixels) + " at " + formatNumber(x) + "," + formatNumber(y), 0});
+  // The content of the innermost web area or scroll area under the point moves.
+  std::optional<uint64_t> area;
+  std::set<uint64_t> seen;
+  for (std::optional<uint64_t> k = hitTest(x, y); k && seen.insert(*k).second;
+       k = scene_.nodes[*k].parent) {
+    const std::string* r = roleOf(scene_.nodes[*k]);
+    if (r != nullptr && (*r == "AXWebArea" || *r == "AXScrollArea")) {
+      area = k;
+      break;
+    }
+  }
+  if (!area) return true;
+  std::vector<uint64_t> stack = scene_.nodes[*area].children;
+  seen.clear();
+  while (!stack.empty()) {
+    uint64_t k = stack.back();
+    stack.pop_back();
+    if (!seen.insert(k).second) continue;
+    Node& node = scene_.nodes[k];
+    auto pos = node.attributes.find("AXPosition");
+    if (pos != node.attributes.end()) {
+      if (AXPoint* p = std::get_if<AXPoint>(&pos->second)) p->y += pixels;
+    }
+    stack.insert(stack.end(), node.children.begin(), node.children.end());
+  }
+  return true;
+}
+
+void SimulatedDesktop::setString(const std::string& text) {
+  std::lock_guard lock(mutex_);
+  scene_.clipboard = text;
+  record({Effect::Kind::clipboard, "", text, 0});
+}
+
+std::optional<std::string> SimulatedDesktop::string() {
+  std::lock_guard lock(mutex_);
+  return scene_.clipboard;
+}
+
+std::vector<Frame> SimulatedDesktop::screens() {
+  std::lock_guard lock(mutex_);
+  return scene_.screens;
+}
+
+void SimulatedDesktop::showOutline(const Frame& frame, double seconds) {
+  std::lock_guard lock(mutex_);
+  record({Effect::Kind::outlineShown, "",
+          formatNumber(frame.x) + "," + formatNumber(frame.y) + "," + formatNumber(frame.width) +
+              "," + formatNumber(frame.height) + " for " + formatNumber(seconds) + "s",
+          0});
+}
+
+void SimulatedDesktop::hideOutline() {
+  std::lock_guard lock(mutex_);
+  record({Effect::Kind::outlineHidden, "", "", 0});
+}
+
+std::optional<std::string> SimulatedDesktop::string(const std::string& key) {
+  std::lock_guard lock(mutex_);
+  auto it = scene_.defaults.find(key);
+  if (it == scene_.defaults.end()) return std::nullopt;
+  if (const std::string* s = std::get_if<std::string>(&it->second)) return *s;
+  return std::nullopt;
+}
+
+std::optional<int64_t> SimulatedDesktop::integer(const std::string& key) {
+  std::lock_guard lock(mutex_);
+  auto it = scene_.defaults.find(key);
+  if (it == scene_.defaults.end()) return std::nullopt;
+  if (const int64_t* i = std::get_if<int64_t>(&it->second)) return *i;
+  return std::nullopt;
+}
+
+void SimulatedDesktop::setString(const std::string& key, const std::string& value) {
+  std::lock_guard lock(mutex_);
+  scene_.defaults[key] = value;
+  record({Effect::Kind::defaultsWrite, "", key + " = " + quoted(value), 0});
+}
+
+void SimulatedDesktop::setInteger(const std::string& key, int64_t value) {
+  std::lock_guard lock(mutex_);
+  scene_.defaults[key] = value;
+  record({Effect::Kind::defaultsWrite, "", key + " = " + std::to_string(value), 0});
 }
 
 }  // namespace tovrin

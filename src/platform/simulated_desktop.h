@@ -26,13 +26,27 @@ namespace tovrin {
 
 // One recorded effect, in the order it happened.
 struct Effect {
-  enum class Kind { action, attributeWrite, activate, privacySettings };
+  enum class Kind {
+    action,          // element, detail = action name, result
+    attributeWrite,  // element, detail = "AXValue = “hello”", result
+    key,             // element = the receiving application, detail = "down 0 ⌘ “a”"
+    mouse,           // detail = "down at 120,340"
+    wheel,           // detail = "-200 at 720,480"
+    activate,        // element = the application
+    openURL,         // detail = the address, element = the bundle identifier
+    clipboard,       // detail = the text
+    outlineShown,    // detail = "10,20,100,30 for 1.5s"
+    outlineHidden,
+    defaultsWrite,  // detail = "profile.email = “…”"
+    privacySettings,
+  };
   Kind kind = Kind::action;
-  std::string element;  // the element as a person would name it: AXButton “Sign in”
-  std::string detail;   // the action, or "AXValue = “hello”"
+  std::string element;  // the element as a person would name it: AXButton “Sign in” #signin
+  std::string detail;
   int32_t result = 0;
 
-  // One line of text: "press AXButton “Sign in” → 0".
+  // One line of text: "AXPress AXButton “Sign in” #signin → 0". Long texts are
+  // cut to 80 characters.
   [[nodiscard]] std::string describe() const;
 };
 
@@ -41,7 +55,13 @@ struct SceneError {
   std::string message;  // "shop.json: apps[0].windows[0].frame: expected [x, y, width, height]"
 };
 
-class SimulatedDesktop final : public Accessibility, public Workspace, public Clock {
+class SimulatedDesktop final : public Accessibility,
+                               public Workspace,
+                               public Clock,
+                               public Input,
+                               public Pasteboard,
+                               public Overlay,
+                               public Defaults {
  public:
   // Loads a scene file. Nothing is half-loaded: either the whole scene or an
   // error naming the file, the JSON path and what is wrong.
@@ -57,7 +77,6 @@ class SimulatedDesktop final : public Accessibility, public Workspace, public Cl
   void clearEffects();
 
   // Test and demo controls.
-  void activate(int32_t pid);  // brings an application to the front and notifies observers
   void terminate(int32_t pid);
   [[nodiscard]] AXElement elementNamed(const std::string& id);  // by the scene's "id"
   [[nodiscard]] std::optional<AXValue> attribute(const std::string& id, const std::string& name);
@@ -86,6 +105,34 @@ class SimulatedDesktop final : public Accessibility, public Workspace, public Cl
   std::optional<RunningApplication> runningApplication(int32_t pid) override;
   void observeActivations(std::function<void(const RunningApplication&)> handler) override;
   void openPrivacySettings() override;
+  // Brings an application to the front and notifies observers.
+  bool activate(int32_t pid) override;
+  bool openURLs(const std::vector<std::string>& urls, const std::string& bundleID) override;
+
+  // Input. A key reaches the focused element of the process: text fields
+  // take typed text, Command-A selects all (the next text replaces it),
+  // Delete removes the selection or the last character, Command-C and
+  // Command-V copy and paste. A mouse down and up at one point click the
+  // element there: it is pressed (whatever its press behaviour) and a field
+  // is focused. A wheel event moves the content of the web area under it.
+  bool postKey(int32_t pid, const KeyEvent& event) override;
+  bool postMouse(double x, double y, bool down) override;
+  bool postScrollWheel(double x, double y, int32_t pixels) override;
+
+  // Pasteboard
+  void setString(const std::string& text) override;
+  std::optional<std::string> string() override;
+
+  // Overlay
+  std::vector<Frame> screens() override;
+  void showOutline(const Frame& frame, double seconds) override;
+  void hideOutline() override;
+
+  // Defaults
+  std::optional<std::string> string(const std::string& key) override;
+  std::optional<int64_t> integer(const std::string& key) override;
+  void setString(const std::string& key, const std::string& value) override;
+  void setInteger(const std::string& key, int64_t value) override;
 
   // Clock
   double now() override;
@@ -120,6 +167,7 @@ class SimulatedDesktop final : public Accessibility, public Workspace, public Cl
     Behavior behavior;
     int reads = 0;
     bool gone = false;
+    bool allSelected = false;  // after Command-A, typing replaces the value
   };
   struct App {
     RunningApplication info;
@@ -133,6 +181,8 @@ class SimulatedDesktop final : public Accessibility, public Workspace, public Cl
     std::vector<Frame> screens;
     std::vector<App> apps;
     std::map<uint64_t, Node> nodes;
+    std::map<std::string, std::variant<std::string, int64_t>> defaults;
+    std::optional<std::string> clipboard;
   };
 
   explicit SimulatedDesktop(Scene scene);
@@ -149,6 +199,12 @@ class SimulatedDesktop final : public Accessibility, public Workspace, public Cl
   App* appForPid(int32_t pid);
   std::string describeNode(const Node& node) const;
   void record(Effect effect);
+  std::string appName(int32_t pid);
+  // What pressing does to an element, by mouse or by AXPress.
+  void applyPress(Node& node);
+  Node* focusedNode(int32_t pid);
+  std::optional<uint64_t> hitTest(double x, double y);
+  std::optional<AXPoint> mouseDown_;
 
   mutable std::recursive_mutex mutex_;
   Scene scene_;

@@ -192,3 +192,104 @@ AXWindow "W" id=w
 
 }  // namespace
 }  // namespace tovrin
+
+namespace tovrin {
+namespace {
+
+std::vector<std::string> effectLines(const SimulatedDesktop& desktop) {
+  std::vector<std::string> lines;
+  for (const Effect& e : desktop.effects())
+    lines.push_back(e.describe());
+  return lines;
+}
+
+TEST(SimulatedDesktopTest, KeysTypeIntoTheFocusedField) {
+  auto desktop = testing::browserDesktop(R"(
+AXWindow "W"
+  AXTextField "Email" value="old" focused settable=AXValue,AXFocused id=email
+  AXTextField "Stubborn" settable=AXValue,AXFocused id=stubborn
+)");
+  Input& input = *desktop;
+  auto type = [&](const std::string& text) {
+    input.postKey(412, {.keyCode = 0, .text = text, .down = true});
+    input.postKey(412, {.keyCode = 0, .text = text, .down = false});
+  };
+  type("+x");
+  EXPECT_EQ(AX::str(desktop->attribute("email", "AXValue")), "old+x");
+  input.postKey(412, {.keyCode = 0, .flags = KeyFlags::kCommand});  // select all
+  type("é");
+  type("👍🏽");
+  EXPECT_EQ(AX::str(desktop->attribute("email", "AXValue")), "é👍🏽");
+  input.postKey(412, {.keyCode = 51});  // delete removes one character, not one byte
+  EXPECT_EQ(AX::str(desktop->attribute("email", "AXValue")), "é");
+  input.postKey(412, {.keyCode = 0, .flags = KeyFlags::kCommand});
+  input.postKey(412, {.keyCode = 8, .flags = KeyFlags::kCommand});  // copy
+  EXPECT_EQ(desktop->string(), "é");
+
+  // A field that ignores synthetic keys still takes a value set directly.
+  nlohmann::json scene = {
+      {"apps", {{{"pid", 1}, {"frontmost", true}, {"windows", {testing::treeJson(R"(
+AXWindow "W"
+  AXTextField "Deaf" focused settable=AXValue id=deaf
+)")}}}}}};
+  scene["apps"][0]["windows"][0]["children"][0]["behavior"] = {{"ignoresKeys", true}};
+  auto deaf = testing::sceneDesktop(scene);
+  deaf->postKey(1, {.keyCode = 0, .text = "a"});
+  EXPECT_EQ(AX::str(deaf->attribute("deaf", "AXValue")), "");
+  EXPECT_EQ(AX::set(deaf->elementNamed("deaf"), "AXValue", std::string("set")), 0);
+  EXPECT_EQ(AX::str(deaf->attribute("deaf", "AXValue")), "set");
+}
+
+TEST(SimulatedDesktopTest, ClicksWheelAndWorkspaceEffects) {
+  auto desktop = testing::browserDesktop(R"(
+AXWindow "W" frame=0,0,800,600
+  AXWebArea "Page" frame=0,0,800,600
+    AXCheckBox "Refuses AXPress" value=0 actions=AXPress press=-25202 frame=10,10,100,20 id=box
+      AXStaticText value="label" frame=10,10,50,20
+    AXTextField "Name" frame=10,50,200,20 settable=AXValue,AXFocused id=name
+)");
+  Input& input = *desktop;
+  input.postMouse(20, 15, true);
+  input.postMouse(21, 16, false);  // a click on the label reaches the checkbox
+  EXPECT_EQ(AX::str(desktop->attribute("box", "AXValue")), "1");
+  input.postMouse(20, 55, true);
+  input.postMouse(200, 300, false);  // a drag is not a click
+  EXPECT_FALSE(AX::boolean(desktop->attribute("name", "AXFocused"), false));
+  input.postMouse(20, 55, true);
+  input.postMouse(20, 55, false);
+  EXPECT_TRUE(AX::boolean(desktop->attribute("name", "AXFocused"), false));
+  input.postScrollWheel(400, 300, -200);
+  EXPECT_EQ(AX::frame(desktop->elementNamed("name")), (Frame{10, -150, 200, 20}));
+
+  EXPECT_TRUE(desktop->openURLs({"https://a.example/", "https://b.example/"}, "com.google.Chrome"));
+  desktop->showOutline({10, 20, 100, 30}, 1.5);
+  desktop->hideOutline();
+  desktop->setString("profile.email", "ada@example.com");
+  desktop->setInteger("hotkeyPreset", 2);
+  EXPECT_EQ(desktop->string("profile.email"), "ada@example.com");
+  EXPECT_EQ(desktop->integer("hotkeyPreset"), 2);
+  EXPECT_EQ(desktop->integer("profile.email"), std::nullopt);
+  EXPECT_FALSE(desktop->activate(999));
+
+  EXPECT_EQ(effectLines(*desktop),
+            (std::vector<std::string>{
+                "mouse down at 20,15", "mouse up at 21,16", "mouse down at 20,55",
+                "mouse up at 200,300", "mouse down at 20,55", "mouse up at 20,55",
+                "scroll wheel -200 at 400,300", "open https://a.example/ in com.google.Chrome",
+                "open https://b.example/ in com.google.Chrome", "outline 10,20,100,30 for 1.5s",
+                "outline hidden", "defaults profile.email = “ada@example.com”",
+                "defaults hotkeyPreset = 2"}));
+}
+
+TEST(SimulatedDesktopTest, SceneDefaultsAndClipboard) {
+  auto desktop = testing::sceneDesktop(
+      {{"defaults", {{"profile.name", "Ada"}, {"hotkeyPreset", 1}}}, {"clipboard", "copied"}});
+  EXPECT_EQ(desktop->string("profile.name"), "Ada");
+  EXPECT_EQ(desktop->integer("hotkeyPreset"), 1);
+  EXPECT_EQ(desktop->string(), "copied");
+  EXPECT_EQ(loadError(R"({"defaults": {"profile.name": true}})"),
+            "s.json: defaults.profile.name: expected a string or a whole number, found a boolean");
+}
+
+}  // namespace
+}  // namespace tovrin
