@@ -94,6 +94,10 @@ std::vector<AXElement> elements(const AXElement& element, std::string_view attri
   return elements(copy(element, attribute));
 }
 
+void openPrivacySettings(Workspace& workspace) {
+  workspace.openPrivacySettings();
+}
+
 int32_t perform(const AXElement& element, std::string_view action) {
   if (!element) return AXErr::kInvalidUIElement;
   return element.api()->performAction(element, action);

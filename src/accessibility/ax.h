@@ -11,6 +11,10 @@
 
 #include "accessibility/ax_types.h"
 
+namespace tovrin {
+class Workspace;
+}
+
 namespace tovrin::AX {
 
 // A single attribute; absent on any failure.
@@ -41,6 +45,10 @@ std::optional<AXElement> element(const AXElement& element, std::string_view attr
 // An element-array attribute ("AXChildren", "AXWindows"); anything else is empty.
 std::vector<AXElement> elements(const AXElement& element, std::string_view attribute);
 std::vector<AXElement> elements(const std::optional<AXValue>& value);
+
+// Opens the desktop's page where accessibility is granted to Tovrin (on
+// Linux: the assistive-technologies setting).
+void openPrivacySettings(Workspace& workspace);
 
 // Writes and actions, with the platform's result code.
 int32_t perform(const AXElement& element, std::string_view action);
