@@ -1,0 +1,245 @@
+#include "intent/element_matcher.h"
+
+#include <gtest/gtest.h>
+
+#include "accessibility/crawler.h"
+#include "intent/intent_parser.h"
+#include "support/scene_tree.h"
+
+namespace tovrin {
+namespace {
+
+// The page pass of a tree whose root has id=root.
+std::vector<PageElement> page(std::string_view tree) {
+  auto desktop = testing::browserDesktop(tree);
+  return Crawler::crawl(desktop->elementNamed("root"), {}, *desktop);
+}
+
+// Matches as "score|label|reason", scores to one decimal.
+std::vector<std::string> render(const MatchResult& result) {
+  std::vector<std::string> out;
+  for (const Match& m : result.matches) {
+    char score[16];
+    std::snprintf(score, sizeof score, "%.1f", m.score);
+    out.push_back(std::string(score) + "|" + m.element.label() + "|" + m.reason);
+  }
+  return out;
+}
+
+MatchResult match(const std::vector<PageElement>& elements, std::string_view phrase,
+                  MatchPurpose purpose = MatchPurpose::click) {
+  RoleHint role = purpose == MatchPurpose::field ? RoleHint::field : RoleHint::any;
+  return ElementMatcher::matches(IntentParser::parseTarget(phrase, role), elements, purpose);
+}
+
+TEST(ElementMatcherTest, LabelSimilarity) {
+  struct Case {
+    const char* label;
+    const char* query;
+    double expected;
+  };
+  const Case cases[] = {
+      {"Sign in", "sign in", 100},
+      {"Sign-in", "signin", 96},
+      {"Sign-In", "signin", 96},
+      {"Sign in with Google", "sign in", 82 / (1 + 0.07 * 3) + 8},  // ≈ 75.8
+      {"Pricing plans", "price", 70 / 1.07},                        // ≈ 65.4, through the shared stem
+      {"Shopping cart", "cart", 82 / 1.07 + 8},
+      {"Superstars", "star", 66 / 1.0},  // four letters: space-free containment applies
+      {"Superstars", "sta", 0},          // three: it does not
+      {"Go to ab", "a", 0},              // "a" is a stop word and one letter: no prefix use
+      {"", "anything", 0},
+      {"!!!", "anything", 0},
+      {"Save", "", 0},
+      {"Save draft now", "save now", 70 / 1.07},  // both tokens, no phrase
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.label) + " / " + c.query);
+    EXPECT_NEAR(ElementMatcher::score(c.label, c.query), c.expected, 1e-9);
+  }
+  EXPECT_NEAR(ElementMatcher::score("Sign in with Google", "sign in"), 75.8, 0.05);
+  EXPECT_NEAR(ElementMatcher::score("Pricing plans", "price"), 65.4, 0.05);
+}
+
+TEST(ElementMatcherTest, ElementScoreUsesAliasesAndWeighsHelpDown) {
+  auto elements = page(R"(
+AXWebArea id=root
+  AXButton "Sign in" actions=AXPress
+  AXButton help="Only help" actions=AXPress
+  AXButton "Save" help="Only help" actions=AXPress
+  AXButton actions=AXPress
+)");
+  EXPECT_NEAR(ElementMatcher::score(elements[1], "login"), 95, 1e-9);
+  EXPECT_NEAR(ElementMatcher::score(elements[2], "only help"), 100, 1e-9);
+  EXPECT_NEAR(ElementMatcher::score(elements[3], "only help"), 80, 1e-9);
+  EXPECT_EQ(ElementMatcher::score(elements[4], "anything"), 0);
+}
+
+TEST(ElementMatcherTest, Fits) {
+  auto elements = page(R"(
+AXWebArea id=root
+  AXButton "b"
+  AXLink "l" actions=AXPress
+  AXCheckBox "c" actions=AXPress
+  AXRadioButton "r"
+  AXGroup "g" actions=AXPress
+  AXCheckBox "s" subrole=AXSwitch
+  AXTextField "f"
+  AXGroup "search" subrole=AXSearchField
+  AXTab "t"
+  AXImage "i"
+  AXHeading "h"
+)");
+  auto kinds = [&](RoleHint role) {
+    std::string out;
+    for (std::size_t i = 1; i < elements.size(); ++i) {
+      if (ElementMatcher::fits(elements[i], role)) out += elements[i].title.substr(0, 1);
+    }
+    return out;
+  };
+  EXPECT_EQ(kinds(RoleHint::any), "blcrgsfstih");
+  EXPECT_EQ(kinds(RoleHint::button), "brgt");  // pressable things other than links and checkboxes
+  EXPECT_EQ(kinds(RoleHint::link), "l");
+  EXPECT_EQ(kinds(RoleHint::result), "l");
+  EXPECT_EQ(kinds(RoleHint::field), "fs");
+  EXPECT_EQ(kinds(RoleHint::checkbox), "crs");
+  EXPECT_EQ(kinds(RoleHint::tab), "rt");
+  EXPECT_EQ(kinds(RoleHint::image), "i");
+  EXPECT_EQ(kinds(RoleHint::heading), "h");
+}
+
+const char* const kShop = R"(
+AXWebArea "Shop" id=root frame=0,0,1000,1000
+  AXLink "Home" actions=AXPress frame=10,10,50,20
+  AXButton "Sign in" actions=AXPress frame=900,10,80,20
+  AXGroup frame=0,100,1000,100
+    AXStaticText value="Trail Runner" frame=10,100,100,20
+    AXButton "Add to cart" actions=AXPress frame=10,150,100,30
+  AXGroup frame=0,300,1000,100
+    AXStaticText value="Summit Jacket" frame=10,300,100,20
+    AXButton "Add to cart" actions=AXPress frame=10,350,100,30
+  AXGroup frame=0,500,1000,100
+    AXStaticText value="Camp Mug" frame=10,500,100,20
+    AXButton "Add to basket" actions=AXPress frame=10,550,100,30
+  AXGroup actions=AXPress frame=0,700,1000,50
+    AXStaticText value="Continue to checkout" frame=10,700,200,20
+  AXButton "Hidden by size" actions=AXPress frame=0,0,0,10
+  AXTextField "Email" frame=10,800,200,20
+  AXTextField frame=10,850,200,20
+  AXLink "Read the complete buyer's guide" actions=AXPress frame=10,900,300,20
+  AXLink "Short link" actions=AXPress frame=10,950,100,20
+)";
+
+TEST(ElementMatcherTest, Matching) {
+  auto elements = page(kShop);
+  struct Case {
+    const char* phrase;
+    MatchPurpose purpose;
+    std::vector<std::string> expected;
+    bool ordinalApplied = false;
+  };
+  const Case cases[] = {
+      {"login", MatchPurpose::click, {"95.0|Sign in|label matches “login”"}},
+      {"add to cart", MatchPurpose::click,
+       {"100.0|Add to cart|label matches “add to cart”", "100.0|Add to cart|label matches “add to cart”",
+        "95.0|Add to basket|label matches “add to cart”"}},
+      {"second add to cart button", MatchPurpose::click, {"100.0|Add to cart|#2 of 3 matching"}, true},
+      {"last add to cart button", MatchPurpose::click, {"95.0|Add to basket|last of 3 matching"}, true},
+      {"fourth add to cart button", MatchPurpose::click, {}, true},
+      // 82 / 1.14 + 8 − 12 for the static text; the pressable group has no label of its own.
+      {"checkout", MatchPurpose::click, {"67.9||text “Continue to checkout” inside Group"}},
+      {"hidden by size", MatchPurpose::click, {}},
+      {"button", MatchPurpose::click,
+       {"50.0|Sign in|button in document order", "50.0|Add to cart|button in document order",
+        "50.0|Add to cart|button in document order", "50.0|Add to basket|button in document order"}},
+      {"results", MatchPurpose::click, {"50.0|Read the complete buyer's guide|result in document order"}},
+      {"", MatchPurpose::field, {"50.0|Email|field in document order", "50.0||field in document order"}},
+      {"home", MatchPurpose::link, {"100.0|Home|label matches “home”"}},
+      {"sign in button", MatchPurpose::link, {}},  // a link never fits "button"
+      // Centre to centre: 55, 145 and 255 points; 100 − d / 8.
+      {"add to cart next to Summit Jacket", MatchPurpose::click,
+       {"93.1|Add to cart|nearest to “Summit Jacket” (55 pt)", "81.9|Add to cart|nearest to “Summit Jacket” (145 pt)",
+        "68.1|Add to basket|nearest to “Summit Jacket” (255 pt)"}},
+      // No query words: every pressable candidate, the ordinal ignored, the floor at 1.
+      {"second button next to Camp Mug", MatchPurpose::click,
+       {"93.1|Add to basket|nearest to “Camp Mug” (55 pt)", "81.9|Add to cart|nearest to “Camp Mug” (145 pt)",
+        "56.9|Add to cart|nearest to “Camp Mug” (345 pt)", "38.8||nearest to “Camp Mug” (489 pt)",
+        "1.0|Sign in|nearest to “Camp Mug” (1007 pt)"}},
+      {"button next to nothing like this", MatchPurpose::click, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.phrase);
+    MatchResult result = match(elements, c.phrase, c.purpose);
+    EXPECT_EQ(render(result), c.expected);
+    EXPECT_EQ(result.ordinalApplied, c.ordinalApplied);
+  }
+}
+
+TEST(ElementMatcherTest, OrdinalKeepsOnlyMatchesNearTheBest) {
+  auto elements = page(R"(
+AXWebArea id=root
+  AXButton "Save" actions=AXPress
+  AXButton "Save all drafts of this long document now" actions=AXPress
+  AXButton "Save" actions=AXPress
+)");
+  // The long label scores 26+ points below 100 and is not counted.
+  auto result = match(elements, "third save button");
+  EXPECT_TRUE(result.matches.empty());
+  EXPECT_TRUE(result.ordinalApplied);
+  EXPECT_EQ(render(match(elements, "second save button")),
+            std::vector<std::string>{"100.0|Save|#2 of 2 matching"});
+}
+
+TEST(ElementMatcherTest, ProximityFloorAndAnchorExclusions) {
+  auto elements = page(R"(
+AXWebArea id=root
+  AXGroup "Card" actions=AXPress frame=0,0,100,100
+    AXButton "Anchor here" actions=AXPress frame=0,0,10,10
+      AXButton "Inside" actions=AXPress frame=0,0,5,5
+  AXButton "Far" actions=AXPress frame=2000,0,10,10
+)");
+  EXPECT_EQ(render(match(elements, "button next to anchor here")),
+            std::vector<std::string>{"1.0|Far|nearest to “Anchor here” (2000 pt)"});
+}
+
+TEST(ElementMatcherTest, PressableClimbsAtMostSixLevels) {
+  auto elements = page(R"(
+AXWebArea id=root
+  AXButton "Outer" actions=AXPress
+    AXGroup
+      AXGroup
+        AXGroup
+          AXGroup
+            AXGroup
+              AXStaticText value="six up"
+              AXGroup
+                AXStaticText value="seven up"
+)");
+  EXPECT_EQ(ElementMatcher::pressable(elements[7], elements).title, "Outer");
+  EXPECT_EQ(ElementMatcher::pressable(elements[9], elements).role, "AXStaticText");
+  PageElement orphan = elements[7];
+  orphan.parent = -3;
+  EXPECT_EQ(ElementMatcher::pressable(orphan, elements).role, "AXStaticText");
+}
+
+TEST(ElementMatcherTest, HostileInputEndsInResults) {
+  auto elements = page(kShop);
+  std::string huge(5000, 'x');
+  EXPECT_TRUE(match(elements, huge).matches.empty());
+  EXPECT_TRUE(match(elements, "!!! ???").matches.size() >= 4);  // punctuation only: an empty query
+  EXPECT_TRUE(match(elements, "👍🏽").matches.size() >= 4);
+  // Parent indexes that are negative, out of range or cyclic end the walks.
+  std::vector<PageElement> broken = elements;
+  broken[1].parent = -1;
+  broken[2].parent = 999;
+  broken[3].parent = 4;
+  broken[4].parent = 3;
+  for (const char* phrase : {"checkout", "add to cart next to camp mug", "second button"}) {
+    MatchResult r = match(broken, phrase);
+    (void)r;
+  }
+  EXPECT_TRUE(ElementMatcher::matches({}, {}, MatchPurpose::click).matches.empty());
+}
+
+}  // namespace
+}  // namespace tovrin
