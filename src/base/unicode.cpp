@@ -172,15 +172,19 @@ std::size_t length(std::string_view text) {
   return count;
 }
 
-std::string prefix(std::string_view text, std::size_t count) {
-  if (count == 0) return {};
+std::size_t prefixBytes(std::string_view text, std::size_t count) {
+  if (count == 0) return 0;
   std::size_t end = 0;
   std::size_t seen = 0;
   forEachBoundary(text, [&](std::size_t b) {
     end = b;
     return ++seen < count;
   });
-  return repair(text.substr(0, end));
+  return end;
+}
+
+std::string prefix(std::string_view text, std::size_t count) {
+  return repair(text.substr(0, prefixBytes(text, count)));
 }
 
 std::string_view firstCharacter(std::string_view text) {

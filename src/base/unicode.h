@@ -53,6 +53,9 @@ std::size_t length(std::string_view text);
 // The first `count` user-perceived characters.
 std::string prefix(std::string_view text, std::size_t count);
 
+// How many bytes of `text` its first `count` user-perceived characters take.
+std::size_t prefixBytes(std::string_view text, std::size_t count);
+
 // The first and last user-perceived character; empty for an empty text.
 std::string_view firstCharacter(std::string_view text);
 std::string_view lastCharacter(std::string_view text);
