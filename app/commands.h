@@ -14,5 +14,6 @@ struct Command {
 
 Command addParseCommand(CLI::App& app);
 Command addSnapshotCommand(CLI::App& app);
+Command addMatchCommand(CLI::App& app);
 
 }  // namespace tovrin::cli

@@ -9,6 +9,7 @@ int main(int argc, char** argv) {
   std::vector<tovrin::cli::Command> commands = {
       tovrin::cli::addParseCommand(app),
       tovrin::cli::addSnapshotCommand(app),
+      tovrin::cli::addMatchCommand(app),
   };
   try {
     app.parse(argc, argv);

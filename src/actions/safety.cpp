@@ -14,8 +14,8 @@ struct Rule {
 
 const std::vector<Rule>& rules() {
   static const std::vector<Rule> table = {
-      {{"buy", "purchase", "place order", "pay", "pay now", "checkout", "check out", "complete order",
-        "confirm order", "donate", "order now"},
+      {{"buy", "purchase", "place order", "pay", "pay now", "checkout", "check out",
+        "complete order", "confirm order", "donate", "order now"},
        "This may submit a purchase."},
       {{"send", "post", "publish", "submit", "tweet", "reply", "share", "send message"},
        "This may send or publish content."},
@@ -23,9 +23,11 @@ const std::vector<Rule>& rules() {
         "cancel subscription", "cancel order", "terminate"},
        "This may delete content or cancel something."},
       {{"close account", "delete account", "deactivate", "change password", "update password",
-        "reset password", "two factor", "2fa", "revoke", "disable", "security", "sign out everywhere"},
+        "reset password", "two factor", "2fa", "revoke", "disable", "security",
+        "sign out everywhere"},
        "This may change your account or security settings."},
-      {{"subscribe", "confirm", "agree and continue", "i agree", "accept and pay", "authorize", "approve"},
+      {{"subscribe", "confirm", "agree and continue", "i agree", "accept and pay", "authorize",
+        "approve"},
        "This may confirm an agreement or consequential action."},
   };
   return table;

@@ -21,9 +21,12 @@ const Schema& LLMIntent::schema() {
         "One of: click, open_link, read, summarize, ask, find, scroll_down, scroll_up, scroll_top, "
         "scroll_bottom, scroll_to, type, back, forward, reload, new_tab, close_tab, next_tab, "
         "previous_tab, copy, paste, select_all, enter, escape, list_buttons, list_links, unknown"},
-       {"target", T::string, "What to click, find, open, scroll to or ask about, without filler words. Empty if none."},
-       {"ordinal", T::integer, "Ordinal requested: 1 for first, 2 for second, -1 for last, 0 if none."},
-       {"text", T::string, "Text to type exactly as the user wrote it. Empty if none. Never invent text."},
+       {"target", T::string,
+        "What to click, find, open, scroll to or ask about, without filler words. Empty if none."},
+       {"ordinal", T::integer,
+        "Ordinal requested: 1 for first, 2 for second, -1 for last, 0 if none."},
+       {"text", T::string,
+        "Text to type exactly as the user wrote it. Empty if none. Never invent text."},
        {"field", T::string, "Name of the input field to type into. Empty if unspecified."}}};
   return s;
 }
@@ -31,11 +34,12 @@ const Schema& LLMIntent::schema() {
 std::optional<LLMIntent> LLMIntent::from(const nlohmann::json& reply) {
   if (!schema().accepts(reply)) return std::nullopt;
   // Integers beyond 64 bits would not have passed as integers above.
-  return LLMIntent{reply["action"].get<std::string>(), reply["target"].get<std::string>(),
-                   reply["ordinal"].is_number_unsigned() && reply["ordinal"].get<uint64_t>() > INT64_MAX
-                       ? INT64_MAX
-                       : reply["ordinal"].get<int64_t>(),
-                   reply["text"].get<std::string>(), reply["field"].get<std::string>()};
+  return LLMIntent{
+      reply["action"].get<std::string>(), reply["target"].get<std::string>(),
+      reply["ordinal"].is_number_unsigned() && reply["ordinal"].get<uint64_t>() > INT64_MAX
+          ? INT64_MAX
+          : reply["ordinal"].get<int64_t>(),
+      reply["text"].get<std::string>(), reply["field"].get<std::string>()};
 }
 
 const Schema& LLMChoice::schema() {
@@ -47,7 +51,8 @@ const Schema& LLMChoice::schema() {
 
 std::optional<LLMChoice> LLMChoice::from(const nlohmann::json& reply) {
   if (!schema().accepts(reply)) return std::nullopt;
-  if (reply["index"].is_number_unsigned() && reply["index"].get<uint64_t>() > INT64_MAX) return LLMChoice{-1};
+  if (reply["index"].is_number_unsigned() && reply["index"].get<uint64_t>() > INT64_MAX)
+    return LLMChoice{-1};
   return LLMChoice{reply["index"].get<int64_t>()};
 }
 

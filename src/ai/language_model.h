@@ -6,9 +6,8 @@
 // until the model answers; callers run them off the main thread. Any failure
 // (refusal, context too long, the model going away) is an absent reply.
 
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,7 +55,8 @@ class LanguageModel {
   [[nodiscard]] virtual bool isAvailable() = 0;
   // A reply shaped by `schema` (which the model is shown in its prompt).
   virtual std::optional<nlohmann::json> respond(const std::string& instructions,
-                                                const std::string& prompt, const Schema& schema) = 0;
+                                                const std::string& prompt,
+                                                const Schema& schema) = 0;
   virtual std::optional<std::string> respond(const std::string& instructions,
                                              const std::string& prompt) = 0;
 };
@@ -65,10 +65,13 @@ class LanguageModel {
 class UnavailableModel final : public LanguageModel {
  public:
   bool isAvailable() override { return false; }
-  std::optional<nlohmann::json> respond(const std::string&, const std::string&, const Schema&) override {
+  std::optional<nlohmann::json> respond(const std::string&, const std::string&,
+                                        const Schema&) override {
     return std::nullopt;
   }
-  std::optional<std::string> respond(const std::string&, const std::string&) override { return std::nullopt; }
+  std::optional<std::string> respond(const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
 };
 
 }  // namespace tovrin

@@ -32,7 +32,8 @@ Intent scroll() {
 namespace Impl {
 
 std::optional<Intent> parseIntent(LanguageModel& model, std::string_view text) {
-  auto reply = model.respond(kTranslateInstructions, "Command: " + std::string(text), LLMIntent::schema());
+  auto reply =
+      model.respond(kTranslateInstructions, "Command: " + std::string(text), LLMIntent::schema());
   if (!reply) return std::nullopt;
   auto parsed = LLMIntent::from(*reply);
   if (!parsed) return std::nullopt;
@@ -67,7 +68,8 @@ std::optional<Intent> parseIntent(LanguageModel& model, std::string_view text) {
     const std::string& t = parsed->text;
     if (t.empty() || !containsFolded(text, t)) return std::nullopt;
     std::optional<TargetSpec> field;
-    if (!parsed->field.empty()) field = TargetSpec{parsed->field, std::nullopt, RoleHint::field, std::nullopt};
+    if (!parsed->field.empty())
+      field = TargetSpec{parsed->field, std::nullopt, RoleHint::field, std::nullopt};
     return Intent{Intent::Type{t, field, false}};
   }
   if (action == "back") return navigate<NavAction::Back>();
@@ -94,27 +96,31 @@ std::optional<std::size_t> choose(LanguageModel& model, std::string_view query,
     if (i > 0) lines += '\n';
     lines += std::to_string(i) + ": " + options[i];
   }
-  auto reply = model.respond(kChooseInstructions, "User wants: " + std::string(query) + "\nOptions:\n" + lines,
+  auto reply = model.respond(kChooseInstructions,
+                             "User wants: " + std::string(query) + "\nOptions:\n" + lines,
                              LLMChoice::schema());
   if (!reply) return std::nullopt;
   auto choice = LLMChoice::from(*reply);
-  if (!choice || choice->index < 0 || static_cast<uint64_t>(choice->index) >= options.size()) return std::nullopt;
+  if (!choice || choice->index < 0 || static_cast<uint64_t>(choice->index) >= options.size())
+    return std::nullopt;
   return static_cast<std::size_t>(choice->index);
 }
 
-std::optional<std::string> answer(LanguageModel& model, std::string_view question, std::string_view title,
-                                  std::string_view excerpts) {
-  return model.respond(kAnswerInstructions, "Page title: " + std::string(title) + "\n\nExcerpts:\n" +
-                                                std::string(excerpts) + "\n\nQuestion: " + std::string(question));
+std::optional<std::string> answer(LanguageModel& model, std::string_view question,
+                                  std::string_view title, std::string_view excerpts) {
+  return model.respond(kAnswerInstructions, "Page title: " + std::string(title) +
+                                                "\n\nExcerpts:\n" + std::string(excerpts) +
+                                                "\n\nQuestion: " + std::string(question));
 }
 
-std::optional<std::string> summarize(LanguageModel& model, std::string_view title, std::string_view text) {
+std::optional<std::string> summarize(LanguageModel& model, std::string_view title,
+                                     std::string_view text) {
   constexpr std::size_t kPiece = 5000;
   constexpr std::size_t kMaxPartials = 4;
   auto one = [&](std::string_view part, int bullets) {
-    return model.respond(kSummaryInstructions, "Title: " + std::string(title) + "\n\n" + std::string(part) +
-                                                   "\n\nSummarize in at most " + std::to_string(bullets) +
-                                                   " bullet points.");
+    return model.respond(kSummaryInstructions, "Title: " + std::string(title) + "\n\n" +
+                                                   std::string(part) + "\n\nSummarize in at most " +
+                                                   std::to_string(bullets) + " bullet points.");
   };
   if (unicode::length(text) <= kPiece) return one(text, 6);
   std::vector<std::string> partials;

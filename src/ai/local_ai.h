@@ -23,13 +23,17 @@ inline constexpr const char* kTranslateInstructions =
     "You translate a short command for controlling a web browser into a structured action. Never "
     "invent text to type. If unsure, use unknown.";
 inline constexpr const char* kChooseInstructions =
-    "You pick which on-screen element best matches the user's description. Answer only with the index.";
+    "You pick which on-screen element best matches the user's description. Answer only with the "
+    "index.";
 inline constexpr const char* kSummaryInstructions =
-    "Summarize the given web page text faithfully using only that text. Use short bullet points. No "
+    "Summarize the given web page text faithfully using only that text. Use short bullet points. "
+    "No "
     "outside knowledge.";
 inline constexpr const char* kAnswerInstructions =
-    "You answer questions about a web page using ONLY the excerpts provided. If the excerpts do not "
-    "contain the answer, reply exactly: \"The page doesn't say.\" Be concise (at most 4 sentences). "
+    "You answer questions about a web page using ONLY the excerpts provided. If the excerpts do "
+    "not "
+    "contain the answer, reply exactly: \"The page doesn't say.\" Be concise (at most 4 "
+    "sentences). "
     "Never use outside knowledge.";
 
 // The model's reading of a command, mapped onto an Intent; nothing for an
@@ -38,11 +42,12 @@ std::optional<Intent> parseIntent(LanguageModel& model, std::string_view text);
 // An index into `options`, or nothing (no clear match, or out of range).
 std::optional<std::size_t> choose(LanguageModel& model, std::string_view query,
                                   const std::vector<std::string>& options);
-std::optional<std::string> answer(LanguageModel& model, std::string_view question, std::string_view title,
-                                  std::string_view excerpts);
+std::optional<std::string> answer(LanguageModel& model, std::string_view question,
+                                  std::string_view title, std::string_view excerpts);
 // Bullet points; long texts are summarised in pieces of 5000 characters, at
 // most four partial summaries, then once more over the partials.
-std::optional<std::string> summarize(LanguageModel& model, std::string_view title, std::string_view text);
+std::optional<std::string> summarize(LanguageModel& model, std::string_view title,
+                                     std::string_view text);
 
 }  // namespace Impl
 

@@ -13,7 +13,8 @@ const ScriptedModel::Reply* ScriptedModel::lookup(const std::string& prompt) con
   return nullptr;
 }
 
-std::optional<nlohmann::json> ScriptedModel::respond(const std::string& instructions, const std::string& prompt,
+std::optional<nlohmann::json> ScriptedModel::respond(const std::string& instructions,
+                                                     const std::string& prompt,
                                                      const Schema& schema) {
   calls_.push_back({instructions, prompt, schema.name});
   const Reply* reply = lookup(prompt);
@@ -24,7 +25,8 @@ std::optional<nlohmann::json> ScriptedModel::respond(const std::string& instruct
   return parsed;
 }
 
-std::optional<std::string> ScriptedModel::respond(const std::string& instructions, const std::string& prompt) {
+std::optional<std::string> ScriptedModel::respond(const std::string& instructions,
+                                                  const std::string& prompt) {
   calls_.push_back({instructions, prompt, ""});
   const Reply* reply = lookup(prompt);
   if (reply == nullptr || !*reply) return std::nullopt;

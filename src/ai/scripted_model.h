@@ -33,7 +33,8 @@ class ScriptedModel final : public LanguageModel {
   bool isAvailable() override { return available_; }
   std::optional<nlohmann::json> respond(const std::string& instructions, const std::string& prompt,
                                         const Schema& schema) override;
-  std::optional<std::string> respond(const std::string& instructions, const std::string& prompt) override;
+  std::optional<std::string> respond(const std::string& instructions,
+                                     const std::string& prompt) override;
 
  private:
   const Reply* lookup(const std::string& prompt) const;

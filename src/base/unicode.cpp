@@ -164,6 +164,18 @@ std::string lower(std::string_view text) {
 }
 
 std::size_t length(std::string_view text) {
+  // ASCII in one pass: every byte is a character, except that CR LF is one.
+  std::size_t ascii = 0;
+  bool allAscii = true;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80) {
+      allAscii = false;
+      break;
+    }
+    if (!(c == '\n' && i > 0 && text[i - 1] == '\r')) ++ascii;
+  }
+  if (allAscii) return ascii;
   std::size_t count = 0;
   forEachBoundary(text, [&count](std::size_t) {
     ++count;

@@ -30,16 +30,23 @@ std::string join(const std::vector<std::string>& words, std::string_view separat
   return out;
 }
 
-std::string titleOf(const PageSnapshot& snap) { return snap.pageTitle.empty() ? snap.windowTitle : snap.pageTitle; }
+std::string titleOf(const PageSnapshot& snap) {
+  return snap.pageTitle.empty() ? snap.windowTitle : snap.pageTitle;
+}
 
 void sortByScore(std::vector<Ranked>& ranked) {
-  std::stable_sort(ranked.begin(), ranked.end(), [](const Ranked& a, const Ranked& b) { return a.score > b.score; });
+  std::stable_sort(ranked.begin(), ranked.end(),
+                   [](const Ranked& a, const Ranked& b) { return a.score > b.score; });
 }
 
 }  // namespace
 
-std::vector<Ranked> rank(const std::vector<std::string>& texts, const std::vector<std::string>* headings,
-                         std::string_view query) {
+namespace {
+
+// The ranking itself, over views so that callers need not copy page text.
+std::vector<Ranked> rankViews(const std::vector<std::string_view>& texts,
+                              const std::vector<std::string_view>* headings,
+                              std::string_view query) {
   const std::vector<std::string> q = TextUtil::contentTokens(query);
   if (q.empty() || texts.empty()) return {};
   const double n = static_cast<double>(texts.size());
@@ -47,7 +54,8 @@ std::vector<Ranked> rank(const std::vector<std::string>& texts, const std::vecto
   // Terms in first-seen order, so that sums run in a fixed order.
   std::vector<std::pair<std::string, double>> weights;
   auto has = [&weights](const std::string& t) {
-    return std::any_of(weights.begin(), weights.end(), [&t](const auto& w) { return w.first == t; });
+    return std::any_of(weights.begin(), weights.end(),
+                       [&t](const auto& w) { return w.first == t; });
   };
   for (const std::string& t : q) {
     if (!has(t)) weights.emplace_back(t, 1.0);
@@ -58,15 +66,21 @@ std::vector<Ranked> rank(const std::vector<std::string>& texts, const std::vecto
     }
   }
 
-  std::vector<std::unordered_map<std::string, int>> counts(texts.size());
+  // Only the weighted terms are counted: per text, one count per term.
+  std::unordered_map<std::string_view, std::size_t> termIndex;
+  for (std::size_t w = 0; w < weights.size(); ++w)
+    termIndex.emplace(weights[w].first, w);
+  std::vector<std::vector<int>> counts(texts.size(), std::vector<int>(weights.size(), 0));
   std::vector<std::vector<std::string>> tokenLists(texts.size());
+  std::vector<double> df(weights.size(), 0);
   for (std::size_t i = 0; i < texts.size(); ++i) {
     tokenLists[i] = TextUtil::tokens(texts[i]);
-    for (const std::string& t : tokenLists[i]) ++counts[i][t];
-  }
-  std::vector<double> df(weights.size(), 0);
-  for (std::size_t w = 0; w < weights.size(); ++w) {
-    for (const auto& c : counts) df[w] += c.contains(weights[w].first) ? 1 : 0;
+    for (const std::string& t : tokenLists[i]) {
+      auto it = termIndex.find(t);
+      if (it != termIndex.end()) ++counts[i][it->second];
+    }
+    for (std::size_t w = 0; w < weights.size(); ++w)
+      df[w] += counts[i][w] > 0 ? 1 : 0;
   }
   const std::string phrase = join(q, " ");
 
@@ -75,9 +89,9 @@ std::vector<Ranked> rank(const std::vector<std::string>& texts, const std::vecto
     double s = 0;
     double covered = 0;
     for (std::size_t w = 0; w < weights.size(); ++w) {
-      auto it = counts[i].find(weights[w].first);
-      if (it == counts[i].end()) continue;
-      s += weights[w].second * (std::log(static_cast<double>(it->second)) + 1) * std::log(n / df[w] + 1);
+      const int c = counts[i][w];
+      if (c == 0) continue;
+      s += weights[w].second * (std::log(static_cast<double>(c)) + 1) * std::log(n / df[w] + 1);
       if (weights[w].second == 1.0) covered += 1;
     }
     if (headings != nullptr && i < headings->size()) {
@@ -89,7 +103,8 @@ std::vector<Ranked> rank(const std::vector<std::string>& texts, const std::vecto
     }
     if (s == 0) continue;
     s *= 0.5 + 0.5 * covered / static_cast<double>(q.size());
-    if (q.size() > 1 && join(tokenLists[i], " ").find(phrase) != std::string::npos) s *= kPhraseBonus;
+    if (q.size() > 1 && join(tokenLists[i], " ").find(phrase) != std::string::npos)
+      s *= kPhraseBonus;
     const double length = static_cast<double>(unicode::length(texts[i]));
     s /= 1 + kLengthFactor * std::log(1 + length / kLengthNormaliser);
     out.push_back({i, s});
@@ -98,20 +113,31 @@ std::vector<Ranked> rank(const std::vector<std::string>& texts, const std::vecto
   return out;
 }
 
+}  // namespace
+
+std::vector<Ranked> rank(const std::vector<std::string>& texts,
+                         const std::vector<std::string>* headings, std::string_view query) {
+  std::vector<std::string_view> textViews(texts.begin(), texts.end());
+  if (headings == nullptr) return rankViews(textViews, nullptr, query);
+  std::vector<std::string_view> headingViews(headings->begin(), headings->end());
+  return rankViews(textViews, &headingViews, query);
+}
+
 std::vector<Ranked> rankChunks(const PageSnapshot& snap, std::string_view query) {
-  std::vector<std::string> texts;
-  std::vector<std::string> headings;
+  std::vector<std::string_view> texts;
+  std::vector<std::string_view> headings;
   for (const PageChunk& c : snap.chunks) {
     texts.push_back(c.text);
     headings.push_back(c.heading);
   }
-  return rank(texts, &headings, query);
+  return rankViews(texts, &headings, query);
 }
 
 std::vector<Ranked> rankLines(const PageSnapshot& snap, std::string_view query) {
-  std::vector<std::string> texts;
-  for (const PageLine& line : snap.lines) texts.push_back(line.text);
-  std::vector<Ranked> ranked = rank(texts, nullptr, query);
+  std::vector<std::string_view> texts;
+  for (const PageLine& line : snap.lines)
+    texts.push_back(line.text);
+  std::vector<Ranked> ranked = rankViews(texts, nullptr, query);
   for (Ranked& r : ranked) {
     if (snap.lines[r.index].kind == PageLine::Kind::heading) r.score *= kLineHeadingBoost;
   }
@@ -119,11 +145,14 @@ std::vector<Ranked> rankLines(const PageSnapshot& snap, std::string_view query) 
   return ranked;
 }
 
-std::vector<PageChunk> excerpts(const PageSnapshot& snap, std::string_view query, std::size_t budget) {
+std::vector<PageChunk> excerpts(const PageSnapshot& snap, std::string_view query,
+                                std::size_t budget) {
   std::vector<std::size_t> order;
-  for (const Ranked& r : rankChunks(snap, query)) order.push_back(r.index);
+  for (const Ranked& r : rankChunks(snap, query))
+    order.push_back(r.index);
   if (order.empty()) {
-    for (std::size_t i = 0; i < snap.chunks.size(); ++i) order.push_back(i);
+    for (std::size_t i = 0; i < snap.chunks.size(); ++i)
+      order.push_back(i);
   }
   std::size_t used = 0;
   std::vector<std::size_t> picked;
@@ -137,7 +166,8 @@ std::vector<PageChunk> excerpts(const PageSnapshot& snap, std::string_view query
   }
   std::sort(picked.begin(), picked.end());
   std::vector<PageChunk> out;
-  for (std::size_t index : picked) out.push_back(snap.chunks[index]);
+  for (std::size_t index : picked)
+    out.push_back(snap.chunks[index]);
   return out;
 }
 
@@ -167,7 +197,8 @@ std::string extractiveAnswer(const PageSnapshot& snap, std::string_view question
   if (ranked.empty()) return "The page doesn't appear to mention that.";
   std::unordered_set<std::string> terms(content.begin(), content.end());
   for (const std::string& t : content) {
-    for (const std::string& s : TextUtil::synonyms(t)) terms.insert(s);
+    for (const std::string& s : TextUtil::synonyms(t))
+      terms.insert(s);
   }
   struct Candidate {
     std::size_t rank;
@@ -177,24 +208,30 @@ std::string extractiveAnswer(const PageSnapshot& snap, std::string_view question
   };
   std::vector<Candidate> candidates;
   for (std::size_t r = 0; r < std::min<std::size_t>(3, ranked.size()); ++r) {
-    const std::vector<std::string> sentences = TextUtil::sentences(snap.chunks[ranked[r].index].text);
+    const std::vector<std::string> sentences =
+        TextUtil::sentences(snap.chunks[ranked[r].index].text);
     for (std::size_t j = 0; j < sentences.size(); ++j) {
       std::vector<std::string> tokens = TextUtil::tokens(sentences[j]);
       std::unordered_set<std::string> distinct(tokens.begin(), tokens.end());
       std::size_t overlap = 0;
-      for (const std::string& t : distinct) overlap += terms.contains(t) ? 1 : 0;
-      if (overlap > 0) candidates.push_back({r, j, sentences[j], static_cast<double>(overlap) + 0.05 * ranked[r].score});
+      for (const std::string& t : distinct)
+        overlap += terms.contains(t) ? 1 : 0;
+      if (overlap > 0)
+        candidates.push_back(
+            {r, j, sentences[j], static_cast<double>(overlap) + 0.05 * ranked[r].score});
     }
   }
   if (candidates.empty()) return unicode::truncate(snap.chunks[ranked.front().index].text, 400);
   std::stable_sort(candidates.begin(), candidates.end(),
                    [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
   if (candidates.size() > 4) candidates.resize(4);
-  std::stable_sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
-    return a.rank != b.rank ? a.rank < b.rank : a.position < b.position;
-  });
+  std::stable_sort(candidates.begin(), candidates.end(),
+                   [](const Candidate& a, const Candidate& b) {
+                     return a.rank != b.rank ? a.rank < b.rank : a.position < b.position;
+                   });
   std::vector<std::string> lines;
-  for (const Candidate& c : candidates) lines.push_back("• " + unicode::truncate(c.sentence, 320));
+  for (const Candidate& c : candidates)
+    lines.push_back("• " + unicode::truncate(c.sentence, 320));
   return join(lines, "\n");
 }
 

@@ -31,7 +31,8 @@ std::vector<Ranked> rankChunks(const PageSnapshot& snap, std::string_view query)
 std::vector<Ranked> rankLines(const PageSnapshot& snap, std::string_view query);
 
 // The best chunks that fit a character budget, in document order.
-std::vector<PageChunk> excerpts(const PageSnapshot& snap, std::string_view query, std::size_t budget);
+std::vector<PageChunk> excerpts(const PageSnapshot& snap, std::string_view query,
+                                std::size_t budget);
 
 // Page sentences that answer the question, as "• " lines, or a fixed message.
 std::string extractiveAnswer(const PageSnapshot& snap, std::string_view question);

@@ -33,7 +33,8 @@ std::string withoutSpaces(std::string s) {
 
 std::vector<std::string> stemWords(const std::string& normalised) {
   std::vector<std::string> words = unicode::splitOnSpace(normalised);
-  for (std::string& w : words) w = TextUtil::stem(w);
+  for (std::string& w : words)
+    w = TextUtil::stem(w);
   return words;
 }
 
@@ -50,7 +51,8 @@ struct Query {
     compactLength = unicode::length(compact);
     tokens = TextUtil::contentTokens(text);
     if (tokens.empty()) tokens = stemWords(norm);
-    for (const std::string& t : tokens) tokenLengths.push_back(unicode::length(t));
+    for (const std::string& t : tokens)
+      tokenLengths.push_back(unicode::length(t));
   }
 };
 
@@ -67,8 +69,8 @@ double similarity(const Label& label, const Query& query) {
   if (label.norm.empty() || query.norm.empty()) return 0;
   if (label.norm == query.norm) return 100;
   if (label.compact == query.compact) return 96;
-  const double extra = std::max(0.0, static_cast<double>(label.tokens.size()) -
-                                         static_cast<double>(query.tokens.size()));
+  const double extra = std::max(
+      0.0, static_cast<double>(label.tokens.size()) - static_cast<double>(query.tokens.size()));
   const double lp = 1.0 / (1.0 + 0.07 * extra);
 
   double phrase = 0;
@@ -113,7 +115,8 @@ std::vector<std::pair<Query, double>> variants(std::string_view query) {
   return out;
 }
 
-double elementScore(const PageElement& element, const std::vector<std::pair<Query, double>>& queries) {
+double elementScore(const PageElement& element,
+                    const std::vector<std::pair<Query, double>>& queries) {
   std::vector<std::string> labels = element.labels();
   if (labels.empty()) return 0;
   const std::string help = TextUtil::clean(element.help);
@@ -132,10 +135,13 @@ bool hasPress(const PageElement& e) {
   return std::find(e.actions.begin(), e.actions.end(), "AXPress") != e.actions.end();
 }
 
-bool onScreen(const PageElement& e) { return !e.frame || (e.frame->width > 0 && e.frame->height > 0); }
+bool onScreen(const PageElement& e) {
+  return !e.frame || (e.frame->width > 0 && e.frame->height > 0);
+}
 
 const PageElement* parentOf(const PageElement& e, const std::vector<PageElement>& elements) {
-  if (!e.parent || *e.parent < 0 || static_cast<std::size_t>(*e.parent) >= elements.size()) return nullptr;
+  if (!e.parent || *e.parent < 0 || static_cast<std::size_t>(*e.parent) >= elements.size())
+    return nullptr;
   return &elements[static_cast<std::size_t>(*e.parent)];
 }
 
@@ -163,7 +169,9 @@ bool isCandidate(const PageElement& e, const TargetSpec& spec, MatchPurpose purp
   return false;
 }
 
-std::string quoted(std::string_view s) { return "“" + std::string(s) + "”"; }
+std::string quoted(std::string_view s) {
+  return "“" + std::string(s) + "”";
+}
 
 std::string roleName(const std::string& role) {
   return role.rfind("AX", 0) == 0 ? role.substr(2) : role;
@@ -197,20 +205,25 @@ MatchResult proximity(const TargetSpec& spec, const std::vector<PageElement>& el
     }
     if (filter && elementScore(*c, queries) < kMinimumScore) continue;
     if (!c->frame) continue;
-    const double d = std::hypot(c->frame->x + c->frame->width / 2 - ax, c->frame->y + c->frame->height / 2 - ay);
+    const double d =
+        std::hypot(c->frame->x + c->frame->width / 2 - ax, c->frame->y + c->frame->height / 2 - ay);
     // Distances are on-screen sizes; the clamp only guards the integer print.
     const double shown = std::min(std::trunc(d), 1e15);
     out.push_back({*c, std::max(1.0, 100 - d / 8),
-                   "nearest to " + quoted(anchorLabel) + " (" + std::to_string(static_cast<long long>(shown)) + " pt)"});
+                   "nearest to " + quoted(anchorLabel) + " (" +
+                       std::to_string(static_cast<long long>(shown)) + " pt)"});
   }
-  std::stable_sort(out.begin(), out.end(), [](const Match& a, const Match& b) { return a.score > b.score; });
+  std::stable_sort(out.begin(), out.end(),
+                   [](const Match& a, const Match& b) { return a.score > b.score; });
   if (out.size() > 6) out.resize(6);
   return {std::move(out), false};
 }
 
 }  // namespace
 
-double score(std::string_view label, std::string_view query) { return similarity(Label(label), Query(query)); }
+double score(std::string_view label, std::string_view query) {
+  return similarity(Label(label), Query(query));
+}
 
 double score(const PageElement& element, std::string_view query) {
   return elementScore(element, variants(query));
@@ -252,7 +265,8 @@ const PageElement& pressable(const PageElement& element, const std::vector<PageE
   return element;
 }
 
-MatchResult matches(const TargetSpec& spec, const std::vector<PageElement>& elements, MatchPurpose purpose) {
+MatchResult matches(const TargetSpec& spec, const std::vector<PageElement>& elements,
+                    MatchPurpose purpose) {
   std::vector<const PageElement*> candidates;
   for (const PageElement& e : elements) {
     if (isCandidate(e, spec, purpose)) candidates.push_back(&e);
@@ -284,7 +298,9 @@ MatchResult matches(const TargetSpec& spec, const std::vector<PageElement>& elem
         double s = elementScore(e, queries) - 12;
         if (s < kMinimumScore) continue;
         const PageElement& target = pressable(e, elements);
-        found.push_back({target, s, "text " + quoted(unicode::truncate(label, 40)) + " inside " + roleName(target.role)});
+        found.push_back(
+            {target, s,
+             "text " + quoted(unicode::truncate(label, 40)) + " inside " + roleName(target.role)});
       }
     }
   }
@@ -298,12 +314,14 @@ MatchResult matches(const TargetSpec& spec, const std::vector<PageElement>& elem
 
   const int64_t n = *spec.ordinal;
   double best = -std::numeric_limits<double>::infinity();
-  for (const Match& m : found) best = std::max(best, m.score);
+  for (const Match& m : found)
+    best = std::max(best, m.score);
   std::vector<Match> kept;
   for (Match& m : found) {
     if (m.score >= best - 25) kept.push_back(std::move(m));
   }
-  std::stable_sort(kept.begin(), kept.end(), [](const Match& a, const Match& b) { return a.element.id < b.element.id; });
+  std::stable_sort(kept.begin(), kept.end(),
+                   [](const Match& a, const Match& b) { return a.element.id < b.element.id; });
   std::vector<Match> unique;
   std::unordered_set<int> seen;
   for (Match& m : kept) {
@@ -313,7 +331,8 @@ MatchResult matches(const TargetSpec& spec, const std::vector<PageElement>& elem
   int64_t position = n == -1 ? count - 1 : n - 1;
   if (unique.empty() || position < 0 || position >= count) return {{}, true};
   Match picked = std::move(unique[static_cast<std::size_t>(position)]);
-  picked.reason = (n == -1 ? std::string("last") : "#" + std::to_string(n)) + " of " + std::to_string(count) + " matching";
+  picked.reason = (n == -1 ? std::string("last") : "#" + std::to_string(n)) + " of " +
+                  std::to_string(count) + " matching";
   return {{std::move(picked)}, true};
 }
 

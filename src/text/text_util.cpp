@@ -5,6 +5,7 @@
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <utility>
@@ -108,6 +109,19 @@ icu::UnicodeString fold(std::string_view s) {
   return U_SUCCESS(status) ? composed : bare;
 }
 
+// Calls `visit` with each space-separated word of a normalised text.
+template <typename Visit>
+void forEachWord(const std::string& text, Visit visit) {
+  std::string_view view = text;
+  std::size_t start = 0;
+  while (start < view.size()) {
+    std::size_t end = view.find(' ', start);
+    if (end == std::string_view::npos) end = view.size();
+    if (end > start) visit(view.substr(start, end - start));
+    start = end + 1;
+  }
+}
+
 bool endsWith(std::string_view s, std::string_view suffix) {
   return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }
@@ -187,18 +201,19 @@ std::string stem(std::string_view w) {
 }
 
 std::vector<std::string> tokens(std::string_view s) {
-  std::vector<std::string> out = unicode::splitOnSpace(norm(s));
-  for (std::string& word : out)
-    word = stem(word);
+  const std::string normalised = norm(s);
+  std::vector<std::string> out;
+  out.reserve(static_cast<std::size_t>(std::count(normalised.begin(), normalised.end(), ' ')) + 1);
+  forEachWord(normalised, [&out](std::string_view word) { out.push_back(stem(word)); });
   return out;
 }
 
 std::vector<std::string> contentTokens(std::string_view s) {
   const auto& stopWords = stop();
   std::vector<std::string> out;
-  for (std::string& word : unicode::splitOnSpace(norm(s))) {
-    if (!stopWords.contains(word)) out.push_back(stem(word));
-  }
+  forEachWord(norm(s), [&](std::string_view word) {
+    if (!stopWords.contains(std::string(word))) out.push_back(stem(word));
+  });
   return out;
 }
 

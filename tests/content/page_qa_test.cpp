@@ -12,7 +12,9 @@
 namespace tovrin {
 namespace {
 
-PageChunk chunk(std::string heading, std::string text, int id = 0) { return {std::move(heading), std::move(text), id}; }
+PageChunk chunk(std::string heading, std::string text, int id = 0) {
+  return {std::move(heading), std::move(text), id};
+}
 
 PageSnapshot withChunks(std::vector<PageChunk> chunks, std::string title = "Page") {
   PageSnapshot snap;
@@ -23,7 +25,8 @@ PageSnapshot withChunks(std::vector<PageChunk> chunks, std::string title = "Page
 
 std::vector<std::size_t> order(const std::vector<PageQA::Ranked>& ranked) {
   std::vector<std::size_t> out;
-  for (const auto& r : ranked) out.push_back(r.index);
+  for (const auto& r : ranked)
+    out.push_back(r.index);
   return out;
 }
 
@@ -40,8 +43,8 @@ TEST(PageQATest, RankFollowsTheWeightingFormula) {
 }
 
 TEST(PageQATest, SynonymsHeadingsPhrasesAndTies) {
-  const std::vector<std::string> texts = {"The fee is small.", "Our pricing is simple.", "Nothing here.",
-                                          "Nothing here either."};
+  const std::vector<std::string> texts = {"The fee is small.", "Our pricing is simple.",
+                                          "Nothing here.", "Nothing here either."};
   auto ranked = PageQA::rank(texts, nullptr, "price");
   EXPECT_EQ(order(ranked), (std::vector<std::size_t>{1, 0}));  // same stem beats a synonym
   EXPECT_GT(ranked[0].score, ranked[1].score);
@@ -54,7 +57,8 @@ TEST(PageQATest, SynonymsHeadingsPhrasesAndTies) {
   EXPECT_EQ(order(PageQA::rank({"red shoe", "blue hat", "red shoe"}, nullptr, "red")),
             (std::vector<std::size_t>{0, 2}));
   // The phrase bonus prefers the words together and in order.
-  EXPECT_EQ(order(PageQA::rank({"shoe red", "red shoe"}, nullptr, "red shoe")), (std::vector<std::size_t>{1, 0}));
+  EXPECT_EQ(order(PageQA::rank({"shoe red", "red shoe"}, nullptr, "red shoe")),
+            (std::vector<std::size_t>{1, 0}));
 }
 
 TEST(PageQATest, RankLinesBoostsHeadings) {
@@ -67,20 +71,23 @@ TEST(PageQATest, RankLinesBoostsHeadings) {
 }
 
 TEST(PageQATest, ExcerptsFitTheBudget) {
-  PageSnapshot snap = withChunks({chunk("", std::string(300, 'x') + " apple"), chunk("", "apple apple pie"),
-                                  chunk("", "nothing"), chunk("", "apple " + std::string(5000, 'y'))});
+  PageSnapshot snap =
+      withChunks({chunk("", std::string(300, 'x') + " apple"), chunk("", "apple apple pie"),
+                  chunk("", "nothing"), chunk("", "apple " + std::string(5000, 'y'))});
   auto picked = PageQA::excerpts(snap, "apple", 330);
   ASSERT_EQ(picked.size(), 2u);  // the best two fit (15 + 306 characters); the long one does not
   EXPECT_EQ(picked[0].text.substr(0, 3), "xxx");
   EXPECT_EQ(picked[1].text, "apple apple pie");
 
-  PageSnapshot longBest = withChunks({chunk("Apple", "apple " + std::string(6000, 'z')), chunk("", "apple pie")});
+  PageSnapshot longBest =
+      withChunks({chunk("Apple", "apple " + std::string(6000, 'z')), chunk("", "apple pie")});
   picked = PageQA::excerpts(longBest, "apple", 4500);
   ASSERT_EQ(picked.size(), 1u);  // the best is taken though too long; then the budget is spent
   EXPECT_EQ(picked[0].heading, "Apple");
 
   PageSnapshot unrelated = withChunks({chunk("", "one"), chunk("", "two")});
-  EXPECT_EQ(PageQA::excerpts(unrelated, "apple", 4500).size(), 2u);  // document order when nothing ranks
+  EXPECT_EQ(PageQA::excerpts(unrelated, "apple", 4500).size(),
+            2u);  // document order when nothing ranks
 
   PageQAExcerpts excerpts(unrelated, "apple");
   EXPECT_EQ(excerpts.text, "one\n---\ntwo");
@@ -88,13 +95,17 @@ TEST(PageQATest, ExcerptsFitTheBudget) {
 
 TEST(PageQATest, ExtractiveAnswer) {
   PageSnapshot empty = withChunks({}, "");
-  EXPECT_EQ(PageQA::extractiveAnswer(empty, "what is this page about"), "The page has no readable text.");
+  EXPECT_EQ(PageQA::extractiveAnswer(empty, "what is this page about"),
+            "The page has no readable text.");
   EXPECT_EQ(PageQA::extractiveAnswer(empty, "refund"), "The page doesn't appear to mention that.");
 
   PageSnapshot page = withChunks(
       {chunk("", "Short intro."),
-       chunk("About", "About\nWe make boats. Our boats float well in any weather. We ship worldwide. Call us."),
-       chunk("Refunds", "Refunds\nRefunds take 5 days. You can return any boat. Returns are free.")},
+       chunk("About",
+             "About\nWe make boats. Our boats float well in any weather. We ship worldwide. Call "
+             "us."),
+       chunk("Refunds",
+             "Refunds\nRefunds take 5 days. You can return any boat. Returns are free.")},
       "Boat Co");
   EXPECT_EQ(PageQA::extractiveAnswer(page, "what is this page about"),
             "“Boat Co”\n\nAbout We make boats. Our boats float well in any weather.");
@@ -108,7 +119,8 @@ TEST(PageQATest, ExtractiveAnswer) {
 
   // At most four bullets from at most three chunks, in chunk-rank order.
   std::vector<PageChunk> many;
-  for (int i = 0; i < 5; ++i) many.push_back(chunk("", "Kayak one. Kayak two. Kayak three."));
+  for (int i = 0; i < 5; ++i)
+    many.push_back(chunk("", "Kayak one. Kayak two. Kayak three."));
   std::string answer = PageQA::extractiveAnswer(withChunks(many), "kayak");
   EXPECT_EQ(answer, "• Kayak one.\n• Kayak two.\n• Kayak three.\n• Kayak one.");
 }
@@ -116,10 +128,11 @@ TEST(PageQATest, ExtractiveAnswer) {
 TEST(PageQATest, ExtractiveSummary) {
   std::vector<PageChunk> seven;
   for (int i = 0; i < 7; ++i) {
-    seven.push_back(chunk("Part " + std::to_string(i),
-                          "Part " + std::to_string(i) +
-                              "\nThis sentence is long enough to be a summary bullet. More words follow to "
-                              "make the chunk longer than a hundred characters."));
+    seven.push_back(
+        chunk("Part " + std::to_string(i),
+              "Part " + std::to_string(i) +
+                  "\nThis sentence is long enough to be a summary bullet. More words follow to "
+                  "make the chunk longer than a hundred characters."));
   }
   std::string summary = PageQA::extractiveSummary(withChunks(seven, "Guide"));
   EXPECT_EQ(std::count(summary.begin(), summary.end(), '\n'), 6);  // title + six bullets
@@ -137,15 +150,21 @@ TEST(PageQATest, ExtractiveSummary) {
 // expectation files (TOVRIN_REGENERATE=1 rewrites them).
 TEST(PageQATest, ExampleScenesMatchTheirExpectations) {
   const std::pair<const char*, std::vector<const char*>> scenes[] = {
-      {"shop", {"how much is the trail runner", "what is the refund policy", "shipping cost", "what is this page about"}},
-      {"article", {"why is the night sky dark", "how old is the universe", "what about dust", "what is this page about"}},
+      {"shop",
+       {"how much is the trail runner", "what is the refund policy", "shipping cost",
+        "what is this page about"}},
+      {"article",
+       {"why is the night sky dark", "how old is the universe", "what about dust",
+        "what is this page about"}},
       {"signup", {"password", "terms of service", "what is this page about"}},
   };
   for (const auto& [name, questions] : scenes) {
     SCOPED_TRACE(name);
-    auto loaded = SimulatedDesktop::load(testing::sourcePath(std::string("examples/scenes/") + name + ".json"));
+    auto loaded = SimulatedDesktop::load(
+        testing::sourcePath(std::string("examples/scenes/") + name + ".json"));
     ASSERT_TRUE(std::holds_alternative<std::shared_ptr<SimulatedDesktop>>(loaded));
-    auto target = BrowserTracker(std::get<std::shared_ptr<SimulatedDesktop>>(loaded)->platform()).current();
+    auto target =
+        BrowserTracker(std::get<std::shared_ptr<SimulatedDesktop>>(loaded)->platform()).current();
     ASSERT_TRUE(target);
     auto snap = PageSnapshot::capture(*target);
     ASSERT_TRUE(snap);
@@ -159,9 +178,11 @@ TEST(PageQATest, ExampleScenesMatchTheirExpectations) {
       }
       out << "\nranked lines:";
       auto lines = PageQA::rankLines(*snap, question);
-      for (std::size_t i = 0; i < std::min<std::size_t>(3, lines.size()); ++i) out << " " << lines[i].index;
+      for (std::size_t i = 0; i < std::min<std::size_t>(3, lines.size()); ++i)
+        out << " " << lines[i].index;
       out << "\nexcerpts:";
-      for (const PageChunk& c : PageQAExcerpts(*snap, question).chunks) out << " #" << c.elementID;
+      for (const PageChunk& c : PageQAExcerpts(*snap, question).chunks)
+        out << " #" << c.elementID;
       out << "\nanswer:\n" << PageQA::extractiveAnswer(*snap, question) << "\n\n";
     }
     out << "## summary\n" << PageQA::extractiveSummary(*snap) << "\n";

@@ -43,7 +43,7 @@ TEST(ElementMatcherTest, LabelSimilarity) {
       {"Sign-in", "signin", 96},
       {"Sign-In", "signin", 96},
       {"Sign in with Google", "sign in", 82 / (1 + 0.07 * 3) + 8},  // ≈ 75.8
-      {"Pricing plans", "price", 70 / 1.07},                        // ≈ 65.4, through the shared stem
+      {"Pricing plans", "price", 70 / 1.07},  // ≈ 65.4, through the shared stem
       {"Shopping cart", "cart", 82 / 1.07 + 8},
       {"Superstars", "star", 66 / 1.0},  // four letters: space-free containment applies
       {"Superstars", "sta", 0},          // three: it does not
@@ -140,29 +140,47 @@ TEST(ElementMatcherTest, Matching) {
   };
   const Case cases[] = {
       {"login", MatchPurpose::click, {"95.0|Sign in|label matches “login”"}},
-      {"add to cart", MatchPurpose::click,
-       {"100.0|Add to cart|label matches “add to cart”", "100.0|Add to cart|label matches “add to cart”",
+      {"add to cart",
+       MatchPurpose::click,
+       {"100.0|Add to cart|label matches “add to cart”",
+        "100.0|Add to cart|label matches “add to cart”",
         "95.0|Add to basket|label matches “add to cart”"}},
-      {"second add to cart button", MatchPurpose::click, {"100.0|Add to cart|#2 of 3 matching"}, true},
-      {"last add to cart button", MatchPurpose::click, {"95.0|Add to basket|last of 3 matching"}, true},
+      {"second add to cart button",
+       MatchPurpose::click,
+       {"100.0|Add to cart|#2 of 3 matching"},
+       true},
+      {"last add to cart button",
+       MatchPurpose::click,
+       {"95.0|Add to basket|last of 3 matching"},
+       true},
       {"fourth add to cart button", MatchPurpose::click, {}, true},
       // 82 / 1.14 + 8 − 12 for the static text; the pressable group has no label of its own.
       {"checkout", MatchPurpose::click, {"67.9||text “Continue to checkout” inside Group"}},
       {"hidden by size", MatchPurpose::click, {}},
-      {"button", MatchPurpose::click,
+      {"button",
+       MatchPurpose::click,
        {"50.0|Sign in|button in document order", "50.0|Add to cart|button in document order",
-        "50.0|Add to cart|button in document order", "50.0|Add to basket|button in document order"}},
-      {"results", MatchPurpose::click, {"50.0|Read the complete buyer's guide|result in document order"}},
-      {"", MatchPurpose::field, {"50.0|Email|field in document order", "50.0||field in document order"}},
+        "50.0|Add to cart|button in document order",
+        "50.0|Add to basket|button in document order"}},
+      {"results",
+       MatchPurpose::click,
+       {"50.0|Read the complete buyer's guide|result in document order"}},
+      {"",
+       MatchPurpose::field,
+       {"50.0|Email|field in document order", "50.0||field in document order"}},
       {"home", MatchPurpose::link, {"100.0|Home|label matches “home”"}},
       {"sign in button", MatchPurpose::link, {}},  // a link never fits "button"
       // Centre to centre: 55, 145 and 255 points; 100 − d / 8.
-      {"add to cart next to Summit Jacket", MatchPurpose::click,
-       {"93.1|Add to cart|nearest to “Summit Jacket” (55 pt)", "81.9|Add to cart|nearest to “Summit Jacket” (145 pt)",
+      {"add to cart next to Summit Jacket",
+       MatchPurpose::click,
+       {"93.1|Add to cart|nearest to “Summit Jacket” (55 pt)",
+        "81.9|Add to cart|nearest to “Summit Jacket” (145 pt)",
         "68.1|Add to basket|nearest to “Summit Jacket” (255 pt)"}},
       // No query words: every pressable candidate, the ordinal ignored, the floor at 1.
-      {"second button next to Camp Mug", MatchPurpose::click,
-       {"93.1|Add to basket|nearest to “Camp Mug” (55 pt)", "81.9|Add to cart|nearest to “Camp Mug” (145 pt)",
+      {"second button next to Camp Mug",
+       MatchPurpose::click,
+       {"93.1|Add to basket|nearest to “Camp Mug” (55 pt)",
+        "81.9|Add to cart|nearest to “Camp Mug” (145 pt)",
         "56.9|Add to cart|nearest to “Camp Mug” (345 pt)", "38.8||nearest to “Camp Mug” (489 pt)",
         "1.0|Sign in|nearest to “Camp Mug” (1007 pt)"}},
       {"button next to nothing like this", MatchPurpose::click, {}},
