@@ -105,7 +105,7 @@ double similarity(const Label& label, const Query& query) {
 std::vector<std::pair<Query, double>> variants(std::string_view query) {
   std::vector<std::pair<Query, double>> out;
   out.emplace_back(Query(query), 1.0);
-  const std::string& q = out.front().first.norm;
+  const std::string q = out.front().first.norm;  // a copy: out grows below
   for (const auto& group : aliasGroups()) {
     if (std::find(group.begin(), group.end(), q) == group.end()) continue;
     for (std::string_view word : group) {
