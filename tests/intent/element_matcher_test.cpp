@@ -50,6 +50,7 @@ TEST(ElementMatcherTest, LabelSimilarity) {
       {"Go to ab", "a", 0},              // "a" is a stop word and one letter: no prefix use
       {"", "anything", 0},
       {"!!!", "anything", 0},
+      {"👍🏽", "👍🏽", 0},  // nothing left to compare once symbols are dropped
       {"Save", "", 0},
       {"Save draft now", "save now", 70 / 1.07},  // both tokens, no phrase
   };
