@@ -93,9 +93,9 @@ struct KeyEvent {
 
 // Synthetic input. Keys go to one process; mouse and wheel events go to the
 // whole desktop at global points (top-left origin), acting on what lies there.
-class Input {
+class SyntheticInput {
  public:
-  virtual ~Input() = default;
+  virtual ~SyntheticInput() = default;
   // False when the event could not be made; then nothing was posted.
   virtual bool postKey(int32_t pid, const KeyEvent& event) = 0;
   virtual bool postMouse(double x, double y, bool down) = 0;  // left button
@@ -149,6 +149,14 @@ class SystemClock final : public Clock {
   void sleep(double seconds) override;
 };
 
+// Delayed work, such as hiding an outline after its time. A desktop runs
+// `task` once, `seconds` from now on its clock, on its main thread.
+class Timers {
+ public:
+  virtual ~Timers() = default;
+  virtual void after(double seconds, std::function<void()> task) = 0;
+};
+
 // The set of browser processes already prepared for reading, shared by every
 // target of one desktop and guarded by its own lock.
 class PreparedProcesses {
@@ -169,10 +177,11 @@ struct Platform {
   std::shared_ptr<Accessibility> accessibility;
   std::shared_ptr<Workspace> workspace;
   std::shared_ptr<Clock> clock;
-  std::shared_ptr<Input> input;
+  std::shared_ptr<SyntheticInput> input;
   std::shared_ptr<Pasteboard> pasteboard;
   std::shared_ptr<Overlay> overlay;
   std::shared_ptr<Defaults> defaults;
+  std::shared_ptr<Timers> timers;
   std::shared_ptr<PreparedProcesses> prepared = std::make_shared<PreparedProcesses>();
 };
 

@@ -126,6 +126,12 @@ class SceneBuilder {
   Scene scene;
   std::map<std::string, uint64_t> named;
   std::vector<PendingRef> refs;
+  struct PageLink {
+    std::string page;
+    std::string path;
+    uint64_t node;
+  };
+  std::vector<PageLink> pageLinks;
   // Keys 0 and 1 mean "no element" and "the system-wide element".
   uint64_t nextKey = 2;
 
@@ -195,7 +201,7 @@ class SceneBuilder {
   bool behavior(const Json& j, const std::string& path, Node& node) {
     if (!in.expectObject(j, path,
                          {"pressResult", "ignoresKeys", "vanishAfterReads", "delay", "readError",
-                          "attributes"})) {
+                          "attributes", "loads"})) {
       return false;
     }
     auto& b = node.behavior;
@@ -228,6 +234,11 @@ class SceneBuilder {
       if (!v) return false;
       if (*v == 0) return in.fail(Loader::join(path, "readError"), "0 is success, not an error");
       b.readError = static_cast<int32_t>(*v);
+    }
+    if (j.contains("loads")) {
+      auto page = in.string(j["loads"], Loader::join(path, "loads"));
+      if (!page) return false;
+      pageLinks.push_back({*page, Loader::join(path, "loads"), node.key});
     }
     if (j.contains("attributes")) {
       std::string at = Loader::join(path, "attributes");
@@ -464,7 +475,8 @@ class SceneBuilder {
 
   bool build(const Json& j) {
     if (!in.expectObject(j, "",
-                         {"trusted", "screens", "apps", "description", "defaults", "clipboard"})) {
+                         {"trusted", "screens", "apps", "description", "defaults", "clipboard",
+                          "pages"})) {
       return false;
     }
     if (j.contains("clipboard")) {
@@ -517,6 +529,24 @@ class SceneBuilder {
       for (std::size_t i = 0; i < j["apps"].size(); ++i) {
         if (!app(j["apps"][i], Loader::index("apps", i))) return false;
       }
+    }
+    // Pages that links load: whole web areas, kept aside until a press shows one.
+    if (j.contains("pages")) {
+      if (!j["pages"].is_array()) return in.fail("pages", "expected an array of pages");
+      for (std::size_t i = 0; i < j["pages"].size(); ++i) {
+        std::string path = Loader::index("pages", i);
+        const Json& page = j["pages"][i];
+        if (!page.is_object() || !page.contains("id")) return in.fail(path, "a page needs an “id”");
+        auto key = tree(page, path, 0, 0);
+        if (!key) return false;
+        scene.nodes[*key].parent.reset();
+        scene.pages[scene.nodes[*key].id] = *key;
+      }
+    }
+    for (const PageLink& link : pageLinks) {
+      auto it = scene.pages.find(link.page);
+      if (it == scene.pages.end()) return in.fail(link.path, "no page has the id “" + link.page + "”");
+      scene.nodes[link.node].loads = it->second;
     }
     int frontmost = 0;
     for (const auto& a : scene.apps)

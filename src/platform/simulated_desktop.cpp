@@ -71,7 +71,8 @@ Platform SimulatedDesktop::platform() {
                   .input = self,
                   .pasteboard = self,
                   .overlay = self,
-                  .defaults = self};
+                  .defaults = self,
+                  .timers = self};
 }
 
 std::vector<Effect> SimulatedDesktop::effects() const {
@@ -490,8 +491,24 @@ double SimulatedDesktop::now() {
 }
 
 void SimulatedDesktop::sleep(double seconds) {
+  std::vector<std::function<void()>> due;
+  {
+    std::lock_guard lock(mutex_);
+    if (seconds > 0 && std::isfinite(seconds)) now_ += seconds;
+    std::stable_sort(timers_.begin(), timers_.end(), [](const Timer& a, const Timer& b) {
+      return a.due != b.due ? a.due < b.due : a.order < b.order;
+    });
+    auto split = std::find_if(timers_.begin(), timers_.end(), [this](const Timer& t) { return t.due > now_; });
+    for (auto it = timers_.begin(); it != split; ++it) due.push_back(std::move(it->task));
+    timers_.erase(timers_.begin(), split);
+  }
+  for (auto& task : due) task();
+}
+
+void SimulatedDesktop::after(double seconds, std::function<void()> task) {
   std::lock_guard lock(mutex_);
-  if (seconds > 0 && std::isfinite(seconds)) now_ += seconds;
+  double delay = seconds > 0 && std::isfinite(seconds) ? seconds : 0;
+  timers_.push_back({now_ + delay, timerOrder_++, std::move(task)});
 }
 
 std::string SimulatedDesktop::appName(int32_t pid) {
@@ -516,6 +533,10 @@ bool isTextInput(const SimulatedDesktop::Node& node) {
 }  // namespace
 
 void SimulatedDesktop::applyPress(Node& node) {
+  if (node.loads) {
+    loadPage(node);
+    return;
+  }
   const std::string* r = roleOf(node);
   if (r == nullptr) return;
   // A toggle flips, a radio button turns on, as in a browser.
@@ -524,6 +545,55 @@ void SimulatedDesktop::applyPress(Node& node) {
     bool on = value != node.attributes.end() && AX::boolean(toValue(value->second), false);
     node.attributes["AXValue"] = AXNumber{(*r == "AXRadioButton" || !on) ? 1.0 : 0.0};
   }
+}
+
+void SimulatedDesktop::markGone(uint64_t root) {
+  std::vector<uint64_t> stack = {root};
+  std::set<uint64_t> seen;
+  while (!stack.empty()) {
+    uint64_t key = stack.back();
+    stack.pop_back();
+    if (!seen.insert(key).second) continue;
+    auto it = scene_.nodes.find(key);
+    if (it == scene_.nodes.end()) continue;
+    it->second.gone = true;
+    stack.insert(stack.end(), it->second.children.begin(), it->second.children.end());
+  }
+}
+
+// Navigation: the web area holding the link is replaced by the page it loads;
+// handles into the old page stop working, as they do after a real navigation.
+void SimulatedDesktop::loadPage(Node& link) {
+  std::optional<uint64_t> area;
+  std::set<uint64_t> seen;
+  for (std::optional<uint64_t> k = link.key; k && seen.insert(*k).second; k = scene_.nodes[*k].parent) {
+    const std::string* r = roleOf(scene_.nodes[*k]);
+    if (r != nullptr && *r == "AXWebArea") {
+      area = k;
+      break;
+    }
+  }
+  auto page = scene_.nodes.find(*link.loads);
+  if (!area || page == scene_.nodes.end() || page->second.key == *area) return;
+  Node& old = scene_.nodes[*area];
+  if (!old.parent) return;
+  Node& holder = scene_.nodes[*old.parent];
+  std::replace(holder.children.begin(), holder.children.end(), *area, page->second.key);
+  const int32_t pid = old.pid;
+  markGone(*area);
+  // The new page joins the application: its elements answer as the browser's.
+  std::vector<uint64_t> stack = {page->second.key};
+  seen.clear();
+  while (!stack.empty()) {
+    uint64_t k = stack.back();
+    stack.pop_back();
+    if (!seen.insert(k).second) continue;
+    Node& n = scene_.nodes[k];
+    n.pid = pid;
+    n.gone = false;
+    stack.insert(stack.end(), n.children.begin(), n.children.end());
+  }
+  page->second.parent = holder.key;
 }
 
 SimulatedDesktop::Node* SimulatedDesktop::focusedNode(int32_t pid) {

@@ -58,10 +58,11 @@ struct SceneError {
 class SimulatedDesktop final : public Accessibility,
                                public Workspace,
                                public Clock,
-                               public Input,
+                               public SyntheticInput,
                                public Pasteboard,
                                public Overlay,
-                               public Defaults {
+                               public Defaults,
+                               public Timers {
  public:
   // Loads a scene file. Nothing is half-loaded: either the whole scene or an
   // error naming the file, the JSON path and what is wrong.
@@ -134,9 +135,13 @@ class SimulatedDesktop final : public Accessibility,
   void setString(const std::string& key, const std::string& value) override;
   void setInteger(const std::string& key, int64_t value) override;
 
-  // Clock
+  // Clock. Sleeping moves simulated time and then runs the timers that came
+  // due, in order, outside the desktop's lock.
   double now() override;
   void sleep(double seconds) override;
+
+  // Timers
+  void after(double seconds, std::function<void()> task) override;
 
   // The scene, as loaded. Public so the loader can fill it in.
   struct ElementRef {
@@ -168,6 +173,7 @@ class SimulatedDesktop final : public Accessibility,
     int reads = 0;
     bool gone = false;
     bool allSelected = false;  // after Command-A, typing replaces the value
+    std::optional<uint64_t> loads;  // pressing it replaces its page with this one
   };
   struct App {
     RunningApplication info;
@@ -183,6 +189,7 @@ class SimulatedDesktop final : public Accessibility,
     std::map<uint64_t, Node> nodes;
     std::map<std::string, std::variant<std::string, int64_t>> defaults;
     std::optional<std::string> clipboard;
+    std::map<std::string, uint64_t> pages;  // pages a link can load, by id, not yet shown
   };
 
   explicit SimulatedDesktop(Scene scene);
@@ -205,6 +212,15 @@ class SimulatedDesktop final : public Accessibility,
   Node* focusedNode(int32_t pid);
   std::optional<uint64_t> hitTest(double x, double y);
   std::optional<AXPoint> mouseDown_;
+  void loadPage(Node& link);
+  void markGone(uint64_t root);
+  struct Timer {
+    double due = 0;
+    uint64_t order = 0;
+    std::function<void()> task;
+  };
+  std::vector<Timer> timers_;
+  uint64_t timerOrder_ = 0;
 
   mutable std::recursive_mutex mutex_;
   Scene scene_;

@@ -91,7 +91,7 @@ std::string normAscii(std::string_view s) {
   return out;
 }
 
-icu::UnicodeString fold(std::string_view s) {
+icu::UnicodeString foldUnicode(std::string_view s) {
   UErrorCode status = U_ZERO_ERROR;
   const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
   const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
@@ -167,7 +167,7 @@ std::string clean(std::string_view s) {
 
 std::string norm(std::string_view s) {
   if (unicode::isAscii(s)) return normAscii(s);
-  icu::UnicodeString folded = fold(s);
+  icu::UnicodeString folded = foldUnicode(s);
   icu::UnicodeString out;
   bool gap = false;
   bool keptPrevious = false;
@@ -185,6 +185,11 @@ std::string norm(std::string_view s) {
     out.append(c);
   }
   return unicode::toUtf8(out);
+}
+
+std::string fold(std::string_view s) {
+  if (unicode::isAscii(s)) return unicode::lower(s);
+  return unicode::toUtf8(foldUnicode(s));
 }
 
 std::string stem(std::string_view w) {

@@ -23,6 +23,9 @@ std::string clean(std::string_view s);
 // turned into one space, trimmed: "Sign-In!" -> "sign in", "$49.99/mo" -> "49 99 mo".
 std::string norm(std::string_view s);
 
+// Case and diacritics folded, everything else kept: "Café-Bar" -> "cafe-bar".
+std::string fold(std::string_view s);
+
 // Crude English stem of one normalised word; removes at most one suffix and
 // never leaves fewer than three characters.
 std::string stem(std::string_view w);

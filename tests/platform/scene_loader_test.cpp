@@ -209,7 +209,7 @@ AXWindow "W"
   AXTextField "Email" value="old" focused settable=AXValue,AXFocused id=email
   AXTextField "Stubborn" settable=AXValue,AXFocused id=stubborn
 )");
-  Input& input = *desktop;
+  SyntheticInput& input = *desktop;
   auto type = [&](const std::string& text) {
     input.postKey(412, {.keyCode = 0, .text = text, .down = true});
     input.postKey(412, {.keyCode = 0, .text = text, .down = false});
@@ -248,7 +248,7 @@ AXWindow "W" frame=0,0,800,600
       AXStaticText value="label" frame=10,10,50,20
     AXTextField "Name" frame=10,50,200,20 settable=AXValue,AXFocused id=name
 )");
-  Input& input = *desktop;
+  SyntheticInput& input = *desktop;
   input.postMouse(20, 15, true);
   input.postMouse(21, 16, false);  // a click on the label reaches the checkbox
   EXPECT_EQ(AX::str(desktop->attribute("box", "AXValue")), "1");

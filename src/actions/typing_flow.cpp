@@ -1,0 +1,140 @@
+// Typing commands and profile fills: pick the field (focused, named, or
+// chosen by the user), bring the browser to the front, focus the field, type
+// with synthetic keys, check the text arrived, and set the value directly
+// when keystrokes do not register.
+
+#include "actions/action_engine.h"
+#include "ai/local_ai.h"
+#include "base/unicode.h"
+#include "text/text_util.h"
+
+namespace tovrin {
+namespace {
+
+using Kind = ActionResult::Kind;
+
+const char* const kNoFocusBody = "Click a field first, or say “Type … into the email field”.";
+
+}  // namespace
+
+Outcome ActionEngine::typeFlow(const std::string& text, const std::optional<TargetSpec>& field, bool replace,
+                               Trail dbg) {
+  if (text.empty()) return Outcome{Display::result(Kind::failure, "Nothing to type", dbg)};
+  if (field && (!field->query.empty() || field->ordinal)) {
+    auto snap = snapshot();
+    if (!snap) return Outcome{Display::result(Kind::failure, "Couldn't read " + browserName(), dbg)};
+    return chooseField(text, field, replace, snap, dbg);
+  }
+  if (auto focused = target_.focusedElement()) {
+    const std::string role = AX::str(AX::copy(*focused, "AXRole"));
+    bool qualifies = Roles::textInput(role);
+    if (!qualifies && focused->api() != nullptr) {
+      auto settable = focused->api()->isAttributeSettable(*focused, "AXValue");
+      qualifies = settable.code == AXErr::kSuccess && settable.value;
+    }
+    if (qualifies) {
+      const bool secure = AX::str(AX::copy(*focused, "AXSubrole")) == "AXSecureTextField";
+      dbg.push_back("Typing into the focused " + role);
+      return Outcome{write(text, *focused, replace, secure, "focused field", dbg)};
+    }
+  }
+  if (!field) return Outcome{Display::result(Kind::failure, "No text field is focused", dbg, kNoFocusBody)};
+  auto snap = snapshot();
+  if (!snap) return Outcome{Display::result(Kind::failure, "No text field is focused", dbg, kNoFocusBody)};
+  // A vague description ("the field next to …" without words) is not used for matching.
+  return chooseField(text, std::nullopt, replace, snap, dbg);
+}
+
+Outcome ActionEngine::chooseField(const std::string& text, const std::optional<TargetSpec>& field, bool replace,
+                                  std::shared_ptr<const PageSnapshot> snap, Trail dbg) {
+  const TargetSpec anyField{"", std::nullopt, RoleHint::field, std::nullopt};
+  std::vector<Match> found;
+  if (field) {
+    TargetSpec spec = *field;
+    spec.role = RoleHint::field;
+    found = ElementMatcher::matches(spec, snap->elements, MatchPurpose::field).matches;
+    if (found.empty() && field->query.empty()) found = ElementMatcher::matches(anyField, snap->elements, MatchPurpose::field).matches;
+  } else {
+    found = ElementMatcher::matches(anyField, snap->elements, MatchPurpose::field).matches;
+  }
+  std::erase_if(found, [](const Match& m) { return !m.element.enabled; });
+  if (found.empty()) {
+    return Outcome{Display::result(Kind::failure, "Couldn't find that field", dbg,
+                                   "Ask “What fields are on this page?” to see what's available.")};
+  }
+  auto fill = [&](const Match& m) {
+    dbg.push_back("Field: " + elementDebug(m.element));
+    const bool secure = m.element.subrole == "AXSecureTextField";
+    const std::string name = m.element.label().empty() ? "field" : m.element.label();
+    return Outcome{write(text, m.element.element, replace, secure, name, dbg)};
+  };
+  if (found.size() == 1) return fill(found.front());
+  if (field && !field->query.empty()) {
+    if (found[0].score - found[1].score >= 6) return fill(found[0]);
+    std::vector<std::string> options;
+    for (std::size_t i = 0; i < std::min<std::size_t>(8, found.size()); ++i) {
+      options.push_back(found[i].element.label().empty() ? "unlabeled field" : found[i].element.label());
+    }
+    auto index = services_.model ? LocalAI::choose(*services_.model, field->summary(), options) : std::nullopt;
+    if (index) return fill(found[*index]);
+  }
+  ChoiceSet set{"Which field?", {}};
+  auto self = shared_from_this();
+  for (std::size_t i = 0; i < std::min<std::size_t>(6, found.size()); ++i) {
+    const PageElement& e = found[i].element;
+    std::string subtitle = Display::role(e.role);
+    if (auto section = snap->sectionTitle(e.id)) subtitle += " · under “" + unicode::truncate(*section, 40) + "”";
+    const bool secure = e.subrole == "AXSecureTextField";
+    const std::string name = e.label().empty() ? "field" : e.label();
+    Trail picked = dbg;
+    picked.push_back("Picked by you");
+    set.options.push_back(ChoiceOption{
+        newUUID(), e.label().empty() ? "(unlabeled field)" : e.label(), subtitle, e,
+        [self, text, element = e.element, replace, secure, name, picked] {
+          return Outcome{self->write(text, element, replace, secure, name, picked)};
+        }});
+  }
+  return Outcome{std::move(set)};
+}
+
+ActionResult ActionEngine::write(const std::string& text, const AXElement& element, bool replace, bool secure,
+                                 const std::string& name, Trail dbg) {
+  if (auto refused = requireActive(dbg)) return *refused;
+  if (auto frame = AX::frame(element)) highlight(*frame, 1.5);
+  AX::set(element, "AXFocused", true);
+  wait(0.100);
+  const std::string before = AX::str(AX::copy(element, "AXValue"));
+  auto isCancelled = [this] { return cancelled(); };
+  if (replace) {
+    Input::postKey(target_, {KeyCode::kA, KeyFlags::kCommand});
+    wait(0.040);
+  }
+  Input::type(target_, text, isCancelled);
+  wait(0.150);
+  const std::string after = AX::str(AX::copy(element, "AXValue"));
+
+  bool ok = false;
+  if (after.find(text) != std::string::npos || (after != before && !after.empty())) {
+    ok = true;
+    dbg.push_back("Typed via keyboard events");
+  } else {
+    auto settable = element.api() ? element.api()->isAttributeSettable(element, "AXValue") : AXResult<bool>{};
+    if (settable.code == AXErr::kSuccess && settable.value) {
+      ok = AX::set(element, "AXValue", replace ? text : before + text) == AXErr::kSuccess;
+      dbg.push_back("Keystrokes didn't register; set AXValue directly");
+    } else {
+      dbg.push_back("Typed via keyboard events");
+    }
+  }
+  const std::string shown = secure ? "••••••••" : unicode::truncate(text, 40);
+  if (!ok) {
+    return Display::result(Kind::failure, "Couldn't type into **" + TextUtil::md(name) + "**", dbg,
+                           "The field didn't accept input.");
+  }
+  return Display::result(Kind::success,
+                         std::string(replace ? "Filled" : "Typed in") + " **" + TextUtil::md(name) + "** with “" +
+                             TextUtil::md(shown) + "”",
+                         dbg);
+}
+
+}  // namespace tovrin
