@@ -15,5 +15,6 @@ struct Command {
 Command addParseCommand(CLI::App& app);
 Command addSnapshotCommand(CLI::App& app);
 Command addMatchCommand(CLI::App& app);
+Command addRunCommand(CLI::App& app);
 
 }  // namespace tovrin::cli

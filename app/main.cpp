@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
       tovrin::cli::addParseCommand(app),
       tovrin::cli::addSnapshotCommand(app),
       tovrin::cli::addMatchCommand(app),
+      tovrin::cli::addRunCommand(app),
   };
   try {
     app.parse(argc, argv);

@@ -142,7 +142,9 @@ ActionResult ActionEngine::doPress(const PageElement& element, const std::string
   }
   dbg.push_back("AXPress failed (" + std::to_string(code) + ")");
   std::optional<Frame> frame = AX::frame(element.element);
-  if (!frame) frame = element.frame;
+  // A vanished element has no position any more: clicking where it used to be
+  // could press whatever took its place, so only a live frame counts then.
+  if (!frame && code != AXErr::kInvalidUIElement) frame = element.frame;
   if (code == AXErr::kInvalidUIElement || code == AXErr::kCannotComplete) {
     if (!frame || !(frame->width > 0)) {
       return Display::result(Kind::failure, "That element is no longer available", dbg,

@@ -400,7 +400,7 @@ class SceneBuilder {
 
   bool app(const Json& j, const std::string& path) {
     if (!in.expectObject(j, path,
-                         {"pid", "bundleID", "name", "frontmost", "terminated", "focusedWindow",
+                         {"pid", "bundleID", "name", "frontmost", "terminated", "activates", "focusedWindow",
                           "mainWindow", "windows", "behavior"})) {
       return false;
     }
@@ -425,7 +425,8 @@ class SceneBuilder {
       app.info.localizedName = *s;
     }
     for (auto [flag, target] :
-         {std::pair{"frontmost", &app.frontmost}, std::pair{"terminated", &app.info.terminated}}) {
+         {std::pair{"frontmost", &app.frontmost}, std::pair{"terminated", &app.info.terminated},
+          std::pair{"activates", &app.activates}}) {
       if (!j.contains(flag)) continue;
       auto b = in.boolean(j[flag], Loader::join(path, flag));
       if (!b) return false;

@@ -19,6 +19,12 @@ std::string quoted(const std::string& s) {
   return "“" + s + "”";
 }
 
+// Effects print one per line: line breaks inside them show as "⏎".
+std::string oneLine(std::string s) {
+  for (std::size_t at = s.find('\n'); at != std::string::npos; at = s.find('\n', at)) s.replace(at, 1, "⏎");
+  return s;
+}
+
 std::string valueText(const AXValue& value) {
   return std::visit(Overloaded{
                         [](const std::string& s) { return quoted(s); },
@@ -36,7 +42,7 @@ std::string Effect::describe() const {
     case Kind::action:
       return detail + " " + element + code;
     case Kind::attributeWrite:
-      return "set " + element + " " + unicode::truncate(detail, 80) + code;
+      return "set " + element + " " + oneLine(unicode::truncate(detail, 80)) + code;
     case Kind::key:
       return "key " + detail + " → " + element;
     case Kind::mouse:
@@ -44,11 +50,11 @@ std::string Effect::describe() const {
     case Kind::wheel:
       return "scroll wheel " + detail;
     case Kind::activate:
-      return "activate " + element;
+      return "activate " + element + (detail.empty() ? "" : " (" + detail + ")");
     case Kind::openURL:
       return "open " + detail + " in " + element;
     case Kind::clipboard:
-      return "clipboard " + quoted(unicode::truncate(detail, 80));
+      return "clipboard " + quoted(oneLine(unicode::truncate(detail, 80)));
     case Kind::outlineShown:
       return "outline " + detail;
     case Kind::outlineHidden:
@@ -260,7 +266,9 @@ int32_t SimulatedDesktop::performAction(const AXElement& element, std::string_vi
   }
   Node& node = *std::get<Node*>(reached);
   int32_t result = AXErr::kSuccess;
-  if (std::find(node.actions.begin(), node.actions.end(), action) == node.actions.end()) {
+  if (action == "AXScrollToVisible" && scrollToVisible(node)) {
+    // Web content answers this action whether or not it lists it.
+  } else if (std::find(node.actions.begin(), node.actions.end(), action) == node.actions.end()) {
     result = AXErr::kActionUnsupported;
   } else if (action == "AXPress" && node.behavior.pressResult) {
     result = *node.behavior.pressResult;
@@ -441,8 +449,11 @@ bool SimulatedDesktop::activate(int32_t pid) {
     std::lock_guard lock(mutex_);
     App* app = appForPid(pid);
     if (app == nullptr || app->info.terminated) return false;
-    for (App& other : scene_.apps)
-      other.frontmost = false;
+    if (!app->activates) {
+      record({Effect::Kind::activate, appName(pid), "refused", 0});
+      return false;
+    }
+    for (App& other : scene_.apps) other.frontmost = false;
     app->frontmost = true;
     info = app->info;
     observers = observers_;
@@ -545,6 +556,51 @@ void SimulatedDesktop::applyPress(Node& node) {
     bool on = value != node.attributes.end() && AX::boolean(toValue(value->second), false);
     node.attributes["AXValue"] = AXNumber{(*r == "AXRadioButton" || !on) ? 1.0 : 0.0};
   }
+}
+
+std::optional<uint64_t> SimulatedDesktop::webAreaOf(uint64_t key) {
+  std::set<uint64_t> seen;
+  for (std::optional<uint64_t> k = key; k && seen.insert(*k).second; k = scene_.nodes[*k].parent) {
+    const std::string* r = roleOf(scene_.nodes[*k]);
+    if (r != nullptr && *r == "AXWebArea") return k;
+  }
+  return std::nullopt;
+}
+
+void SimulatedDesktop::shiftContent(uint64_t area, double dy) {
+  std::vector<uint64_t> stack = scene_.nodes[area].children;
+  std::set<uint64_t> seen;
+  while (!stack.empty()) {
+    uint64_t k = stack.back();
+    stack.pop_back();
+    if (!seen.insert(k).second) continue;
+    Node& node = scene_.nodes[k];
+    auto pos = node.attributes.find("AXPosition");
+    if (pos != node.attributes.end()) {
+      if (AXPoint* p = std::get_if<AXPoint>(&pos->second)) p->y += dy;
+    }
+    stack.insert(stack.end(), node.children.begin(), node.children.end());
+  }
+}
+
+// Scrolls the page so the element's middle is a third of the way down the
+// page area, when it lies outside; false when the element is not web content.
+bool SimulatedDesktop::scrollToVisible(Node& node) {
+  auto area = webAreaOf(node.key);
+  if (!area || *area == node.key) return area.has_value();
+  auto frameOf = [&](const Node& n) -> std::optional<Frame> {
+    auto pos = n.attributes.find("AXPosition");
+    auto size = n.attributes.find("AXSize");
+    if (pos == n.attributes.end() || size == n.attributes.end()) return std::nullopt;
+    return AX::rect(toValue(pos->second), toValue(size->second));
+  };
+  auto page = frameOf(scene_.nodes[*area]);
+  auto frame = frameOf(node);
+  if (!page || !frame) return true;
+  const double mid = frame->y + frame->height / 2;
+  if (mid >= page->y && mid <= page->y + page->height) return true;
+  shiftContent(*area, page->y + page->height / 3 - mid);
+  return true;
 }
 
 void SimulatedDesktop::markGone(uint64_t root) {
@@ -709,19 +765,7 @@ bool SimulatedDesktop::postScrollWheel(double x, double y, int32_t pixels) {
     }
   }
   if (!area) return true;
-  std::vector<uint64_t> stack = scene_.nodes[*area].children;
-  seen.clear();
-  while (!stack.empty()) {
-    uint64_t k = stack.back();
-    stack.pop_back();
-    if (!seen.insert(k).second) continue;
-    Node& node = scene_.nodes[k];
-    auto pos = node.attributes.find("AXPosition");
-    if (pos != node.attributes.end()) {
-      if (AXPoint* p = std::get_if<AXPoint>(&pos->second)) p->y += pixels;
-    }
-    stack.insert(stack.end(), node.children.begin(), node.children.end());
-  }
+  shiftContent(*area, pixels);
   return true;
 }
 

@@ -178,7 +178,8 @@ class SimulatedDesktop final : public Accessibility,
   struct App {
     RunningApplication info;
     bool frontmost = false;
-    uint64_t node = 0;  // the application element
+    bool activates = true;  // false: the desktop refuses to bring it to the front
+    uint64_t node = 0;      // the application element
     std::optional<std::size_t> focusedWindow;
     std::optional<std::size_t> mainWindow;
   };
@@ -213,6 +214,9 @@ class SimulatedDesktop final : public Accessibility,
   std::optional<uint64_t> hitTest(double x, double y);
   std::optional<AXPoint> mouseDown_;
   void loadPage(Node& link);
+  std::optional<uint64_t> webAreaOf(uint64_t key);
+  void shiftContent(uint64_t area, double dy);
+  bool scrollToVisible(Node& node);
   void markGone(uint64_t root);
   struct Timer {
     double due = 0;
