@@ -137,7 +137,7 @@ AXValue SimulatedDesktop::toValue(const SceneValue& value) {
 }
 
 std::variant<SimulatedDesktop::Node*, int32_t> SimulatedDesktop::reach(const AXElement& element,
-                                                                       bool countsAsRead) {
+                                                                       bool countsAsRead, bool actionNames) {
   if (!scene_.trusted) return AXErr::kAPIDisabled;
   if (element.api() != this) return AXErr::kIllegalArgument;
   auto it = scene_.nodes.find(element.key());
@@ -154,7 +154,8 @@ std::variant<SimulatedDesktop::Node*, int32_t> SimulatedDesktop::reach(const AXE
     now_ += node.behavior.delay;
   }
   if (node.behavior.readError) return *node.behavior.readError;
-  if (countsAsRead && node.behavior.vanishAfterReads) {
+  // After its reads, only the action-name read of the same pass is answered.
+  if (node.behavior.vanishAfterReads && !actionNames) {
     if (node.reads >= *node.behavior.vanishAfterReads) {
       node.gone = true;
       if (node.parent) {
@@ -164,7 +165,7 @@ std::variant<SimulatedDesktop::Node*, int32_t> SimulatedDesktop::reach(const AXE
       }
       return AXErr::kInvalidUIElement;
     }
-    ++node.reads;
+    if (countsAsRead) ++node.reads;
   }
   return &node;
 }
@@ -250,7 +251,7 @@ AXResult<std::optional<std::vector<AXValue>>> SimulatedDesktop::copyMultipleAttr
 AXResult<std::optional<std::vector<std::string>>> SimulatedDesktop::copyActionNames(
     const AXElement& element) {
   std::lock_guard lock(mutex_);
-  auto reached = reach(element, false);
+  auto reached = reach(element, false, true);
   if (const int32_t* code = std::get_if<int32_t>(&reached)) return {*code, std::nullopt};
   return {AXErr::kSuccess, std::get<Node*>(reached)->actions};
 }

@@ -200,7 +200,7 @@ class SimulatedDesktop final : public Accessibility,
 
   // The node behind a handle, after the trust, existence, slowness and
   // vanishing checks a request goes through; a code when it fails.
-  std::variant<Node*, int32_t> reach(const AXElement& element, bool countsAsRead);
+  std::variant<Node*, int32_t> reach(const AXElement& element, bool countsAsRead, bool actionNames = false);
   std::optional<AXValue> read(const Node& node, std::string_view attribute);
   AXValue toValue(const SceneValue& value);
   AXElement handle(uint64_t key);
