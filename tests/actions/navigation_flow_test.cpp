@@ -47,7 +47,7 @@ TEST(NavigationTest, KeysAndShortcuts) {
       {"new tab", "**Opened a new tab**", {}, "AXPress on toolbar button “Open a new tab”"},
       // The page's own "Back to results" is not in the browser's toolbar; the toolbar's Back is disabled.
       {"go back", "Can't went back — that button is disabled", {}, "Browser: Google Chrome (Chrome adapter)"},
-      {"switch to the mail tab", "Switched to **Inbox (3) - Mail**", {}, "Pressed tab “Inbox (3) - Mail”"},
+      {"switch to the mail tab", "Switched to **Inbox \\(3\\) - Mail**", {}, "Pressed tab “Inbox (3) - Mail”"},
       {"switch to the hidden tab", "No tab matches “hidden”", {}, "Browser: Google Chrome (Chrome adapter)"},
   };
   for (const Case& c : cases) {
