@@ -15,19 +15,19 @@ namespace tovrin {
 
 struct PageElement {
   int id = 0;
-  AXElement element;
-  std::optional<int> parent;
+  AXElement element{};
+  std::optional<int> parent{};
   int depth = 0;
-  std::string role;
-  std::string subrole;
-  std::string title;
-  std::string value;  // cut to 20000 characters; always empty for a secure field
-  std::string desc;
-  std::string help;
-  std::string placeholder;
-  std::optional<Frame> frame;
+  std::string role{};
+  std::string subrole{};
+  std::string title{};
+  std::string value{};  // cut to 20000 characters; always empty for a secure field
+  std::string desc{};
+  std::string help{};
+  std::string placeholder{};
+  std::optional<Frame> frame{};
   bool enabled = true;
-  std::vector<std::string> actions;  // read only for roles that can act
+  std::vector<std::string> actions{};  // read only for roles that can act
 
   // The first non-empty cleaned label candidate, or "".
   [[nodiscard]] std::string label() const;
