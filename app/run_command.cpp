@@ -1,8 +1,7 @@
-#include <nlohmann/json.hpp>
-
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "accessibility/browser.h"
@@ -65,7 +64,8 @@ std::shared_ptr<LanguageModel> loadModel(const std::string& path, std::string& e
 
 // The palette's order: the rules, then the model, then a plain find (fewer
 // than five words) or a question.
-Intent understand(const std::string& command, LanguageModel& model, std::vector<std::string>& notes) {
+Intent understand(const std::string& command, LanguageModel& model,
+                  std::vector<std::string>& notes) {
   if (auto intent = IntentParser::parse(command)) return *intent;
   const std::string t = unicode::trimWhitespace(command);
   if (model.isAvailable()) {
@@ -75,40 +75,46 @@ Intent understand(const std::string& command, LanguageModel& model, std::vector<
     }
   }
   std::size_t words = 0;
-  for (const std::string& piece : unicode::splitOnSpace(t)) words += piece.empty() ? 0 : 1;
+  for (const std::string& piece : unicode::splitOnSpace(t))
+    words += piece.empty() ? 0 : 1;
   if (words < 5) return Intent{Intent::Find{t}};
   return Intent{Intent::Ask{t}};
 }
 
-Json resultJson(const ActionResult& r, const PageSnapshot* snap) {
+Json resultJson(const ActionResult& r) {
   Json j;
   j["kind"] = std::string(kindName(r.kind));
   j["headline"] = r.headline;
   j["body"] = r.body ? Json(*r.body) : Json(nullptr);
   j["items"] = Json::array();
   for (const FoundItem& item : r.items) {
-    j["items"].push_back({{"text", item.text}, {"elementID", item.element ? Json(item.element->id) : Json(nullptr)}});
+    j["items"].push_back({{"text", item.text},
+                          {"elementID", item.element ? Json(item.element->id) : Json(nullptr)}});
   }
   j["debug"] = r.debug;
   j["copyText"] = r.copyText ? Json(*r.copyText) : Json(nullptr);
-  (void)snap;
   return j;
 }
 
 Json outcomeJson(const Outcome& outcome, const std::vector<std::string>& effects) {
   Json j;
   j["outcome"] = outcome.result() ? "result" : outcome.confirmation() ? "confirm" : "choose";
-  for (const char* key : {"kind", "headline", "body", "items", "debug", "copyText", "confirmation", "choices"}) {
+  for (const char* key :
+       {"kind", "headline", "body", "items", "debug", "copyText", "confirmation", "choices"}) {
     j[key] = nullptr;
   }
   if (const ActionResult* r = outcome.result()) {
-    for (auto& [key, value] : resultJson(*r, nullptr).items()) j[key] = value;
+    const Json fields = resultJson(*r);  // named: a range-for would not keep a temporary alive
+    for (const auto& [key, value] : fields.items())
+      j[key] = value;
   } else if (const Confirmation* c = outcome.confirmation()) {
     j["debug"] = c->debug;
-    j["confirmation"] = {{"title", c->title}, {"message", c->message}, {"confirmLabel", c->confirmLabel}};
+    j["confirmation"] = {
+        {"title", c->title}, {"message", c->message}, {"confirmLabel", c->confirmLabel}};
   } else if (const ChoiceSet* s = outcome.choices()) {
     Json options = Json::array();
-    for (const ChoiceOption& o : s->options) options.push_back({{"title", o.title}, {"subtitle", o.subtitle}});
+    for (const ChoiceOption& o : s->options)
+      options.push_back({{"title", o.title}, {"subtitle", o.subtitle}});
     j["choices"] = {{"prompt", s->prompt}, {"options", options}};
   }
   j["effects"] = effects;
@@ -123,22 +129,28 @@ void printOutcome(const Outcome& outcome) {
       std::cout << "  " << i + 1 << ". " << r->items[i].text << '\n';
     }
     std::cout << "Why?\n";
-    for (const std::string& line : r->debug) std::cout << "  " << line << '\n';
+    for (const std::string& line : r->debug)
+      std::cout << "  " << line << '\n';
   } else if (const Confirmation* c = outcome.confirmation()) {
-    std::cout << "[confirm] " << c->title << '\n' << c->message << '\n' << "Button: " << c->confirmLabel << '\n';
+    std::cout << "[confirm] " << c->title << '\n'
+              << c->message << '\n'
+              << "Button: " << c->confirmLabel << '\n';
     std::cout << "Why?\n";
-    for (const std::string& line : c->debug) std::cout << "  " << line << '\n';
+    for (const std::string& line : c->debug)
+      std::cout << "  " << line << '\n';
   } else if (const ChoiceSet* s = outcome.choices()) {
     std::cout << "[choose] " << s->prompt << '\n';
     for (std::size_t i = 0; i < s->options.size(); ++i) {
-      std::cout << "  " << i + 1 << ". " << s->options[i].title << " — " << s->options[i].subtitle << '\n';
+      std::cout << "  " << i + 1 << ". " << s->options[i].title << " — " << s->options[i].subtitle
+                << '\n';
     }
   }
 }
 
 int run(const RunOptions& options) {
   std::string command;
-  for (const auto& w : options.words) command += (command.empty() ? "" : " ") + w;
+  for (const auto& w : options.words)
+    command += (command.empty() ? "" : " ") + w;
   auto desktop = openScene(options.scene);
   if (!desktop) return 2;
   std::string error;
@@ -163,7 +175,8 @@ int run(const RunOptions& options) {
   tracker.start();
   auto target = tracker.current();
   if (!target) {
-    std::cerr << "No supported browser in front\nOpen Safari, Chrome, Firefox, Arc, Brave or Edge, then press the "
+    std::cerr << "No supported browser in front\nOpen Safari, Chrome, Firefox, Arc, Brave or Edge, "
+                 "then press the "
                  "hotkey again.\n";
     return 1;
   }
@@ -191,7 +204,8 @@ int run(const RunOptions& options) {
     const ActionResult* r = outcome.result();
     if (r == nullptr || static_cast<std::size_t>(options.reveal) > r->items.size() ||
         !r->items[static_cast<std::size_t>(options.reveal - 1)].element) {
-      std::cerr << "tovrin: --reveal " << options.reveal << ": there is no such item with an element\n";
+      std::cerr << "tovrin: --reveal " << options.reveal
+                << ": there is no such item with an element\n";
       return 2;
     }
     engine->reveal(*r->items[static_cast<std::size_t>(options.reveal - 1)].element);
@@ -199,11 +213,13 @@ int run(const RunOptions& options) {
   desktop->sleep(60);  // let pending outlines time out, so their hiding is recorded too
 
   std::vector<std::string> effects;
-  for (const Effect& e : desktop->effects()) effects.push_back(e.describe());
+  for (const Effect& e : desktop->effects())
+    effects.push_back(e.describe());
   if (options.json) {
     std::cout << dumpJson(outcomeJson(outcome, effects)) << '\n';
   } else {
-    for (const std::string& note : notes) std::cout << note << '\n';
+    for (const std::string& note : notes)
+      std::cout << note << '\n';
     for (std::size_t i = 0; i < stages.size(); ++i) {
       if (i > 0) std::cout << (stages[i - 1].confirmation() ? "→ confirmed\n" : "→ picked\n");
       printOutcome(stages[i]);
@@ -211,9 +227,11 @@ int run(const RunOptions& options) {
     if (outcome.confirmation() && options.decline) std::cout << "→ declined: nothing was done\n";
     std::cout << "Effects:\n";
     if (effects.empty()) std::cout << "  (none)\n";
-    for (const std::string& e : effects) std::cout << "  " << e << '\n';
+    for (const std::string& e : effects)
+      std::cout << "  " << e << '\n';
   }
-  if (const ActionResult* r = outcome.result()) return r->kind == ActionResult::Kind::failure ? 1 : 0;
+  if (const ActionResult* r = outcome.result())
+    return r->kind == ActionResult::Kind::failure ? 1 : 0;
   return 0;
 }
 
@@ -221,15 +239,23 @@ int run(const RunOptions& options) {
 
 Command addRunCommand(CLI::App& app) {
   auto options = std::make_shared<RunOptions>();
-  CLI::App* sub = app.add_subcommand("run", "Run a command on the front browser of a scene, as the palette would");
+  CLI::App* sub = app.add_subcommand(
+      "run", "Run a command on the front browser of a scene, as the palette would");
   addSceneOption(*sub, options->scene);
-  sub->add_option("--model", options->modelScript, "A script for the on-device model (default: no model)");
-  sub->add_option("--profile", options->profile, "A saved profile value for this run: name=…, email=…, phone=…");
-  auto* confirm = sub->add_flag("--confirm", options->confirm, "Approve the confirmation the command asks for");
+  sub->add_option("--model", options->modelScript,
+                  "A script for the on-device model (default: no model)");
+  sub->add_option("--profile", options->profile,
+                  "A saved profile value for this run: name=…, email=… or phone=… (repeatable)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->allow_extra_args(false);
+  auto* confirm =
+      sub->add_flag("--confirm", options->confirm, "Approve the confirmation the command asks for");
   auto* decline = sub->add_flag("--decline", options->decline, "Decline it (nothing is done)");
   confirm->excludes(decline);
-  sub->add_option("--pick", options->pick, "Pick option N of the choice the command offers")->check(CLI::PositiveNumber);
-  sub->add_option("--reveal", options->reveal, "Reveal item N of the result")->check(CLI::PositiveNumber);
+  sub->add_option("--pick", options->pick, "Pick option N of the choice the command offers")
+      ->check(CLI::PositiveNumber);
+  sub->add_option("--reveal", options->reveal, "Reveal item N of the result")
+      ->check(CLI::PositiveNumber);
   sub->add_flag("--json", options->json, "Print the outcome as one JSON object");
   sub->add_option("command", options->words, "The command, e.g. \"click sign in\"")->required();
   return Command{sub, [options] { return run(*options); }};

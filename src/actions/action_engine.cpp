@@ -12,9 +12,12 @@ namespace tovrin {
 
 namespace Display {
 
-std::string role(const std::string& role) { return role.rfind("AX", 0) == 0 ? role.substr(2) : role; }
+std::string role(const std::string& role) {
+  return role.rfind("AX", 0) == 0 ? role.substr(2) : role;
+}
 
-ActionResult result(ActionResult::Kind kind, std::string headline, Trail dbg, std::optional<std::string> body) {
+ActionResult result(ActionResult::Kind kind, std::string headline, Trail dbg,
+                    std::optional<std::string> body) {
   ActionResult r;
   r.kind = kind;
   r.headline = std::move(headline);
@@ -29,7 +32,9 @@ namespace {
 
 using Kind = ActionResult::Kind;
 
-Outcome outcome(ActionResult r) { return Outcome{std::move(r)}; }
+Outcome outcome(ActionResult r) {
+  return Outcome{std::move(r)};
+}
 
 std::string displayTitle(const PageSnapshot& snap) {
   return snap.pageTitle.empty() ? snap.windowTitle : snap.pageTitle;
@@ -52,20 +57,24 @@ void ActionEngine::highlight(const Frame& frame, double seconds) {
   if (services_.highlighter) services_.highlighter->show(frame, seconds);
 }
 
-bool ActionEngine::modelAvailable() { return services_.model && services_.model->isAvailable(); }
+bool ActionEngine::modelAvailable() {
+  return services_.model && services_.model->isAvailable();
+}
 
 std::optional<ActionResult> ActionEngine::requireActive(Trail& dbg) {
   if (Input::activate(target_)) return std::nullopt;
   dbg.push_back("Couldn't bring " + browserName() + " to the front — nothing sent");
-  return Display::result(Kind::failure, "Couldn't bring " + TextUtil::md(browserName()) + " to the front", dbg,
-                         "Tovrin sends keys only to the browser, so nothing was typed or pressed. Bring " +
-                             browserName() + " to the front and try again.");
+  return Display::result(
+      Kind::failure, "Couldn't bring " + TextUtil::md(browserName()) + " to the front", dbg,
+      "Tovrin sends keys only to the browser, so nothing was typed or pressed. Bring " +
+          browserName() + " to the front and try again.");
 }
 
 std::shared_ptr<const PageSnapshot> ActionEngine::snapshot() {
   std::lock_guard lock(snapMutex_);
   if (snap_) return snap_;
-  if (auto captured = PageSnapshot::capture(target_)) snap_ = std::make_shared<const PageSnapshot>(std::move(*captured));
+  if (auto captured = PageSnapshot::capture(target_))
+    snap_ = std::make_shared<const PageSnapshot>(std::move(*captured));
   return snap_;
 }
 
@@ -74,22 +83,27 @@ std::string ActionEngine::elementDebug(const PageElement& e) {
   if (!e.subrole.empty()) out += "/" + e.subrole;
   out += " ";
   if (e.frame) {
-    auto whole = [](double v) { return std::to_string(static_cast<long long>(std::trunc(std::clamp(v, -1e15, 1e15)))); };
+    auto whole = [](double v) {
+      return std::to_string(static_cast<long long>(std::trunc(std::clamp(v, -1e15, 1e15))));
+    };
     out += "(" + whole(e.frame->x) + "," + whole(e.frame->y) + " " + whole(e.frame->width) + "×" +
            whole(e.frame->height) + ")";
   } else {
     out += "no frame";
   }
   out += " actions=";
-  for (std::size_t i = 0; i < e.actions.size(); ++i) out += (i > 0 ? "," : "") + e.actions[i];
+  for (std::size_t i = 0; i < e.actions.size(); ++i)
+    out += (i > 0 ? "," : "") + e.actions[i];
   return out;
 }
 
 Outcome ActionEngine::run(const Intent& intent) {
-  Trail dbg = {"Intent: " + intent.title(),
-               "Browser: " + browserName() + " (" + (target_.adapter ? target_.adapter->name() : "") + " adapter)"};
+  Trail dbg = {"Intent: " + intent.title(), "Browser: " + browserName() + " (" +
+                                                (target_.adapter ? target_.adapter->name() : "") +
+                                                " adapter)"};
 
-  if (const auto* t = intent.as<Intent::Type>()) return typeFlow(t->text, t->field, t->replace, dbg);
+  if (const auto* t = intent.as<Intent::Type>())
+    return typeFlow(t->text, t->field, t->replace, dbg);
   if (const auto* f = intent.as<Intent::FillProfile>()) {
     const std::string raw(rawValue(f->profile));
     std::string value = Profile::value(target_.platform, f->profile);
@@ -115,8 +129,12 @@ Outcome ActionEngine::run(const Intent& intent) {
 
   return std::visit(
       Overloaded{
-          [&](const Intent::Click& c) { return clickFlow(c.target, MatchPurpose::click, snap, dbg); },
-          [&](const Intent::OpenLink& o) { return clickFlow(o.target, MatchPurpose::link, snap, dbg); },
+          [&](const Intent::Click& c) {
+            return clickFlow(c.target, MatchPurpose::click, snap, dbg);
+          },
+          [&](const Intent::OpenLink& o) {
+            return clickFlow(o.target, MatchPurpose::link, snap, dbg);
+          },
           [&](const Intent::OpenLinks& o) { return openLinks(o.matching, *snap, dbg); },
           [&](const Intent::Ask& a) { return ask(a.question, *snap, dbg); },
           [&](const Intent::Find& f) { return find(f.text, *snap, dbg); },
@@ -127,7 +145,9 @@ Outcome ActionEngine::run(const Intent& intent) {
           [&](const Intent::Read&) { return outcome(read(*snap, dbg)); },
           [&](const Intent::Summarize&) { return summarize(*snap, dbg); },
           [&](const Intent::CopyArticle&) { return outcome(copyArticle(*snap, dbg)); },
-          [&](const auto&) { return outcome(Display::result(Kind::failure, "Unsupported command", dbg)); },
+          [&](const auto&) {
+            return outcome(Display::result(Kind::failure, "Unsupported command", dbg));
+          },
       },
       intent.value);
 }
@@ -138,8 +158,8 @@ ActionResult ActionEngine::read(const PageSnapshot& snap, Trail dbg) {
   std::string title = displayTitle(snap);
   if (title.empty()) title = "page";
   ActionResult r = Display::result(Kind::info,
-                                   "Read **" + TextUtil::md(unicode::truncate(title, 60)) + "** — " +
-                                       std::to_string(TextUtil::words(text)) + " words",
+                                   "Read **" + TextUtil::md(unicode::truncate(title, 60)) +
+                                       "** — " + std::to_string(TextUtil::words(text)) + " words",
                                    dbg);
   std::string body = unicode::prefix(text, 8000);
   if (unicode::length(text) > 8000) body += "\n…(truncated here; Copy gets everything)";
@@ -152,12 +172,14 @@ ActionResult ActionEngine::copyArticle(const PageSnapshot& snap, Trail dbg) {
   const std::string text = snap.text();
   if (text.empty()) return Display::result(Kind::failure, "Nothing to copy", dbg);
   if (target_.platform.pasteboard) target_.platform.pasteboard->setString(text);
-  return Display::result(Kind::success,
-                         "Copied **" + std::to_string(TextUtil::words(text)) + "** words to the clipboard", dbg);
+  return Display::result(
+      Kind::success,
+      "Copied **" + std::to_string(TextUtil::words(text)) + "** words to the clipboard", dbg);
 }
 
 Outcome ActionEngine::summarize(const PageSnapshot& snap, Trail dbg) {
-  if (snap.lines.empty()) return outcome(Display::result(Kind::failure, "Nothing to summarize", dbg));
+  if (snap.lines.empty())
+    return outcome(Display::result(Kind::failure, "Nothing to summarize", dbg));
   const std::string title = displayTitle(snap);
   std::optional<std::string> summary;
   if (modelAvailable()) summary = Impl::summarize(*services_.model, title, snap.text());
@@ -166,27 +188,33 @@ Outcome ActionEngine::summarize(const PageSnapshot& snap, Trail dbg) {
   dbg.push_back(byModel ? "Summarized by the on-device model from extracted text only"
                         : "Extractive summary (no on-device model)");
   std::string heading = title.empty() ? "this page" : title;
-  ActionResult r = Display::result(Kind::info, "Summary of **" + TextUtil::md(unicode::truncate(heading, 60)) + "**",
-                                   dbg, summary);
+  ActionResult r = Display::result(
+      Kind::info, "Summary of **" + TextUtil::md(unicode::truncate(heading, 60)) + "**", dbg,
+      summary);
   r.copyText = summary;
   return outcome(std::move(r));
 }
 
 Outcome ActionEngine::ask(const std::string& question, const PageSnapshot& snap, Trail dbg) {
-  if (snap.chunks.empty()) return outcome(Display::result(Kind::failure, "The page has no readable text", dbg));
+  if (snap.chunks.empty())
+    return outcome(Display::result(Kind::failure, "The page has no readable text", dbg));
   PageQAExcerpts excerpts(snap, question);
   dbg.push_back("Grounding: " + std::to_string(excerpts.chunks.size()) + " excerpt(s), " +
                 std::to_string(unicode::length(excerpts.text)) + " chars from this page only");
   std::optional<std::string> answer;
-  if (modelAvailable()) answer = Impl::answer(*services_.model, question, displayTitle(snap), excerpts.text);
+  if (modelAvailable())
+    answer = Impl::answer(*services_.model, question, displayTitle(snap), excerpts.text);
   const bool byModel = answer.has_value();
   if (!answer) answer = PageQA::extractiveAnswer(snap, question);
-  dbg.push_back(byModel ? "Answered by the on-device model" : "Extractive answer (no on-device model)");
+  dbg.push_back(byModel ? "Answered by the on-device model"
+                        : "Extractive answer (no on-device model)");
 
-  ActionResult r = Display::result(Kind::info, "**" + TextUtil::md(unicode::truncate(question, 70)) + "**", dbg, answer);
+  ActionResult r = Display::result(
+      Kind::info, "**" + TextUtil::md(unicode::truncate(question, 70)) + "**", dbg, answer);
   for (std::size_t i = 0; i < std::min<std::size_t>(3, excerpts.chunks.size()); ++i) {
     const PageChunk& c = excerpts.chunks[i];
-    FoundItem item{newUUID(), unicode::truncate(c.heading.empty() ? c.text : c.heading, 80), std::nullopt};
+    FoundItem item{newUUID(), unicode::truncate(c.heading.empty() ? c.text : c.heading, 80),
+                   std::nullopt};
     if (c.elementID >= 0 && static_cast<std::size_t>(c.elementID) < snap.elements.size()) {
       item.element = snap.elements[static_cast<std::size_t>(c.elementID)];
     }

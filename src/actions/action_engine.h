@@ -38,8 +38,8 @@ using Trail = std::vector<std::string>;
 class ActionEngine : public std::enable_shared_from_this<ActionEngine> {
  public:
   struct Services {
-    std::shared_ptr<LanguageModel> model;        // absent: no on-device model
-    std::shared_ptr<Highlighter> highlighter;    // the desktop's one highlighter
+    std::shared_ptr<LanguageModel> model;      // absent: no on-device model
+    std::shared_ptr<Highlighter> highlighter;  // the desktop's one highlighter
   };
 
   static std::shared_ptr<ActionEngine> make(BrowserTarget target, Services services);
@@ -57,12 +57,14 @@ class ActionEngine : public std::enable_shared_from_this<ActionEngine> {
   [[nodiscard]] const BrowserTarget& target() const { return target_; }
 
   // The flows, reached through run(), a Confirmation or a ChoiceOption.
-  Outcome clickFlow(const TargetSpec& spec, MatchPurpose purpose, std::shared_ptr<const PageSnapshot> snap, Trail dbg);
+  Outcome clickFlow(const TargetSpec& spec, MatchPurpose purpose,
+                    std::shared_ptr<const PageSnapshot> snap, Trail dbg);
   Outcome press(const Match& match, std::shared_ptr<const PageSnapshot> snap, Trail dbg);
   ActionResult doPress(const PageElement& element, const std::string& label, Trail dbg);
   ChoiceOption describe(const Match& match, std::shared_ptr<const PageSnapshot> snap);
 
-  Outcome typeFlow(const std::string& text, const std::optional<TargetSpec>& field, bool replace, Trail dbg);
+  Outcome typeFlow(const std::string& text, const std::optional<TargetSpec>& field, bool replace,
+                   Trail dbg);
   Outcome chooseField(const std::string& text, const std::optional<TargetSpec>& field, bool replace,
                       std::shared_ptr<const PageSnapshot> snap, Trail dbg);
   ActionResult write(const std::string& text, const AXElement& element, bool replace, bool secure,
@@ -70,7 +72,8 @@ class ActionEngine : public std::enable_shared_from_this<ActionEngine> {
 
   ActionResult pressKey(KeyAction key, Trail dbg);
   Outcome navigate(const NavAction& action, Trail dbg);
-  static std::optional<PageElement> chromeButton(const std::vector<std::string>& names, const PageSnapshot* snap);
+  static std::optional<PageElement> chromeButton(const std::vector<std::string>& names,
+                                                 const PageSnapshot* snap);
 
   Outcome scroll(const ScrollSpec& spec, const PageSnapshot& snap, Trail dbg);
   bool scrollIntoView(const AXElement& element);

@@ -16,27 +16,35 @@ namespace {
 
 using Kind = ActionResult::Kind;
 
-long long whole(double v) { return static_cast<long long>(std::trunc(std::clamp(v, -1e15, 1e15))); }
+long long whole(double v) {
+  return static_cast<long long>(std::trunc(std::clamp(v, -1e15, 1e15)));
+}
 
 // Same label within the same 4-point grid cell: the same thing on screen.
 std::string positionKey(const PageElement& e) {
   double x = e.frame ? e.frame->x : 0;
   double y = e.frame ? e.frame->y : 0;
-  return TextUtil::norm(e.label()) + "|" + std::to_string(whole(x * 0.25)) + "|" + std::to_string(whole(y * 0.25));
+  return TextUtil::norm(e.label()) + "|" + std::to_string(whole(x * 0.25)) + "|" +
+         std::to_string(whole(y * 0.25));
 }
 
-std::string option(const PageElement& e) { return Display::role(e.role) + ": " + e.label(); }
+std::string option(const PageElement& e) {
+  return Display::role(e.role) + ": " + e.label();
+}
 
-bool onScreen(const PageElement& e) { return !e.frame || (e.frame->width > 0 && e.frame->height > 0); }
+bool onScreen(const PageElement& e) {
+  return !e.frame || (e.frame->width > 0 && e.frame->height > 0);
+}
 
 bool pressableRole(const PageElement& e) {
-  return Roles::clickable(e.role) || std::find(e.actions.begin(), e.actions.end(), "AXPress") != e.actions.end();
+  return Roles::clickable(e.role) ||
+         std::find(e.actions.begin(), e.actions.end(), "AXPress") != e.actions.end();
 }
 
 }  // namespace
 
-Outcome ActionEngine::clickFlow(const TargetSpec& spec, MatchPurpose purpose, std::shared_ptr<const PageSnapshot> snap,
-                                Trail dbg) {
+Outcome ActionEngine::clickFlow(const TargetSpec& spec, MatchPurpose purpose,
+                                std::shared_ptr<const PageSnapshot> snap, Trail dbg) {
   MatchResult found = ElementMatcher::matches(spec, snap->elements, purpose);
   if (found.matches.empty() && purpose == MatchPurpose::link) {
     found = ElementMatcher::matches(spec, snap->elements, MatchPurpose::click);
@@ -51,30 +59,36 @@ Outcome ActionEngine::clickFlow(const TargetSpec& spec, MatchPurpose purpose, st
   if (filtered.empty()) line += "none";
   for (std::size_t i = 0; i < std::min<std::size_t>(5, filtered.size()); ++i) {
     if (i > 0) line += ", ";
-    line += "“" + unicode::truncate(filtered[i].element.label(), 30) + "” " + std::to_string(whole(filtered[i].score));
+    line += "“" + unicode::truncate(filtered[i].element.label(), 30) + "” " +
+            std::to_string(whole(filtered[i].score));
   }
   dbg.push_back(line);
 
   auto select = [&](const Match& m) {
-    dbg.push_back("Selected: " + Display::role(m.element.role) + " “" + m.element.label() + "” — " + m.reason +
-                  " (score " + std::to_string(whole(m.score)) + ")");
+    dbg.push_back("Selected: " + Display::role(m.element.role) + " “" + m.element.label() + "” — " +
+                  m.reason + " (score " + std::to_string(whole(m.score)) + ")");
     return press(m, snap, dbg);
   };
   auto notFound = [&] {
-    return Outcome{Display::result(Kind::failure, "Couldn't find " + spec.summary(), dbg,
-                                   "Try different wording, or ask “What buttons are available here?”")};
+    return Outcome{
+        Display::result(Kind::failure, "Couldn't find " + spec.summary(), dbg,
+                        "Try different wording, or ask “What buttons are available here?”")};
   };
 
   if (filtered.empty()) {
     std::vector<const PageElement*> pool;
     for (const PageElement& e : snap->elements) {
       if (pool.size() >= 40) break;
-      if (onScreen(e) && pressableRole(e) && !e.label().empty() && ElementMatcher::fits(e, spec.role)) pool.push_back(&e);
+      if (onScreen(e) && pressableRole(e) && !e.label().empty() &&
+          ElementMatcher::fits(e, spec.role))
+        pool.push_back(&e);
     }
     if (spec.query.empty()) return notFound();
     std::vector<std::string> options;
-    for (const PageElement* e : pool) options.push_back(option(*e));
-    auto index = services_.model ? LocalAI::choose(*services_.model, spec.summary(), options) : std::nullopt;
+    for (const PageElement* e : pool)
+      options.push_back(option(*e));
+    auto index =
+        services_.model ? LocalAI::choose(*services_.model, spec.summary(), options) : std::nullopt;
     if (!index) return notFound();
     return select(Match{*pool[*index], 40, "chosen by on-device model"});
   }
@@ -89,8 +103,10 @@ Outcome ActionEngine::clickFlow(const TargetSpec& spec, MatchPurpose purpose, st
   if (rivals.empty()) {
     if (top.score >= 45) return select(top);
     std::vector<std::string> options;
-    for (std::size_t i = 0; i < std::min<std::size_t>(8, filtered.size()); ++i) options.push_back(option(filtered[i].element));
-    auto index = services_.model ? LocalAI::choose(*services_.model, spec.summary(), options) : std::nullopt;
+    for (std::size_t i = 0; i < std::min<std::size_t>(8, filtered.size()); ++i)
+      options.push_back(option(filtered[i].element));
+    auto index =
+        services_.model ? LocalAI::choose(*services_.model, spec.summary(), options) : std::nullopt;
     if (!index) return select(top);
     dbg.push_back("Low confidence — on-device model picked #" + std::to_string(*index));
     return select(filtered[*index]);
@@ -103,23 +119,27 @@ Outcome ActionEngine::clickFlow(const TargetSpec& spec, MatchPurpose purpose, st
   }
   auto choiceSet = [&] {
     ChoiceSet set{"Which one do you mean?", {}};
-    for (const Match* c : candidates) set.options.push_back(describe(*c, snap));
+    for (const Match* c : candidates)
+      set.options.push_back(describe(*c, snap));
     return Outcome{std::move(set)};
   };
   std::set<std::string> keys;
-  for (const Match* c : candidates) keys.insert(TextUtil::norm(c->element.label()));
+  for (const Match* c : candidates)
+    keys.insert(TextUtil::norm(c->element.label()));
   if (keys.size() < 2) return choiceSet();
   std::vector<std::string> options;
   for (const Match* c : candidates) {
     options.push_back(option(c->element) + " — " + snap->sectionTitle(c->element.id).value_or(""));
   }
-  auto index = services_.model ? LocalAI::choose(*services_.model, spec.summary(), options) : std::nullopt;
+  auto index =
+      services_.model ? LocalAI::choose(*services_.model, spec.summary(), options) : std::nullopt;
   if (!index) return choiceSet();
   dbg.push_back("Ambiguous — on-device model picked “" + candidates[*index]->element.label() + "”");
   return select(*candidates[*index]);
 }
 
-Outcome ActionEngine::press(const Match& match, std::shared_ptr<const PageSnapshot> snap, Trail dbg) {
+Outcome ActionEngine::press(const Match& match, std::shared_ptr<const PageSnapshot> snap,
+                            Trail dbg) {
   const PageElement target = ElementMatcher::pressable(match.element, snap->elements);
   std::string label = match.element.label();
   if (label.empty()) label = target.label();
@@ -128,11 +148,13 @@ Outcome ActionEngine::press(const Match& match, std::shared_ptr<const PageSnapsh
   std::optional<std::string> risk = Safety::assess(label);
   if (!risk) return Outcome{doPress(target, label, dbg)};
   auto self = shared_from_this();
-  return Outcome{Confirmation{"Click “" + label + "”?", *risk, "Click", dbg,
-                              [self, target, label, dbg] { return self->doPress(target, label, dbg); }}};
+  return Outcome{
+      Confirmation{"Click “" + label + "”?", *risk, "Click", dbg,
+                   [self, target, label, dbg] { return self->doPress(target, label, dbg); }}};
 }
 
-ActionResult ActionEngine::doPress(const PageElement& element, const std::string& label, Trail dbg) {
+ActionResult ActionEngine::doPress(const PageElement& element, const std::string& label,
+                                   Trail dbg) {
   if (element.frame) highlight(*element.frame, 1.5);
   const int32_t code = AX::perform(element.element, "AXPress");
   const std::string clicked = "Clicked **" + TextUtil::md(label) + "**";
@@ -167,7 +189,8 @@ ActionResult ActionEngine::doPress(const PageElement& element, const std::string
 ChoiceOption ActionEngine::describe(const Match& match, std::shared_ptr<const PageSnapshot> snap) {
   const PageElement& e = match.element;
   std::string subtitle = Display::role(e.role);
-  if (auto section = snap->sectionTitle(e.id)) subtitle += " · under “" + unicode::truncate(*section, 40) + "”";
+  if (auto section = snap->sectionTitle(e.id))
+    subtitle += " · under “" + unicode::truncate(*section, 40) + "”";
   if (e.frame && snap->webArea && snap->webArea->frame && snap->webArea->frame->height > 0) {
     const Frame& area = *snap->webArea->frame;
     const double r = (e.frame->y + e.frame->height / 2 - area.y) / area.height;
@@ -175,8 +198,9 @@ ChoiceOption ActionEngine::describe(const Match& match, std::shared_ptr<const Pa
   }
   std::string title = e.label().empty() ? "(unlabeled " + Display::role(e.role) + ")" : e.label();
   auto self = shared_from_this();
-  return ChoiceOption{newUUID(), std::move(title), subtitle, e,
-                      [self, match, snap, subtitle] { return self->press(match, snap, {"Picked by you from " + subtitle}); }};
+  return ChoiceOption{newUUID(), std::move(title), subtitle, e, [self, match, snap, subtitle] {
+                        return self->press(match, snap, {"Picked by you from " + subtitle});
+                      }};
 }
 
 }  // namespace tovrin

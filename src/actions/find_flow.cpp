@@ -30,7 +30,8 @@ std::string plural(std::size_t n, const std::string& word, const std::string& en
 
 Outcome ActionEngine::find(const std::string& query, const PageSnapshot& snap, Trail dbg) {
   std::vector<std::size_t> hits;
-  for (const auto& r : PageQA::rankLines(snap, query)) hits.push_back(r.index);
+  for (const auto& r : PageQA::rankLines(snap, query))
+    hits.push_back(r.index);
   if (hits.empty()) {
     const std::string q = TextUtil::norm(query);
     for (std::size_t i = 0; i < snap.lines.size(); ++i) {
@@ -38,21 +39,24 @@ Outcome ActionEngine::find(const std::string& query, const PageSnapshot& snap, T
     }
   }
   if (hits.empty()) {
-    return Outcome{Display::result(Kind::failure, "Nothing on the page matches “" + query + "”", dbg)};
+    return Outcome{
+        Display::result(Kind::failure, "Nothing on the page matches “" + query + "”", dbg)};
   }
   std::vector<FoundItem> items;
   for (std::size_t i = 0; i < std::min<std::size_t>(8, hits.size()); ++i) {
     const PageLine& line = snap.lines[hits[i]];
-    items.push_back({newUUID(), unicode::truncate(line.text, 140), elementOf(snap, line.elementID)});
+    items.push_back(
+        {newUUID(), unicode::truncate(line.text, 140), elementOf(snap, line.elementID)});
   }
   if (items.front().element) {
     reveal(*items.front().element);
     dbg.push_back("Best match: " + elementDebug(*items.front().element));
   }
-  ActionResult r = Display::result(Kind::info,
-                                   "Found **" + std::to_string(hits.size()) + "** " + plural(hits.size(), "match", "es") +
-                                       " for “" + TextUtil::md(query) + "”",
-                                   dbg);
+  ActionResult r =
+      Display::result(Kind::info,
+                      "Found **" + std::to_string(hits.size()) + "** " +
+                          plural(hits.size(), "match", "es") + " for “" + TextUtil::md(query) + "”",
+                      dbg);
   r.items = std::move(items);
   return Outcome{std::move(r)};
 }
@@ -75,17 +79,20 @@ Outcome ActionEngine::findAll(const std::string& query, const PageSnapshot& snap
     // Positions count characters: of the folded line, applied to the line as written.
     const std::size_t p = unicode::length(std::string_view(f).substr(0, first));
     const std::size_t start = p > 50 ? p - 50 : 0;
-    std::string_view rest = std::string_view(line.text).substr(std::min(line.text.size(), unicode::prefixBytes(line.text, start)));
+    std::string_view rest = std::string_view(line.text).substr(
+        std::min(line.text.size(), unicode::prefixBytes(line.text, start)));
     std::string snippet = (start > 0 ? "…" : "") + unicode::prefix(rest, 140);
     items.push_back({newUUID(), std::move(snippet), elementOf(snap, line.elementID)});
   }
-  if (total == 0) return Outcome{Display::result(Kind::failure, "No occurrences of “" + query + "”", dbg)};
+  if (total == 0)
+    return Outcome{Display::result(Kind::failure, "No occurrences of “" + query + "”", dbg)};
   if (items.front().element) reveal(*items.front().element);
   const std::string places = items.size() >= 30 ? "30+" : std::to_string(items.size());
-  ActionResult r = Display::result(Kind::info,
-                                   "**" + std::to_string(total) + "** " + plural(total, "occurrence", "s") + " of “" +
-                                       TextUtil::md(query) + "” in " + places + " " + plural(items.size(), "place", "s"),
-                                   dbg);
+  ActionResult r = Display::result(
+      Kind::info,
+      "**" + std::to_string(total) + "** " + plural(total, "occurrence", "s") + " of “" +
+          TextUtil::md(query) + "” in " + places + " " + plural(items.size(), "place", "s"),
+      dbg);
   r.items = std::move(items);
   return Outcome{std::move(r)};
 }
@@ -98,16 +105,20 @@ Outcome ActionEngine::list(RoleHint role, const PageSnapshot& snap, Trail dbg) {
     const std::string label = e.label();
     if (label.empty() && role != RoleHint::field) continue;
     if (role == RoleHint::any) {
-      if (!(Roles::clickable(e.role) || hasPress(e) || Roles::textInput(e.role) || e.subrole == "AXSearchField")) continue;
+      if (!(Roles::clickable(e.role) || hasPress(e) || Roles::textInput(e.role) ||
+            e.subrole == "AXSearchField"))
+        continue;
     } else {
       if (!ElementMatcher::fits(e, role)) continue;
-      const bool needsPress = role != RoleHint::heading && role != RoleHint::image && role != RoleHint::field &&
-                              role != RoleHint::button && role != RoleHint::link;
+      const bool needsPress = role != RoleHint::heading && role != RoleHint::image &&
+                              role != RoleHint::field && role != RoleHint::button &&
+                              role != RoleHint::link;
       if (needsPress && !(Roles::clickable(e.role) || hasPress(e))) continue;
     }
     if (keys.insert(e.role + "|" + TextUtil::norm(label)).second) kept.push_back(&e);
   }
-  const std::string noun = role == RoleHint::any ? "interactive element" : std::string(tovrin::noun(role));
+  const std::string noun =
+      role == RoleHint::any ? "interactive element" : std::string(tovrin::noun(role));
   if (kept.empty()) return Outcome{Display::result(Kind::failure, "No " + noun + "s found", dbg)};
   std::vector<FoundItem> items;
   for (std::size_t i = 0; i < std::min<std::size_t>(80, kept.size()); ++i) {
@@ -116,9 +127,10 @@ Outcome ActionEngine::list(RoleHint role, const PageSnapshot& snap, Trail dbg) {
     if (role == RoleHint::any) text += "  · " + Display::role(e.role);
     items.push_back({newUUID(), std::move(text), e});
   }
-  ActionResult r = Display::result(Kind::info,
-                                   "**" + std::to_string(kept.size()) + "** " + plural(kept.size(), noun, "s") + " on this page",
-                                   dbg);
+  ActionResult r = Display::result(
+      Kind::info,
+      "**" + std::to_string(kept.size()) + "** " + plural(kept.size(), noun, "s") + " on this page",
+      dbg);
   r.items = std::move(items);
   return Outcome{std::move(r)};
 }

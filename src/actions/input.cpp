@@ -55,11 +55,14 @@ bool activate(const BrowserTarget& target) {
 void postKey(const BrowserTarget& target, KeyStroke key) {
   SyntheticInput* input = target.platform.input.get();
   if (input == nullptr) return;
-  input->postKey(target.app.pid, {.keyCode = key.code, .flags = key.flags, .text = "", .down = true});
-  input->postKey(target.app.pid, {.keyCode = key.code, .flags = key.flags, .text = "", .down = false});
+  input->postKey(target.app.pid,
+                 {.keyCode = key.code, .flags = key.flags, .text = "", .down = true});
+  input->postKey(target.app.pid,
+                 {.keyCode = key.code, .flags = key.flags, .text = "", .down = false});
 }
 
-void type(const BrowserTarget& target, std::string_view text, const std::function<bool()>& cancelled) {
+void type(const BrowserTarget& target, std::string_view text,
+          const std::function<bool()>& cancelled) {
   SyntheticInput* input = target.platform.input.get();
   if (input == nullptr) return;
   std::string oneLine(text);
@@ -73,8 +76,10 @@ void type(const BrowserTarget& target, std::string_view text, const std::functio
     if (bytes == 0) bytes = rest.size();
     std::string character = unicode::repair(rest.substr(0, bytes));
     rest.remove_prefix(bytes);
-    input->postKey(target.app.pid, {.keyCode = 0, .flags = KeyFlags::kNone, .text = character, .down = true});
-    input->postKey(target.app.pid, {.keyCode = 0, .flags = KeyFlags::kNone, .text = character, .down = false});
+    input->postKey(target.app.pid,
+                   {.keyCode = 0, .flags = KeyFlags::kNone, .text = character, .down = true});
+    input->postKey(target.app.pid,
+                   {.keyCode = 0, .flags = KeyFlags::kNone, .text = character, .down = false});
     if (target.platform.clock) target.platform.clock->sleep(0.003);
   }
 }
@@ -83,7 +88,9 @@ void type(const BrowserTarget& target, std::string_view text, const std::functio
 
 namespace Profile {
 
-std::string key(ProfileField field) { return "profile." + std::string(rawValue(field)); }
+std::string key(ProfileField field) {
+  return "profile." + std::string(rawValue(field));
+}
 
 std::string value(const Platform& platform, ProfileField field) {
   if (!platform.defaults) return {};

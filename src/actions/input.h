@@ -5,8 +5,8 @@
 // sure it is the active application, and posts nothing when it cannot be.
 
 #include <cstdint>
-#include <string>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "accessibility/browser.h"
@@ -43,7 +43,8 @@ void postKey(const BrowserTarget& target, KeyStroke key);
 
 // Types `text` character by character (line feeds become spaces), 3 ms apart,
 // stopping early when `cancelled` says so.
-void type(const BrowserTarget& target, std::string_view text, const std::function<bool()>& cancelled);
+void type(const BrowserTarget& target, std::string_view text,
+          const std::function<bool()>& cancelled);
 
 }  // namespace Input
 

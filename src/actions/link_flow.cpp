@@ -12,7 +12,9 @@ namespace {
 
 using Kind = ActionResult::Kind;
 
-bool onScreen(const PageElement& e) { return !e.frame || (e.frame->width > 0 && e.frame->height > 0); }
+bool onScreen(const PageElement& e) {
+  return !e.frame || (e.frame->width > 0 && e.frame->height > 0);
+}
 
 // The scheme of an absolute address ("https" of "https://…"), lower-cased;
 // nothing when the text is not an absolute address.
@@ -47,30 +49,35 @@ Outcome ActionEngine::openLinks(const std::string& query, const PageSnapshot& sn
     urls.push_back(url);
     labels.push_back(e.label());
   }
-  if (urls.empty()) return Outcome{Display::result(Kind::failure, "No links mention “" + query + "”", dbg)};
+  if (urls.empty())
+    return Outcome{Display::result(Kind::failure, "No links mention “" + query + "”", dbg)};
   if (urls.size() > 15) {
     urls.resize(15);
     labels.resize(15);
   }
-  auto open = [platform = target_.platform, bundle = target_.app.bundleID, urls, labels, query, dbg]() {
+  auto open = [platform = target_.platform, bundle = target_.app.bundleID, urls, labels, query,
+               dbg]() {
     if (!bundle.empty() && platform.workspace) platform.workspace->openURLs(urls, bundle);
     std::string body;
-    for (std::size_t i = 0; i < labels.size(); ++i) body += (i > 0 ? "\n• " : "• ") + labels[i];
+    for (std::size_t i = 0; i < labels.size(); ++i)
+      body += (i > 0 ? "\n• " : "• ") + labels[i];
     const std::size_t n = urls.size();
     return Display::result(Kind::success,
-                           "Opened **" + std::to_string(n) + "** link" + (n == 1 ? "" : "s") + " mentioning “" +
-                               TextUtil::md(query) + "”",
+                           "Opened **" + std::to_string(n) + "** link" + (n == 1 ? "" : "s") +
+                               " mentioning “" + TextUtil::md(query) + "”",
                            dbg, body);
   };
   if (urls.size() > 3) {
     return Outcome{Confirmation{"Open " + std::to_string(urls.size()) + " links?",
-                                "Each will open in a new " + browserName() + " tab.", "Open", dbg, open}};
+                                "Each will open in a new " + browserName() + " tab.", "Open", dbg,
+                                open}};
   }
   return Outcome{open()};
 }
 
 Outcome ActionEngine::openArticle(std::shared_ptr<const PageSnapshot> snap, Trail dbg) {
-  if (auto focused = target_.focusedElement(); focused && AX::str(AX::copy(*focused, "AXRole")) == "AXLink") {
+  if (auto focused = target_.focusedElement();
+      focused && AX::str(AX::copy(*focused, "AXRole")) == "AXLink") {
     (void)AX::perform(*focused, "AXPress");
     return Outcome{Display::result(Kind::success, "Opened the focused link", dbg)};
   }
@@ -99,7 +106,8 @@ Outcome ActionEngine::openArticle(std::shared_ptr<const PageSnapshot> snap, Trai
       }
     }
   }
-  if (link == nullptr) return Outcome{Display::result(Kind::failure, "Couldn't find an article link", dbg)};
+  if (link == nullptr)
+    return Outcome{Display::result(Kind::failure, "Couldn't find an article link", dbg)};
   dbg.push_back("Article link: “" + link->label() + "”");
   return press(Match{*link, 60, "first heading link / long link"}, snap, dbg);
 }

@@ -30,7 +30,8 @@ ActionResult ActionEngine::pressKey(KeyAction key, Trail dbg) {
   return Display::result(Kind::success, "Pressed **" + std::string(title(key)) + "**", dbg);
 }
 
-std::optional<PageElement> ActionEngine::chromeButton(const std::vector<std::string>& names, const PageSnapshot* snap) {
+std::optional<PageElement> ActionEngine::chromeButton(const std::vector<std::string>& names,
+                                                      const PageSnapshot* snap) {
   if (snap == nullptr) return std::nullopt;
   for (const PageElement& e : snap->chrome) {
     if (e.role != "AXButton" && e.role != "AXMenuButton") continue;
@@ -56,13 +57,15 @@ Outcome ActionEngine::navigate(const NavAction& action, Trail dbg) {
     std::optional<PageElement> button = chromeButton(row.names, snap.get());
     if (button && !button->enabled) {
       std::string verb = unicode::lower(row.verb);
-      return Outcome{Display::result(Kind::failure, "Can't " + verb + " — that button is disabled", dbg)};
+      return Outcome{
+          Display::result(Kind::failure, "Can't " + verb + " — that button is disabled", dbg)};
     }
     if (button && AX::perform(button->element, "AXPress") == AXErr::kSuccess) {
       dbg.push_back("AXPress on toolbar button “" + button->label() + "”");
       return Outcome{Display::result(Kind::success, row.headline, dbg)};
     }
-    return shortcut(row.shortcut, row.headline, "Toolbar button not available — sent keyboard shortcut");
+    return shortcut(row.shortcut, row.headline,
+                    "Toolbar button not available — sent keyboard shortcut");
   };
   const uint64_t cmd = KeyFlags::kCommand;
 
@@ -70,7 +73,8 @@ Outcome ActionEngine::navigate(const NavAction& action, Trail dbg) {
       Overloaded{
           [&](const NavAction::TabIndex& t) {
             const int k = static_cast<int>(std::clamp<int64_t>(t.index, 1, 9));
-            return shortcut({KeyCode::digit(k), cmd}, "Switched to tab **" + std::to_string(k) + "**",
+            return shortcut({KeyCode::digit(k), cmd},
+                            "Switched to tab **" + std::to_string(k) + "**",
                             "⌘" + std::to_string(k) + " sent");
           },
           [&](const NavAction::TabNamed& t) -> Outcome {
@@ -88,41 +92,55 @@ Outcome ActionEngine::navigate(const NavAction& action, Trail dbg) {
                 }
               }
             }
-            if (best == nullptr) return Outcome{Display::result(Kind::failure, "No tab matches “" + t.name + "”", dbg)};
+            if (best == nullptr)
+              return Outcome{
+                  Display::result(Kind::failure, "No tab matches “" + t.name + "”", dbg)};
             (void)AX::perform(best->element, "AXPress");
             dbg.push_back("Pressed tab “" + best->label() + "”");
             return Outcome{Display::result(
-                Kind::success, "Switched to **" + TextUtil::md(unicode::truncate(best->label(), 50)) + "**", dbg)};
+                Kind::success,
+                "Switched to **" + TextUtil::md(unicode::truncate(best->label(), 50)) + "**", dbg)};
           },
           [&](const NavAction::Back&) {
-            return toolbar({{"back", "go back"}, {KeyCode::kLeftBracket, cmd}, "**Went back**", "Went back"});
+            return toolbar(
+                {{"back", "go back"}, {KeyCode::kLeftBracket, cmd}, "**Went back**", "Went back"});
           },
           [&](const NavAction::Forward&) {
-            return toolbar({{"forward", "go forward"}, {KeyCode::kRightBracket, cmd}, "**Went forward**", "Went forward"});
+            return toolbar({{"forward", "go forward"},
+                            {KeyCode::kRightBracket, cmd},
+                            "**Went forward**",
+                            "Went forward"});
           },
           [&](const NavAction::Reload&) {
-            return toolbar({{"reload", "reload this page", "reload page", "refresh"}, {KeyCode::kR, cmd}, "**Reloaded**",
+            return toolbar({{"reload", "reload this page", "reload page", "refresh"},
+                            {KeyCode::kR, cmd},
+                            "**Reloaded**",
                             "Reloaded"});
           },
           [&](const NavAction::NewTab&) {
-            return toolbar({{"new tab", "open a new tab"}, {KeyCode::kT, cmd}, "**Opened a new tab**", "Opened a new tab"});
+            return toolbar({{"new tab", "open a new tab"},
+                            {KeyCode::kT, cmd},
+                            "**Opened a new tab**",
+                            "Opened a new tab"});
           },
           [&](const NavAction::CloseTab&) {
             auto self = shared_from_this();
-            return Outcome{Confirmation{"Close this tab?", "Unsaved work on the page may be lost.", "Close tab", dbg,
-                                        [self, dbg]() mutable {
-                                          if (auto refused = self->requireActive(dbg)) return *refused;
-                                          Input::postKey(self->target_, {KeyCode::kW, KeyFlags::kCommand});
-                                          dbg.push_back("⌘W sent");
-                                          return Display::result(Kind::success, "Closed the tab", dbg);
-                                        }}};
+            return Outcome{
+                Confirmation{"Close this tab?", "Unsaved work on the page may be lost.",
+                             "Close tab", dbg, [self, dbg]() mutable {
+                               if (auto refused = self->requireActive(dbg)) return *refused;
+                               Input::postKey(self->target_, {KeyCode::kW, KeyFlags::kCommand});
+                               dbg.push_back("⌘W sent");
+                               return Display::result(Kind::success, "Closed the tab", dbg);
+                             }}};
           },
           [&](const NavAction::NextTab&) {
-            return shortcut({KeyCode::kTab, KeyFlags::kControl}, "Switched to the **next** tab", "⌃Tab sent");
+            return shortcut({KeyCode::kTab, KeyFlags::kControl}, "Switched to the **next** tab",
+                            "⌃Tab sent");
           },
           [&](const NavAction::PreviousTab&) {
-            return shortcut({KeyCode::kTab, KeyFlags::kControl | KeyFlags::kShift}, "Switched to the **previous** tab",
-                            "⌃Tab sent");
+            return shortcut({KeyCode::kTab, KeyFlags::kControl | KeyFlags::kShift},
+                            "Switched to the **previous** tab", "⌃Tab sent");
           },
       },
       action.value);

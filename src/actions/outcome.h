@@ -61,7 +61,9 @@ struct Outcome {
   std::variant<ActionResult, Confirmation, ChoiceSet> value;
 
   [[nodiscard]] const ActionResult* result() const { return std::get_if<ActionResult>(&value); }
-  [[nodiscard]] const Confirmation* confirmation() const { return std::get_if<Confirmation>(&value); }
+  [[nodiscard]] const Confirmation* confirmation() const {
+    return std::get_if<Confirmation>(&value);
+  }
   [[nodiscard]] const ChoiceSet* choices() const { return std::get_if<ChoiceSet>(&value); }
 };
 

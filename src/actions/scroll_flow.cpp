@@ -16,7 +16,8 @@ namespace {
 using Kind = ActionResult::Kind;
 
 bool interactive(const PageElement& e) {
-  return Roles::clickable(e.role) || std::find(e.actions.begin(), e.actions.end(), "AXPress") != e.actions.end() ||
+  return Roles::clickable(e.role) ||
+         std::find(e.actions.begin(), e.actions.end(), "AXPress") != e.actions.end() ||
          Roles::textInput(e.role) || e.role == "AXSearchField";
 }
 
@@ -71,7 +72,8 @@ Outcome ActionEngine::scroll(const ScrollSpec& spec, const PageSnapshot& snap, T
     std::optional<Frame> area = pageArea();
     if (!area) area = chromeWindowArea(snap);
     if (!area) {
-      if (auto refused = keyFallback(down ? KeyCode::kPageDown : KeyCode::kPageUp, "Fell back to Page Down / Page Up key")) {
+      if (auto refused = keyFallback(down ? KeyCode::kPageDown : KeyCode::kPageUp,
+                                     "Fell back to Page Down / Page Up key")) {
         return *refused;
       }
       return Outcome{Display::result(Kind::success, headline, dbg)};
@@ -93,12 +95,15 @@ Outcome ActionEngine::scroll(const ScrollSpec& spec, const PageSnapshot& snap, T
       if (top) break;
     }
     if (target != nullptr && scrollIntoView(target->element)) {
-      dbg.push_back(std::string("AXScrollToVisible on the ") + (top ? "first" : "last") + " element");
-    } else if (auto refused = keyFallback(top ? KeyCode::kHome : KeyCode::kEnd,
-                                          std::string("Fell back to ") + (top ? "Home" : "End") + " key")) {
+      dbg.push_back(std::string("AXScrollToVisible on the ") + (top ? "first" : "last") +
+                    " element");
+    } else if (auto refused =
+                   keyFallback(top ? KeyCode::kHome : KeyCode::kEnd,
+                               std::string("Fell back to ") + (top ? "Home" : "End") + " key")) {
       return *refused;
     }
-    return Outcome{Display::result(Kind::success, top ? "Scrolled to the **top**" : "Scrolled to the **bottom**", dbg)};
+    return Outcome{Display::result(
+        Kind::success, top ? "Scrolled to the **top**" : "Scrolled to the **bottom**", dbg)};
   };
   auto toSection = [&](const std::string& name) -> Outcome {
     const PageElement* best = nullptr;
@@ -118,13 +123,18 @@ Outcome ActionEngine::scroll(const ScrollSpec& spec, const PageSnapshot& snap, T
       auto ranked = PageQA::rankLines(snap, name);
       if (!ranked.empty()) {
         const int id = snap.lines[ranked.front().index].elementID;
-        if (id >= 0 && static_cast<std::size_t>(id) < snap.elements.size()) best = &snap.elements[static_cast<std::size_t>(id)];
+        if (id >= 0 && static_cast<std::size_t>(id) < snap.elements.size())
+          best = &snap.elements[static_cast<std::size_t>(id)];
       }
     }
-    if (best == nullptr) return Outcome{Display::result(Kind::failure, "Couldn't find a section about “" + name + "”", dbg)};
+    if (best == nullptr)
+      return Outcome{
+          Display::result(Kind::failure, "Couldn't find a section about “" + name + "”", dbg)};
     dbg.push_back("Target: " + elementDebug(*best));
     (void)scrollIntoView(best->element);
-    return Outcome{Display::result(Kind::success, "Scrolled to **" + TextUtil::md(unicode::truncate(best->label(), 60)) + "**", dbg)};
+    return Outcome{Display::result(
+        Kind::success, "Scrolled to **" + TextUtil::md(unicode::truncate(best->label(), 60)) + "**",
+        dbg)};
   };
 
   return std::visit(Overloaded{

@@ -17,12 +17,13 @@ const char* const kNoFocusBody = "Click a field first, or say “Type … into t
 
 }  // namespace
 
-Outcome ActionEngine::typeFlow(const std::string& text, const std::optional<TargetSpec>& field, bool replace,
-                               Trail dbg) {
+Outcome ActionEngine::typeFlow(const std::string& text, const std::optional<TargetSpec>& field,
+                               bool replace, Trail dbg) {
   if (text.empty()) return Outcome{Display::result(Kind::failure, "Nothing to type", dbg)};
   if (field && (!field->query.empty() || field->ordinal)) {
     auto snap = snapshot();
-    if (!snap) return Outcome{Display::result(Kind::failure, "Couldn't read " + browserName(), dbg)};
+    if (!snap)
+      return Outcome{Display::result(Kind::failure, "Couldn't read " + browserName(), dbg)};
     return chooseField(text, field, replace, snap, dbg);
   }
   if (auto focused = target_.focusedElement()) {
@@ -38,22 +39,26 @@ Outcome ActionEngine::typeFlow(const std::string& text, const std::optional<Targ
       return Outcome{write(text, *focused, replace, secure, "focused field", dbg)};
     }
   }
-  if (!field) return Outcome{Display::result(Kind::failure, "No text field is focused", dbg, kNoFocusBody)};
+  if (!field)
+    return Outcome{Display::result(Kind::failure, "No text field is focused", dbg, kNoFocusBody)};
   auto snap = snapshot();
-  if (!snap) return Outcome{Display::result(Kind::failure, "No text field is focused", dbg, kNoFocusBody)};
+  if (!snap)
+    return Outcome{Display::result(Kind::failure, "No text field is focused", dbg, kNoFocusBody)};
   // A vague description ("the field next to …" without words) is not used for matching.
   return chooseField(text, std::nullopt, replace, snap, dbg);
 }
 
-Outcome ActionEngine::chooseField(const std::string& text, const std::optional<TargetSpec>& field, bool replace,
-                                  std::shared_ptr<const PageSnapshot> snap, Trail dbg) {
+Outcome ActionEngine::chooseField(const std::string& text, const std::optional<TargetSpec>& field,
+                                  bool replace, std::shared_ptr<const PageSnapshot> snap,
+                                  Trail dbg) {
   const TargetSpec anyField{"", std::nullopt, RoleHint::field, std::nullopt};
   std::vector<Match> found;
   if (field) {
     TargetSpec spec = *field;
     spec.role = RoleHint::field;
     found = ElementMatcher::matches(spec, snap->elements, MatchPurpose::field).matches;
-    if (found.empty() && field->query.empty()) found = ElementMatcher::matches(anyField, snap->elements, MatchPurpose::field).matches;
+    if (found.empty() && field->query.empty())
+      found = ElementMatcher::matches(anyField, snap->elements, MatchPurpose::field).matches;
   } else {
     found = ElementMatcher::matches(anyField, snap->elements, MatchPurpose::field).matches;
   }
@@ -73,9 +78,11 @@ Outcome ActionEngine::chooseField(const std::string& text, const std::optional<T
     if (found[0].score - found[1].score >= 6) return fill(found[0]);
     std::vector<std::string> options;
     for (std::size_t i = 0; i < std::min<std::size_t>(8, found.size()); ++i) {
-      options.push_back(found[i].element.label().empty() ? "unlabeled field" : found[i].element.label());
+      options.push_back(found[i].element.label().empty() ? "unlabeled field"
+                                                         : found[i].element.label());
     }
-    auto index = services_.model ? LocalAI::choose(*services_.model, field->summary(), options) : std::nullopt;
+    auto index = services_.model ? LocalAI::choose(*services_.model, field->summary(), options)
+                                 : std::nullopt;
     if (index) return fill(found[*index]);
   }
   ChoiceSet set{"Which field?", {}};
@@ -83,22 +90,23 @@ Outcome ActionEngine::chooseField(const std::string& text, const std::optional<T
   for (std::size_t i = 0; i < std::min<std::size_t>(6, found.size()); ++i) {
     const PageElement& e = found[i].element;
     std::string subtitle = Display::role(e.role);
-    if (auto section = snap->sectionTitle(e.id)) subtitle += " · under “" + unicode::truncate(*section, 40) + "”";
+    if (auto section = snap->sectionTitle(e.id))
+      subtitle += " · under “" + unicode::truncate(*section, 40) + "”";
     const bool secure = e.subrole == "AXSecureTextField";
     const std::string name = e.label().empty() ? "field" : e.label();
     Trail picked = dbg;
     picked.push_back("Picked by you");
-    set.options.push_back(ChoiceOption{
-        newUUID(), e.label().empty() ? "(unlabeled field)" : e.label(), subtitle, e,
-        [self, text, element = e.element, replace, secure, name, picked] {
-          return Outcome{self->write(text, element, replace, secure, name, picked)};
-        }});
+    set.options.push_back(
+        ChoiceOption{newUUID(), e.label().empty() ? "(unlabeled field)" : e.label(), subtitle, e,
+                     [self, text, element = e.element, replace, secure, name, picked] {
+                       return Outcome{self->write(text, element, replace, secure, name, picked)};
+                     }});
   }
   return Outcome{std::move(set)};
 }
 
-ActionResult ActionEngine::write(const std::string& text, const AXElement& element, bool replace, bool secure,
-                                 const std::string& name, Trail dbg) {
+ActionResult ActionEngine::write(const std::string& text, const AXElement& element, bool replace,
+                                 bool secure, const std::string& name, Trail dbg) {
   if (auto refused = requireActive(dbg)) return *refused;
   if (auto frame = AX::frame(element)) highlight(*frame, 1.5);
   AX::set(element, "AXFocused", true);
@@ -118,7 +126,8 @@ ActionResult ActionEngine::write(const std::string& text, const AXElement& eleme
     ok = true;
     dbg.push_back("Typed via keyboard events");
   } else {
-    auto settable = element.api() ? element.api()->isAttributeSettable(element, "AXValue") : AXResult<bool>{};
+    auto settable =
+        element.api() ? element.api()->isAttributeSettable(element, "AXValue") : AXResult<bool>{};
     if (settable.code == AXErr::kSuccess && settable.value) {
       ok = AX::set(element, "AXValue", replace ? text : before + text) == AXErr::kSuccess;
       dbg.push_back("Keystrokes didn't register; set AXValue directly");
@@ -132,8 +141,8 @@ ActionResult ActionEngine::write(const std::string& text, const AXElement& eleme
                            "The field didn't accept input.");
   }
   return Display::result(Kind::success,
-                         std::string(replace ? "Filled" : "Typed in") + " **" + TextUtil::md(name) + "** with “" +
-                             TextUtil::md(shown) + "”",
+                         std::string(replace ? "Filled" : "Typed in") + " **" + TextUtil::md(name) +
+                             "** with “" + TextUtil::md(shown) + "”",
                          dbg);
 }
 

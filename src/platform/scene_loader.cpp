@@ -400,8 +400,8 @@ class SceneBuilder {
 
   bool app(const Json& j, const std::string& path) {
     if (!in.expectObject(j, path,
-                         {"pid", "bundleID", "name", "frontmost", "terminated", "activates", "focusedWindow",
-                          "mainWindow", "windows", "behavior"})) {
+                         {"pid", "bundleID", "name", "frontmost", "terminated", "activates",
+                          "focusedWindow", "mainWindow", "windows", "behavior"})) {
       return false;
     }
     SimulatedDesktop::App app;
@@ -475,9 +475,9 @@ class SceneBuilder {
   }
 
   bool build(const Json& j) {
-    if (!in.expectObject(j, "",
-                         {"trusted", "screens", "apps", "description", "defaults", "clipboard",
-                          "pages"})) {
+    if (!in.expectObject(
+            j, "",
+            {"trusted", "screens", "apps", "description", "defaults", "clipboard", "pages"})) {
       return false;
     }
     if (j.contains("clipboard")) {
@@ -546,7 +546,8 @@ class SceneBuilder {
     }
     for (const PageLink& link : pageLinks) {
       auto it = scene.pages.find(link.page);
-      if (it == scene.pages.end()) return in.fail(link.path, "no page has the id “" + link.page + "”");
+      if (it == scene.pages.end())
+        return in.fail(link.path, "no page has the id “" + link.page + "”");
       scene.nodes[link.node].loads = it->second;
     }
     int frontmost = 0;

@@ -21,7 +21,8 @@ std::string quoted(const std::string& s) {
 
 // Effects print one per line: line breaks inside them show as "⏎".
 std::string oneLine(std::string s) {
-  for (std::size_t at = s.find('\n'); at != std::string::npos; at = s.find('\n', at)) s.replace(at, 1, "⏎");
+  for (std::size_t at = s.find('\n'); at != std::string::npos; at = s.find('\n', at))
+    s.replace(at, 1, "⏎");
   return s;
 }
 
@@ -137,7 +138,8 @@ AXValue SimulatedDesktop::toValue(const SceneValue& value) {
 }
 
 std::variant<SimulatedDesktop::Node*, int32_t> SimulatedDesktop::reach(const AXElement& element,
-                                                                       bool countsAsRead, bool actionNames) {
+                                                                       bool countsAsRead,
+                                                                       bool actionNames) {
   if (!scene_.trusted) return AXErr::kAPIDisabled;
   if (element.api() != this) return AXErr::kIllegalArgument;
   auto it = scene_.nodes.find(element.key());
@@ -454,7 +456,8 @@ bool SimulatedDesktop::activate(int32_t pid) {
       record({Effect::Kind::activate, appName(pid), "refused", 0});
       return false;
     }
-    for (App& other : scene_.apps) other.frontmost = false;
+    for (App& other : scene_.apps)
+      other.frontmost = false;
     app->frontmost = true;
     info = app->info;
     observers = observers_;
@@ -510,11 +513,14 @@ void SimulatedDesktop::sleep(double seconds) {
     std::stable_sort(timers_.begin(), timers_.end(), [](const Timer& a, const Timer& b) {
       return a.due != b.due ? a.due < b.due : a.order < b.order;
     });
-    auto split = std::find_if(timers_.begin(), timers_.end(), [this](const Timer& t) { return t.due > now_; });
-    for (auto it = timers_.begin(); it != split; ++it) due.push_back(std::move(it->task));
+    auto split = std::find_if(timers_.begin(), timers_.end(),
+                              [this](const Timer& t) { return t.due > now_; });
+    for (auto it = timers_.begin(); it != split; ++it)
+      due.push_back(std::move(it->task));
     timers_.erase(timers_.begin(), split);
   }
-  for (auto& task : due) task();
+  for (auto& task : due)
+    task();
 }
 
 void SimulatedDesktop::after(double seconds, std::function<void()> task) {
@@ -623,7 +629,8 @@ void SimulatedDesktop::markGone(uint64_t root) {
 void SimulatedDesktop::loadPage(Node& link) {
   std::optional<uint64_t> area;
   std::set<uint64_t> seen;
-  for (std::optional<uint64_t> k = link.key; k && seen.insert(*k).second; k = scene_.nodes[*k].parent) {
+  for (std::optional<uint64_t> k = link.key; k && seen.insert(*k).second;
+       k = scene_.nodes[*k].parent) {
     const std::string* r = roleOf(scene_.nodes[*k]);
     if (r != nullptr && *r == "AXWebArea") {
       area = k;

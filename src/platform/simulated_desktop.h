@@ -172,7 +172,7 @@ class SimulatedDesktop final : public Accessibility,
     Behavior behavior;
     int reads = 0;
     bool gone = false;
-    bool allSelected = false;  // after Command-A, typing replaces the value
+    bool allSelected = false;       // after Command-A, typing replaces the value
     std::optional<uint64_t> loads;  // pressing it replaces its page with this one
   };
   struct App {
@@ -200,7 +200,8 @@ class SimulatedDesktop final : public Accessibility,
 
   // The node behind a handle, after the trust, existence, slowness and
   // vanishing checks a request goes through; a code when it fails.
-  std::variant<Node*, int32_t> reach(const AXElement& element, bool countsAsRead, bool actionNames = false);
+  std::variant<Node*, int32_t> reach(const AXElement& element, bool countsAsRead,
+                                     bool actionNames = false);
   std::optional<AXValue> read(const Node& node, std::string_view attribute);
   AXValue toValue(const SceneValue& value);
   AXElement handle(uint64_t key);

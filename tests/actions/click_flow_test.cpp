@@ -15,19 +15,21 @@ TEST(ClickFlowTest, TheRoadOfOneCommand) {
   EngineFixture f(std::get<std::shared_ptr<SimulatedDesktop>>(loaded));
   Outcome o = f.run("click sign in");
   EXPECT_EQ(resultOf(o).headline, "Clicked **Sign in**");
-  EXPECT_EQ(resultOf(o).debug, (std::vector<std::string>{
-                                   "Intent: Click “sign in”",
-                                   "Browser: Google Chrome (Chrome adapter)",
-                                   "Read 64 elements, 32 text lines in 0.00s",
-                                   "Page: Acme Shop",
-                                   "Candidates: “Sign in” 100",
-                                   "Selected: Button “Sign in” — label matches “sign in” (score 100)",
-                                   "Element: AXButton (1200,96 90×32) actions=AXPress,AXShowMenu",
-                                   "AXPress succeeded",
-                               }));
+  EXPECT_EQ(resultOf(o).debug,
+            (std::vector<std::string>{
+                "Intent: Click “sign in”",
+                "Browser: Google Chrome (Chrome adapter)",
+                "Read 64 elements, 32 text lines in 0.00s",
+                "Page: Acme Shop",
+                "Candidates: “Sign in” 100",
+                "Selected: Button “Sign in” — label matches “sign in” (score 100)",
+                "Element: AXButton (1200,96 90×32) actions=AXPress,AXShowMenu",
+                "AXPress succeeded",
+            }));
   f.desktop->sleep(2);
-  EXPECT_EQ(f.effects(), (std::vector<std::string>{"outline 1200,96,90,32 for 1.5s",
-                                                   "AXPress AXButton “Sign in” #signin → 0", "outline hidden"}));
+  EXPECT_EQ(f.effects(),
+            (std::vector<std::string>{"outline 1200,96,90,32 for 1.5s",
+                                      "AXPress AXButton “Sign in” #signin → 0", "outline hidden"}));
 }
 
 constexpr const char* kPage = R"(
@@ -55,11 +57,17 @@ TEST(ClickFlowTest, PressesAndTheirFallbacks) {
   };
   const Case cases[] = {
       {"click help centre", "Clicked **Help centre**", {"AXPress AXButton “Help centre” → 0"}},
-      {"click refused", "Clicked **Refused**",
-       {"AXPress AXButton “Refused” #refused → -25206", "mouse down at 60,715", "mouse up at 60,715"}},
-      {"click refused, nowhere", "Couldn't click “Refused, nowhere”", {"AXPress AXButton “Refused, nowhere” #nowhere → -25206"}},
+      {"click refused",
+       "Clicked **Refused**",
+       {"AXPress AXButton “Refused” #refused → -25206", "mouse down at 60,715",
+        "mouse up at 60,715"}},
+      {"click refused, nowhere",
+       "Couldn't click “Refused, nowhere”",
+       {"AXPress AXButton “Refused, nowhere” #nowhere → -25206"}},
       // Read once by the crawl, gone by the press: no blind click where it was.
-      {"click gone soon", "That element is no longer available", {"AXPress AXButton “Gone soon” #gone → -25202"}},
+      {"click gone soon",
+       "That element is no longer available",
+       {"AXPress AXButton “Gone soon” #gone → -25202"}},
       // Two links at the same place collapse into one candidate.
       {"click pricing", "Clicked **Pricing**", {"AXPress AXLink “Pricing” → 0"}},
       {"click frobnicator", "Couldn't find “frobnicator”", {}},
@@ -79,7 +87,8 @@ TEST(ClickFlowTest, PressesAndTheirFallbacks) {
                        "Falling back to a mouse click at element center"));
   EXPECT_EQ(resultOf(EngineFixture(kPage).run("click gone soon")).body,
             "The page changed after it was read. Try the command again.");
-  EXPECT_TRUE(contains(resultOf(EngineFixture(kPage).run("click pricing")).debug, "Candidates: “Pricing” 100"));
+  EXPECT_TRUE(contains(resultOf(EngineFixture(kPage).run("click pricing")).debug,
+                       "Candidates: “Pricing” 100"));
 }
 
 TEST(ClickFlowTest, RiskyPressesWaitForConfirmation) {
@@ -93,7 +102,8 @@ TEST(ClickFlowTest, RiskyPressesWaitForConfirmation) {
   EXPECT_TRUE(f.effectsContaining("AXPress").empty());  // declining is simply not calling perform
   ActionResult done = c->perform();
   EXPECT_EQ(done.headline, "Clicked **Delete account**");
-  EXPECT_EQ(f.effectsContaining("AXPress"), std::vector<std::string>{"AXPress AXButton “Delete account” #delete → 0"});
+  EXPECT_EQ(f.effectsContaining("AXPress"),
+            std::vector<std::string>{"AXPress AXButton “Delete account” #delete → 0"});
 }
 
 TEST(ClickFlowTest, SameLabelsGoToTheUserAndAPickPressesThatOne) {
@@ -105,11 +115,14 @@ TEST(ClickFlowTest, SameLabelsGoToTheUserAndAPickPressesThatOne) {
   EXPECT_EQ(set->prompt, "Which one do you mean?");
   ASSERT_EQ(set->options.size(), 2u);
   EXPECT_EQ(set->options[1].title, "Add to cart");
-  EXPECT_EQ(set->options[1].subtitle, "Button · under “Basket” · middle of view");  // (415 − 100) / 900
-  EXPECT_TRUE(f.model->calls().empty());  // equal labels: the model is not asked
+  EXPECT_EQ(set->options[1].subtitle,
+            "Button · under “Basket” · middle of view");  // (415 − 100) / 900
+  EXPECT_TRUE(f.model->calls().empty());                  // equal labels: the model is not asked
   Outcome picked = set->options[1].run();
-  EXPECT_EQ(resultOf(picked).debug.front(), "Picked by you from Button · under “Basket” · middle of view");
-  EXPECT_EQ(f.effectsContaining("AXPress"), std::vector<std::string>{"AXPress AXButton “Add to cart” #add2 → 0"});
+  EXPECT_EQ(resultOf(picked).debug.front(),
+            "Picked by you from Button · under “Basket” · middle of view");
+  EXPECT_EQ(f.effectsContaining("AXPress"),
+            std::vector<std::string>{"AXPress AXButton “Add to cart” #add2 → 0"});
 }
 
 constexpr const char* kRivals = R"(
@@ -132,7 +145,8 @@ TEST(ClickFlowTest, RivalsGoToTheModelThenTheUser) {
   with.model->when("User wants:", nlohmann::json{{"index", 1}});
   Outcome o = with.run("click download report");
   EXPECT_EQ(resultOf(o).headline, "Clicked **Download report CSV**");
-  EXPECT_TRUE(contains(resultOf(o).debug, "Ambiguous — on-device model picked “Download report CSV”"));
+  EXPECT_TRUE(
+      contains(resultOf(o).debug, "Ambiguous — on-device model picked “Download report CSV”"));
   ASSERT_EQ(with.model->calls().size(), 1u);
   EXPECT_EQ(with.model->calls()[0].prompt,
             "User wants: “download report”\nOptions:\n0: Button: Download report PDF — Reports\n"
@@ -155,7 +169,8 @@ AXWindow "W" id=w
   EngineFixture lone(weak);
   lone.model->setAvailable(true);
   Outcome o = lone.run("click beta features");
-  EXPECT_EQ(resultOf(o).headline, "Clicked **Try the new experimental beta program with all features today**");
+  EXPECT_EQ(resultOf(o).headline,
+            "Clicked **Try the new experimental beta program with all features today**");
   EXPECT_EQ(lone.model->calls().size(), 1u);
 }
 
@@ -173,25 +188,26 @@ AXWindow "W" id=w
   f.model->when("User wants: “begin”", nlohmann::json{{"index", 1}});
   Outcome o = f.run("click begin");
   EXPECT_EQ(resultOf(o).headline, "Clicked **Start**");
-  EXPECT_TRUE(contains(resultOf(o).debug, "Selected: Button “Start” — chosen by on-device model (score 40)"));
-  EXPECT_EQ(f.model->calls().back().prompt, "User wants: “begin”\nOptions:\n0: Button: Pricing\n1: Button: Start");
+  EXPECT_TRUE(contains(resultOf(o).debug,
+                       "Selected: Button “Start” — chosen by on-device model (score 40)"));
+  EXPECT_EQ(f.model->calls().back().prompt,
+            "User wants: “begin”\nOptions:\n0: Button: Pricing\n1: Button: Start");
 }
 
 TEST(ClickFlowTest, AChoicePickedAfterThePageChangedFailsCleanly) {
-  nlohmann::json scene = {
-      {"apps",
-       {{{"pid", 1},
-         {"bundleID", "com.google.Chrome"},
-         {"frontmost", true},
-         {"focusedWindow", 0},
-         {"windows", {testing::treeJson(R"(
+  nlohmann::json scene = {{"apps",
+                           {{{"pid", 1},
+                             {"bundleID", "com.google.Chrome"},
+                             {"frontmost", true},
+                             {"focusedWindow", 0},
+                             {"windows", {testing::treeJson(R"(
 AXWindow "W"
   AXWebArea "One" frame=0,0,800,600
     AXButton "Add to cart" actions=AXPress frame=0,0,10,10
     AXButton "Add to cart" actions=AXPress frame=0,50,10,10
     AXLink "Next page" actions=AXPress frame=0,100,10,10 id=next
 )")}}}}},
-      {"pages", {testing::treeJson(R"(
+                          {"pages", {testing::treeJson(R"(
 AXWebArea "Two" id=two frame=0,0,800,600
   AXStaticText value="Another page"
 )")}}};
@@ -199,13 +215,16 @@ AXWebArea "Two" id=two frame=0,0,800,600
   EngineFixture f(testing::sceneDesktop(scene));
   Outcome o = f.run("click add to cart");
   ASSERT_NE(o.choices(), nullptr);
-  EXPECT_EQ(AX::perform(f.desktop->elementNamed("next"), "AXPress"), 0);  // the page changes meanwhile
+  EXPECT_EQ(AX::perform(f.desktop->elementNamed("next"), "AXPress"),
+            0);  // the page changes meanwhile
   Outcome picked = o.choices()->options[0].run();
   EXPECT_EQ(resultOf(picked).headline, "That element is no longer available");
 }
 
 TEST(ClickFlowTest, NoWindowMeansNoRead) {
-  nlohmann::json scene = {{"apps", {{{"pid", 1}, {"bundleID", "com.google.Chrome"}, {"name", "Chrome"}, {"frontmost", true}}}}};
+  nlohmann::json scene = {
+      {"apps",
+       {{{"pid", 1}, {"bundleID", "com.google.Chrome"}, {"name", "Chrome"}, {"frontmost", true}}}}};
   EngineFixture f(testing::sceneDesktop(scene));
   Outcome o = f.run("click sign in");
   const ActionResult& r = resultOf(o);

@@ -64,7 +64,8 @@ struct EngineFixture {
 };
 
 inline const ActionResult& resultOf(const Outcome& o) {
-  static const ActionResult none{ActionResult::Kind::failure, "(not a result)", std::nullopt, {}, {}, std::nullopt};
+  static const ActionResult none{
+      ActionResult::Kind::failure, "(not a result)", std::nullopt, {}, {}, std::nullopt};
   const ActionResult* r = o.result();
   EXPECT_TRUE(r != nullptr) << "expected a result";
   return r ? *r : none;

@@ -33,22 +33,47 @@ TEST(NavigationTest, KeysAndShortcuts) {
     std::string lastLine;
   };
   const Case cases[] = {
-      {"copy", "Pressed **Copy**", {"key down 8 ⌘ → Google Chrome"}, "Keyboard event sent to Google Chrome"},
-      {"press enter", "Pressed **Return**", {"key down 36 → Google Chrome"}, "Keyboard event sent to Google Chrome"},
-      {"arrow left", "Pressed **Left arrow**", {"key down 123 → Google Chrome"}, "Keyboard event sent to Google Chrome"},
+      {"copy",
+       "Pressed **Copy**",
+       {"key down 8 ⌘ → Google Chrome"},
+       "Keyboard event sent to Google Chrome"},
+      {"press enter",
+       "Pressed **Return**",
+       {"key down 36 → Google Chrome"},
+       "Keyboard event sent to Google Chrome"},
+      {"arrow left",
+       "Pressed **Left arrow**",
+       {"key down 123 → Google Chrome"},
+       "Keyboard event sent to Google Chrome"},
       {"tab 3", "Switched to tab **3**", {"key down 20 ⌘ → Google Chrome"}, "⌘3 sent"},
       {"tab 0", "Switched to tab **1**", {"key down 18 ⌘ → Google Chrome"}, "⌘1 sent"},
       {"tab 15", "Switched to tab **9**", {"key down 25 ⌘ → Google Chrome"}, "⌘9 sent"},
       {"next tab", "Switched to the **next** tab", {"key down 48 ⌃ → Google Chrome"}, "⌃Tab sent"},
-      {"previous tab", "Switched to the **previous** tab", {"key down 48 ⌃ ⇧ → Google Chrome"}, "⌃Tab sent"},
+      {"previous tab",
+       "Switched to the **previous** tab",
+       {"key down 48 ⌃ ⇧ → Google Chrome"},
+       "⌃Tab sent"},
       // "Reloader" is not "reload": the shortcut goes instead.
-      {"reload", "**Reloaded**", {"key down 15 ⌘ → Google Chrome"}, "Toolbar button not available — sent keyboard shortcut"},
+      {"reload",
+       "**Reloaded**",
+       {"key down 15 ⌘ → Google Chrome"},
+       "Toolbar button not available — sent keyboard shortcut"},
       {"go forward", "**Went forward**", {}, "AXPress on toolbar button “Forward”"},
       {"new tab", "**Opened a new tab**", {}, "AXPress on toolbar button “Open a new tab”"},
-      // The page's own "Back to results" is not in the browser's toolbar; the toolbar's Back is disabled.
-      {"go back", "Can't went back — that button is disabled", {}, "Browser: Google Chrome (Chrome adapter)"},
-      {"switch to the mail tab", "Switched to **Inbox \\(3\\) - Mail**", {}, "Pressed tab “Inbox (3) - Mail”"},
-      {"switch to the hidden tab", "No tab matches “hidden”", {}, "Browser: Google Chrome (Chrome adapter)"},
+      // The page's own "Back to results" is not in the browser's toolbar; the toolbar's Back is
+      // disabled.
+      {"go back",
+       "Can't went back — that button is disabled",
+       {},
+       "Browser: Google Chrome (Chrome adapter)"},
+      {"switch to the mail tab",
+       "Switched to **Inbox \\(3\\) - Mail**",
+       {},
+       "Pressed tab “Inbox (3) - Mail”"},
+      {"switch to the hidden tab",
+       "No tab matches “hidden”",
+       {},
+       "Browser: Google Chrome (Chrome adapter)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.command);
@@ -61,27 +86,36 @@ TEST(NavigationTest, KeysAndShortcuts) {
 }
 
 TEST(NavigationTest, KeysNeedNoPageRead) {
-  nlohmann::json scene = {{"apps", {{{"pid", 1}, {"bundleID", "com.google.Chrome"}, {"name", "Chrome"}, {"frontmost", true}}}}};
+  nlohmann::json scene = {
+      {"apps",
+       {{{"pid", 1}, {"bundleID", "com.google.Chrome"}, {"name", "Chrome"}, {"frontmost", true}}}}};
   EngineFixture f(testing::sceneDesktop(scene));
   Outcome o = f.run("press escape");
   EXPECT_EQ(resultOf(o).headline, "Pressed **Escape**");
-  EXPECT_EQ(resultOf(o).debug, (std::vector<std::string>{"Intent: Press Escape", "Browser: Chrome (Chrome adapter)",
-                                                        "Keyboard event sent to Chrome"}));
+  EXPECT_EQ(resultOf(o).debug,
+            (std::vector<std::string>{"Intent: Press Escape", "Browser: Chrome (Chrome adapter)",
+                                      "Keyboard event sent to Chrome"}));
 }
 
 TEST(NavigationTest, KeysBringTheBrowserToTheFrontFirst) {
-  nlohmann::json scene = {{"apps",
-                           {{{"pid", 2}, {"bundleID", "com.apple.finder"}, {"name", "Finder"}, {"frontmost", true}},
-                            {{"pid", 412}, {"bundleID", "com.google.Chrome"}, {"name", "Google Chrome"},
-                             {"focusedWindow", 0}, {"windows", {testing::treeJson(kBrowser)}}}}}};
+  nlohmann::json scene = {
+      {"apps",
+       {{{"pid", 2}, {"bundleID", "com.apple.finder"}, {"name", "Finder"}, {"frontmost", true}},
+        {{"pid", 412},
+         {"bundleID", "com.google.Chrome"},
+         {"name", "Google Chrome"},
+         {"focusedWindow", 0},
+         {"windows", {testing::treeJson(kBrowser)}}}}}};
   auto desktop = testing::sceneDesktop(scene);
   EngineFixture f(desktop);
-  auto engine = ActionEngine::make(BrowserTarget{desktop->platform(), *desktop->runningApplication(412),
-                                                 BrowserRegistry::adapter(std::string("com.google.Chrome"))},
-                                   {});
+  auto engine =
+      ActionEngine::make(BrowserTarget{desktop->platform(), *desktop->runningApplication(412),
+                                       BrowserRegistry::adapter(std::string("com.google.Chrome"))},
+                         {});
   engine->run(*IntentParser::parse("copy"));
-  EXPECT_EQ(f.effects(), (std::vector<std::string>{"activate Google Chrome", "key down 8 ⌘ → Google Chrome",
-                                                   "key up 8 ⌘ → Google Chrome"}));
+  EXPECT_EQ(f.effects(),
+            (std::vector<std::string>{"activate Google Chrome", "key down 8 ⌘ → Google Chrome",
+                                      "key up 8 ⌘ → Google Chrome"}));
 }
 
 TEST(NavigationTest, ClosingATabWaitsForConfirmation) {
@@ -92,12 +126,14 @@ TEST(NavigationTest, ClosingATabWaitsForConfirmation) {
   EXPECT_EQ(c->title, "Close this tab?");
   EXPECT_EQ(c->message, "Unsaved work on the page may be lost.");
   EXPECT_EQ(c->confirmLabel, "Close tab");
-  EXPECT_EQ(c->debug, (std::vector<std::string>{"Intent: Close tab", "Browser: Google Chrome (Chrome adapter)"}));
+  EXPECT_EQ(c->debug, (std::vector<std::string>{"Intent: Close tab",
+                                                "Browser: Google Chrome (Chrome adapter)"}));
   EXPECT_TRUE(f.effects().empty());
   ActionResult done = c->perform();
   EXPECT_EQ(done.headline, "Closed the tab");
   EXPECT_EQ(done.debug.back(), "⌘W sent");
-  EXPECT_EQ(f.effectsContaining("key down"), std::vector<std::string>{"key down 13 ⌘ → Google Chrome"});
+  EXPECT_EQ(f.effectsContaining("key down"),
+            std::vector<std::string>{"key down 13 ⌘ → Google Chrome"});
 }
 
 TEST(NavigationTest, TiedTabsPressTheFirst) {
@@ -107,7 +143,8 @@ AXWindow "W" id=w
   AXTab "Docs" actions=AXPress id=second
 )");
   f.run("switch to the docs tab");
-  EXPECT_EQ(f.effectsContaining("AXPress"), std::vector<std::string>{"AXPress AXTab “Docs” #first → 0"});
+  EXPECT_EQ(f.effectsContaining("AXPress"),
+            std::vector<std::string>{"AXPress AXTab “Docs” #first → 0"});
 }
 
 TEST(HighlighterTest, OutlinesReplaceEachOtherAndHideOnTime) {
@@ -122,9 +159,10 @@ TEST(HighlighterTest, OutlinesReplaceEachOtherAndHideOnTime) {
   highlighter.show({0, 0, 0, 0}, 1.5);       // ignored, leaves the timer alone
   desktop->sleep(0.6);                       // 1.6 s after the second: hidden
   std::vector<std::string> lines;
-  for (const Effect& e : desktop->effects()) lines.push_back(e.describe());
-  EXPECT_EQ(lines, (std::vector<std::string>{"outline 10,20,100,30 for 1.5s", "outline 10,60,100,30 for 1.5s",
-                                             "outline hidden"}));
+  for (const Effect& e : desktop->effects())
+    lines.push_back(e.describe());
+  EXPECT_EQ(lines, (std::vector<std::string>{"outline 10,20,100,30 for 1.5s",
+                                             "outline 10,60,100,30 for 1.5s", "outline hidden"}));
   highlighter.show({10, 20, 100, 30}, 3.5);
   highlighter.hide();
   desktop->sleep(5);  // the cancelled timer hides nothing more

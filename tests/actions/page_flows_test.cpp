@@ -12,7 +12,8 @@ using testing::resultOf;
 
 std::vector<std::string> itemTexts(const Outcome& o) {
   std::vector<std::string> out;
-  for (const FoundItem& item : resultOf(o).items) out.push_back(item.text);
+  for (const FoundItem& item : resultOf(o).items)
+    out.push_back(item.text);
   return out;
 }
 
@@ -45,7 +46,8 @@ AXGroup "No web area, no window" id=w
 )");
   o = keys.run("scroll down");
   EXPECT_EQ(resultOf(o).debug.back(), "Fell back to Page Down / Page Up key");
-  EXPECT_EQ(keys.effectsContaining("key down"), std::vector<std::string>{"key down 121 → Google Chrome"});
+  EXPECT_EQ(keys.effectsContaining("key down"),
+            std::vector<std::string>{"key down 121 → Google Chrome"});
 }
 
 constexpr const char* kLongPage = R"(
@@ -68,8 +70,10 @@ TEST(ScrollTest, SectionsTopBottomAndReveal) {
   EXPECT_EQ(AX::frame(f.desktop->elementNamed("shipping"))->y, 285);
 
   EngineFixture body(kLongPage);
-  EXPECT_EQ(headline(body.run("scroll to parcels by air")), "Scrolled to **Parcels travel by sea and by air.**");
-  EXPECT_EQ(headline(body.run("scroll to the unicorns")), "Couldn't find a section about “unicorns”");
+  EXPECT_EQ(headline(body.run("scroll to parcels by air")),
+            "Scrolled to **Parcels travel by sea and by air.**");
+  EXPECT_EQ(headline(body.run("scroll to the unicorns")),
+            "Couldn't find a section about “unicorns”");
 
   EngineFixture ends(kLongPage);
   o = ends.run("scroll to the bottom");
@@ -83,7 +87,8 @@ TEST(ScrollTest, SectionsTopBottomAndReveal) {
   ASSERT_EQ(postcode.label(), "Postcode");
   engine->reveal(postcode);
   reveal.desktop->sleep(4);
-  EXPECT_TRUE(AX::boolean(reveal.desktop->attribute("postcode", "AXFocused"), false));  // a field is focused
+  EXPECT_TRUE(AX::boolean(reveal.desktop->attribute("postcode", "AXFocused"),
+                          false));  // a field is focused
   auto outlines = reveal.effectsContaining("outline");
   ASSERT_EQ(outlines.size(), 2u);
   EXPECT_EQ(outlines[0], "outline 0,285,200,30 for 3.5s");
@@ -98,12 +103,14 @@ AXWindow "W" id=w frame=0,0,1000,700
   Outcome o = f.run("scroll to the bottom");
   EXPECT_EQ(resultOf(o).headline, "Scrolled to the **bottom**");
   EXPECT_EQ(resultOf(o).debug.back(), "Fell back to End key");
-  EXPECT_EQ(f.effectsContaining("key down"), std::vector<std::string>{"key down 119 → Google Chrome"});
+  EXPECT_EQ(f.effectsContaining("key down"),
+            std::vector<std::string>{"key down 119 → Google Chrome"});
 }
 
 std::string manyLines(int count, const std::string& text) {
   std::string tree = "AXWindow \"W\" id=w\n  AXWebArea \"Many\"\n";
-  for (int i = 0; i < count; ++i) tree += "    AXGroup\n      AXStaticText value=\"" + text + " " + std::to_string(i) + "\"\n";
+  for (int i = 0; i < count; ++i)
+    tree += "    AXGroup\n      AXStaticText value=\"" + text + " " + std::to_string(i) + "\"\n";
   return tree;
 }
 
@@ -134,11 +141,16 @@ AXWindow "W" id=w
     AXStaticText value="Write to e-mail or email us. Ça va"
     AXStaticText value="0123456789012345678901234567890123456789012345678901234567890123456789 needle and more text after it"
 )");
-  EXPECT_EQ(resultOf(snippets.run("find all mentions of aa")).headline, "**2** occurrences of “aa” in 1 place");
-  EXPECT_EQ(resultOf(snippets.run("find all mentions of e-mail")).headline, "**1** occurrence of “e-mail” in 1 place");
-  EXPECT_EQ(resultOf(snippets.run("find all mentions of ça")).headline, "**1** occurrence of “ça” in 1 place");
-  EXPECT_EQ(itemTexts(snippets.run("find all mentions of needle")),
-            std::vector<std::string>{"…1234567890123456789012345678901234567890123456789 needle and more text after it"});
+  EXPECT_EQ(resultOf(snippets.run("find all mentions of aa")).headline,
+            "**2** occurrences of “aa” in 1 place");
+  EXPECT_EQ(resultOf(snippets.run("find all mentions of e-mail")).headline,
+            "**1** occurrence of “e-mail” in 1 place");
+  EXPECT_EQ(resultOf(snippets.run("find all mentions of ça")).headline,
+            "**1** occurrence of “ça” in 1 place");
+  EXPECT_EQ(
+      itemTexts(snippets.run("find all mentions of needle")),
+      std::vector<std::string>{
+          "…1234567890123456789012345678901234567890123456789 needle and more text after it"});
   EXPECT_EQ(headline(snippets.run("find all mentions of zebra")), "No occurrences of “zebra”");
 }
 
@@ -167,7 +179,8 @@ AXWindow "W" id=w
       {"what headings are there", "**1** heading on this page", {"Section"}},
       {"show checkboxes", "**1** checkbox on this page", {"Remember me"}},
       {"what images are there", "No images found", {}},
-      {"show me all the controls", "**4** interactive elements on this page",
+      {"show me all the controls",
+       "**4** interactive elements on this page",
        {"Learn more  · Link", "Learn more  · Button", "Short  · Link", "Remember me  · CheckBox"}},
   };
   for (const Case& c : cases) {
@@ -184,7 +197,8 @@ TEST(AnswersTest, ReadCopySummarizeAsk) {
   EngineFixture f("AXWindow \"\" id=w\n  AXWebArea\n    AXStaticText value=\"" + long9000 + "\"\n");
   Outcome read = f.run("read this page");
   EXPECT_EQ(resultOf(read).headline, "Read **page** — 1 words");
-  EXPECT_EQ(resultOf(read).body, std::string(8000, 'x') + "\n…(truncated here; Copy gets everything)");
+  EXPECT_EQ(resultOf(read).body,
+            std::string(8000, 'x') + "\n…(truncated here; Copy gets everything)");
   EXPECT_EQ(resultOf(read).copyText, long9000);
   Outcome copy = f.run("copy the article");
   EXPECT_EQ(resultOf(copy).headline, "Copied **1** words to the clipboard");
@@ -229,13 +243,15 @@ TEST(AnswersTest, ModelOrExtractive) {
   Outcome summary = model.run("summarize this page");
   EXPECT_EQ(resultOf(summary).body, "- Boats\n- Refunds");
   EXPECT_EQ(resultOf(summary).copyText, "- Boats\n- Refunds");
-  EXPECT_EQ(resultOf(summary).debug.back(), "Summarized by the on-device model from extracted text only");
+  EXPECT_EQ(resultOf(summary).debug.back(),
+            "Summarized by the on-device model from extracted text only");
 }
 
 std::string links(int count, const std::string& extra = "") {
   std::string tree = "AXWindow \"W\" id=w\n  AXWebArea \"Links\"\n";
   for (int i = 0; i < count; ++i) {
-    tree += "    AXLink \"Pricing page " + std::to_string(i) + "\" url=https://x.example/" + std::to_string(i) + " actions=AXPress\n";
+    tree += "    AXLink \"Pricing page " + std::to_string(i) + "\" url=https://x.example/" +
+            std::to_string(i) + " actions=AXPress\n";
   }
   return tree + extra;
 }
@@ -262,12 +278,15 @@ TEST(LinksTest, OpenEveryLinkAbout) {
   o.confirmation()->perform();
   EXPECT_EQ(twenty.effectsContaining("open").size(), 15u);
 
-  EngineFixture odd(links(1, "    AXLink \"Pricing by mail\" url=mailto:sales@x.example actions=AXPress\n"
-                             "    AXLink \"Pricing again\" url=https://x.example/0 actions=AXPress\n"
-                             "    AXLink \"Price\" attr.AXURL='https://x.example/string' actions=AXPress\n"));
+  EngineFixture odd(
+      links(1,
+            "    AXLink \"Pricing by mail\" url=mailto:sales@x.example actions=AXPress\n"
+            "    AXLink \"Pricing again\" url=https://x.example/0 actions=AXPress\n"
+            "    AXLink \"Price\" attr.AXURL='https://x.example/string' actions=AXPress\n"));
   o = odd.run("open every link about pricing");
-  EXPECT_EQ(odd.effectsContaining("open"), (std::vector<std::string>{"open https://x.example/0 in com.google.Chrome",
-                                                                     "open https://x.example/string in com.google.Chrome"}));
+  EXPECT_EQ(odd.effectsContaining("open"),
+            (std::vector<std::string>{"open https://x.example/0 in com.google.Chrome",
+                                      "open https://x.example/string in com.google.Chrome"}));
   EXPECT_EQ(headline(odd.run("open every link about zebras")), "No links mention “zebras”");
 }
 
@@ -284,7 +303,7 @@ AXWindow "W" id=w
   Outcome o = heading.run("open this article");
   EXPECT_EQ(resultOf(o).headline, "Clicked **Boats are back**");
   EXPECT_TRUE(contains(resultOf(o).debug, "Article link: “Boats are back”"));
-  EXPECT_TRUE(contains(resultOf(o).debug, "Selected: Link" ) == false);
+  EXPECT_TRUE(contains(resultOf(o).debug, "Selected: Link") == false);
 
   EngineFixture longLink(R"(
 AXWindow "W" id=w
@@ -292,7 +311,8 @@ AXWindow "W" id=w
     AXLink "Short one" actions=AXPress
     AXLink "A very long link label that is surely an article" actions=AXPress
 )");
-  EXPECT_EQ(headline(longLink.run("open the article")), "Clicked **A very long link label that is surely an article**");
+  EXPECT_EQ(headline(longLink.run("open the article")),
+            "Clicked **A very long link label that is surely an article**");
 
   EngineFixture focused(R"(
 AXWindow "W" id=w
@@ -300,8 +320,9 @@ AXWindow "W" id=w
     AXLink "Focused" focused actions=AXPress id=f
 )");
   EXPECT_EQ(headline(focused.run("open the article")), "Opened the focused link");
-  EXPECT_EQ(headline(EngineFixture("AXWindow \"W\" id=w\n  AXWebArea \"N\"\n").run("open the article")),
-            "Couldn't find an article link");
+  EXPECT_EQ(
+      headline(EngineFixture("AXWindow \"W\" id=w\n  AXWebArea \"N\"\n").run("open the article")),
+      "Couldn't find an article link");
 }
 
 TEST(EngineTest, OneReadPerEngine) {

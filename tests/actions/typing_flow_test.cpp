@@ -10,7 +10,9 @@ using testing::EngineFixture;
 using testing::headline;
 using testing::resultOf;
 
-std::string valueOf(EngineFixture& f, const std::string& id) { return AX::str(f.desktop->attribute(id, "AXValue")); }
+std::string valueOf(EngineFixture& f, const std::string& id) {
+  return AX::str(f.desktop->attribute(id, "AXValue"));
+}
 
 constexpr const char* kForm = R"(
 AXWindow "Sign up" id=w
@@ -31,15 +33,18 @@ TEST(TypingFlowTest, NamedFields) {
   };
   const Case cases[] = {
       {"type hello into the notes field", "Typed in **Notes** with “hello”", "notes", "hello"},
-      {"type hunter2 into the password field", "Typed in **Password** with “••••••••”", "password", "hunter2"},
-      {"set the email field to ada@example.com", "Filled **Email** with “ada@example.com”", "email", "ada@example.com"},
+      {"type hunter2 into the password field", "Typed in **Password** with “••••••••”", "password",
+       "hunter2"},
+      {"set the email field to ada@example.com", "Filled **Email** with “ada@example.com”", "email",
+       "ada@example.com"},
       {"type abcdefghijabcdefghijabcdefghijabcdefghij into notes",  // 40 characters: shown whole
        "Typed in **Notes** with “abcdefghijabcdefghijabcdefghijabcdefghij”", "notes",
        "abcdefghijabcdefghijabcdefghijabcdefghij"},
       {"type abcdefghijabcdefghijabcdefghijabcdefghijk into notes",  // 41: cut to 39 and "…"
        "Typed in **Notes** with “abcdefghijabcdefghijabcdefghijabcdefghi…”", "notes",
        "abcdefghijabcdefghijabcdefghijabcdefghijk"},
-      {"type wow! into notes", "Typed in **Notes** with “wow\\!”", "notes", "wow!"},  // Markdown escaped
+      {"type wow! into notes", "Typed in **Notes** with “wow\\!”", "notes",
+       "wow!"},  // Markdown escaped
       {"type hi into the disabled field", "Couldn't find that field", nullptr, nullptr},
   };
   for (const Case& c : cases) {
@@ -83,7 +88,8 @@ TEST(TypingFlowTest, ABrowserThatCannotBeActivatedGetsNoKeys) {
   EXPECT_EQ(headline(o), "Couldn't bring Google Chrome to the front");
   EXPECT_TRUE(f.effectsContaining("key ").empty());
   EXPECT_EQ(valueOf(f, "notes"), "");
-  EXPECT_EQ(headline(engine->run(*IntentParser::parse("press enter"))), "Couldn't bring Google Chrome to the front");
+  EXPECT_EQ(headline(engine->run(*IntentParser::parse("press enter"))),
+            "Couldn't bring Google Chrome to the front");
   EXPECT_TRUE(f.effectsContaining("key ").empty());
 }
 
@@ -93,9 +99,15 @@ AXWindow "W" id=w
   AXWebArea "W" frame=0,0,800,600
     AXTextField "Deaf" value="old " focused settable=AXValue,AXFocused id=deaf
 )";
-  nlohmann::json scene = {{"apps", {{{"pid", 412}, {"bundleID", "com.google.Chrome"}, {"name", "Google Chrome"},
-                                     {"frontmost", true}, {"focusedWindow", 0}, {"windows", {testing::treeJson(page)}}}}}};
-  scene["apps"][0]["windows"][0]["children"][0]["children"][0]["behavior"] = {{"ignoresKeys", true}};
+  nlohmann::json scene = {{"apps",
+                           {{{"pid", 412},
+                             {"bundleID", "com.google.Chrome"},
+                             {"name", "Google Chrome"},
+                             {"frontmost", true},
+                             {"focusedWindow", 0},
+                             {"windows", {testing::treeJson(page)}}}}}};
+  scene["apps"][0]["windows"][0]["children"][0]["children"][0]["behavior"] = {
+      {"ignoresKeys", true}};
   EngineFixture f(testing::sceneDesktop(scene));
   // The rules take one line; a multi-line text comes from elsewhere (the model, a paste).
   Outcome o = f.newEngine()->run(Intent{Intent::Type{"new\nline", std::nullopt, false}});
@@ -103,7 +115,8 @@ AXWindow "W" id=w
   EXPECT_EQ(valueOf(f, "deaf"), "old new\nline");  // appended, set directly
   EXPECT_TRUE(contains(resultOf(o).debug, "Typing into the focused AXTextField"));
   EXPECT_TRUE(contains(resultOf(o).debug, "Keystrokes didn't register; set AXValue directly"));
-  EXPECT_FALSE(f.effectsContaining("key down 0 “ ”").empty());  // the line feed was typed as a space
+  EXPECT_FALSE(
+      f.effectsContaining("key down 0 “ ”").empty());  // the line feed was typed as a space
 }
 
 TEST(TypingFlowTest, ARichEditorWithASettableValueCountsAsFocused) {
@@ -155,7 +168,8 @@ AXWindow "W" id=w
   EngineFixture with(page);
   with.model->setAvailable(true);
   with.model->when("User wants: “email” field", nlohmann::json{{"index", 1}});
-  EXPECT_EQ(headline(with.run("type a@b.c into the email field")), "Typed in **Email for receipts** with “a@b.c”");
+  EXPECT_EQ(headline(with.run("type a@b.c into the email field")),
+            "Typed in **Email for receipts** with “a@b.c”");
   EXPECT_EQ(with.model->calls().at(0).prompt,
             "User wants: “email” field\nOptions:\n0: Email address\n1: Email for receipts");
 }
@@ -176,14 +190,16 @@ TEST(TypingFlowTest, ProfileFills) {
   Outcome none = empty.run("type my phone into the notes field");
   EXPECT_EQ(headline(none), "No phone saved");
   EXPECT_EQ(resultOf(none).body,
-            "Tovrin never invents personal details. Add your phone in Settings, or say “Enter …” with the exact text.");
+            "Tovrin never invents personal details. Add your phone in Settings, or say “Enter …” "
+            "with the exact text.");
   EXPECT_TRUE(empty.effects().empty());  // the page was never read or touched
 }
 
 TEST(TypingFlowTest, NothingToType) {
   EngineFixture f(kForm);
   auto engine = f.newEngine();
-  EXPECT_EQ(headline(engine->run(Intent{Intent::Type{"", std::nullopt, false}})), "Nothing to type");
+  EXPECT_EQ(headline(engine->run(Intent{Intent::Type{"", std::nullopt, false}})),
+            "Nothing to type");
 }
 
 }  // namespace

@@ -147,7 +147,8 @@ AXWindow "W" id=w
 )");
   AXElement once = desktop->elementNamed("once");
   EXPECT_EQ(AX::str(AX::copy(once, "AXTitle")), "Once");  // the first read is answered
-  EXPECT_EQ(AX::actions(once), std::vector<std::string>{"AXPress"});  // and the action names with it
+  EXPECT_EQ(AX::actions(once),
+            std::vector<std::string>{"AXPress"});  // and the action names with it
   EXPECT_EQ(AX::perform(once, "AXPress"), AXErr::kInvalidUIElement);  // then it is gone
   EXPECT_FALSE(AX::copy(once, "AXTitle"));
   EXPECT_EQ(AX::elements(desktop->elementNamed("w"), "AXChildren").size(), 1u);
