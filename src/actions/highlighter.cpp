@@ -13,17 +13,19 @@ void Highlighter::show(const Frame& f, double seconds) {
   }
   if (platform_.overlay) platform_.overlay->showOutline(f, seconds);
   if (!platform_.timers) return;
-  // The timer holds the state weakly: a highlighter gone by then hides nothing.
+  // The timer holds everything weakly: the desktop keeps its timers, so a
+  // strong hold on its overlay would keep the desktop alive forever, and a
+  // highlighter gone by then hides nothing.
   std::weak_ptr<State> weak = state_;
-  std::shared_ptr<Overlay> overlay = platform_.overlay;
-  platform_.timers->after(seconds, [weak, generation, overlay] {
+  std::weak_ptr<Overlay> weakOverlay = platform_.overlay;
+  platform_.timers->after(seconds, [weak, generation, weakOverlay] {
     auto state = weak.lock();
     if (!state) return;
     {
       std::lock_guard lock(state->mutex);
       if (state->generation != generation) return;
     }
-    if (overlay) overlay->hideOutline();
+    if (auto overlay = weakOverlay.lock()) overlay->hideOutline();
   });
 }
 

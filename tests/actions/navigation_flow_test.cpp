@@ -172,3 +172,21 @@ TEST(HighlighterTest, OutlinesReplaceEachOtherAndHideOnTime) {
 
 }  // namespace
 }  // namespace tovrin
+
+namespace tovrin {
+namespace {
+
+// A pending hide timer must not keep the desktop (which holds the timer) alive.
+TEST(HighlighterTest, APendingOutlineDoesNotKeepTheDesktopAlive) {
+  std::weak_ptr<SimulatedDesktop> weak;
+  {
+    auto desktop = testing::browserDesktop("AXWindow \"W\"");
+    weak = desktop;
+    Highlighter highlighter(desktop->platform());
+    highlighter.show({10, 20, 100, 30}, 60);
+  }
+  EXPECT_TRUE(weak.expired());
+}
+
+}  // namespace
+}  // namespace tovrin
