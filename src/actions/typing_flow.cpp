@@ -119,6 +119,11 @@ ActionResult ActionEngine::write(const std::string& text, const AXElement& eleme
   }
   Input::type(target_, text, isCancelled);
   wait(0.150);
+  if (cancelled()) {
+    // The caller drops this outcome; what matters is that nothing more is done.
+    dbg.push_back("Cancelled while typing");
+    return Display::result(Kind::failure, "Cancelled", dbg);
+  }
   const std::string after = AX::str(AX::copy(element, "AXValue"));
 
   bool ok = false;

@@ -204,3 +204,24 @@ TEST(TypingFlowTest, NothingToType) {
 
 }  // namespace
 }  // namespace tovrin
+
+namespace tovrin {
+namespace {
+
+TEST(TypingFlowTest, ACancelledCommandStopsTyping) {
+  testing::EngineFixture f(R"(
+AXWindow "W" id=w
+  AXWebArea "W"
+    AXTextField "Notes" focused settable=AXValue,AXFocused id=notes
+)");
+  auto engine = f.newEngine();
+  engine->cancel();
+  f.desktop->clearEffects();
+  Outcome o = engine->run(*IntentParser::parse("type a long sentence"));
+  EXPECT_TRUE(f.effectsContaining("key ").empty());
+  EXPECT_EQ(AX::str(f.desktop->attribute("notes", "AXValue")), "");  // and no direct set either
+  EXPECT_TRUE(testing::contains(testing::resultOf(o).debug, "Cancelled while typing"));
+}
+
+}  // namespace
+}  // namespace tovrin
