@@ -24,7 +24,7 @@ struct Match {
 
 struct MatchResult {
   std::vector<Match> matches;
-  bool ordinalApplied = false;  // the spec had an ordinal and the ordinal stage ran
+  bool ordinalApplied = false;  // the target named an ordinal and the ordinal stage ran
 };
 
 namespace ElementMatcher {
