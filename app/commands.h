@@ -16,5 +16,7 @@ Command addParseCommand(CLI::App& app);
 Command addSnapshotCommand(CLI::App& app);
 Command addMatchCommand(CLI::App& app);
 Command addRunCommand(CLI::App& app);
+Command addShellCommand(CLI::App& app);
+Command addInspectCommand(CLI::App& app);
 
 }  // namespace tovrin::cli

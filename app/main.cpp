@@ -11,6 +11,8 @@ int main(int argc, char** argv) {
       tovrin::cli::addSnapshotCommand(app),
       tovrin::cli::addMatchCommand(app),
       tovrin::cli::addRunCommand(app),
+      tovrin::cli::addShellCommand(app),
+      tovrin::cli::addInspectCommand(app),
   };
   try {
     app.parse(argc, argv);

@@ -32,9 +32,11 @@ struct RunOptions {
   bool json = false;
 };
 
+}  // namespace
+
 // A model script: {"available": true, "replies": [{"prompt": "text in the
 // prompt", "json": {…}} | {"prompt": …, "text": "…"} | {"prompt": …, "fail": true}]}.
-std::shared_ptr<LanguageModel> loadModel(const std::string& path, std::string& error) {
+std::shared_ptr<LanguageModel> loadModelScript(const std::string& path, std::string& error) {
   if (path.empty()) return std::make_shared<UnavailableModel>();
   std::ifstream file(path);
   if (!file) {
@@ -61,6 +63,8 @@ std::shared_ptr<LanguageModel> loadModel(const std::string& path, std::string& e
   }
   return model;
 }
+
+namespace {
 
 // The palette's order: the rules, then the model, then a plain find (fewer
 // than five words) or a question.
@@ -154,7 +158,7 @@ int run(const RunOptions& options) {
   auto desktop = openScene(options.scene);
   if (!desktop) return 2;
   std::string error;
-  auto model = loadModel(options.modelScript, error);
+  auto model = loadModelScript(options.modelScript, error);
   if (!model) {
     std::cerr << "tovrin: " << error << '\n';
     return 2;
