@@ -20,7 +20,8 @@ struct InspectOptions {
 void printTree(const InspectorNode& node, int depth) {
   std::cout << std::string(static_cast<std::size_t>(depth) * 2, ' ') << node.heading() << '\n';
   if (!node.children) return;
-  for (const InspectorNode& child : *node.children) printTree(child, depth + 1);
+  for (const InspectorNode& child : *node.children)
+    printTree(child, depth + 1);
 }
 
 std::optional<std::pair<double, double>> point(const std::string& text) {
@@ -29,7 +30,8 @@ std::optional<std::pair<double, double>> point(const std::string& text) {
   double x = 0, y = 0;
   auto [xe, xr] = std::from_chars(text.data(), text.data() + comma, x);
   auto [ye, yr] = std::from_chars(text.data() + comma + 1, text.data() + text.size(), y);
-  if (xr != std::errc() || yr != std::errc() || xe != text.data() + comma || ye != text.data() + text.size()) {
+  if (xr != std::errc() || yr != std::errc() || xe != text.data() + comma ||
+      ye != text.data() + text.size()) {
     return std::nullopt;
   }
   return std::make_pair(x, y);
@@ -40,7 +42,8 @@ int run(const InspectOptions& options) {
   if (!options.pick.empty()) {
     at = point(options.pick);
     if (!at) {
-      std::cerr << "tovrin: --pick takes X,Y (for example 1240,110), not “" << options.pick << "”\n";
+      std::cerr << "tovrin: --pick takes X,Y (for example 1240,110), not “" << options.pick
+                << "”\n";
       return 2;
     }
   }
@@ -55,7 +58,8 @@ int run(const InspectOptions& options) {
   if (!at) {
     model->reload();
     std::cout << model->status << '\n';
-    for (const InspectorNode& root : model->roots) printTree(root, 0);
+    for (const InspectorNode& root : model->roots)
+      printTree(root, 0);
     return model->roots.empty() ? 1 : 0;
   }
   model->startPicking();
@@ -65,13 +69,16 @@ int run(const InspectOptions& options) {
   if (node == nullptr) return 1;
   std::cout << '\n' << node->heading() << '\n';
   for (const auto& [label, value] : node->detailRows()) {
-    std::cout << "  " << label << std::string(label.size() < 12 ? 12 - label.size() : 1, ' ') << value << '\n';
+    std::cout << "  " << label << std::string(label.size() < 12 ? 12 - label.size() : 1, ' ')
+              << value << '\n';
   }
   std::cout << "Actions\n";
   if (node->actions.empty()) std::cout << "  None\n";
-  for (const std::string& action : node->actions) std::cout << "  " << action << '\n';
+  for (const std::string& action : node->actions)
+    std::cout << "  " << action << '\n';
   std::cout << "Hierarchy\n";
-  for (const std::string& line : node->hierarchyLines()) std::cout << "  " << line << '\n';
+  for (const std::string& line : node->hierarchyLines())
+    std::cout << "  " << line << '\n';
   return 0;
 }
 
@@ -79,9 +86,11 @@ int run(const InspectOptions& options) {
 
 Command addInspectCommand(CLI::App& app) {
   auto options = std::make_shared<InspectOptions>();
-  CLI::App* sub = app.add_subcommand("inspect", "Show the front browser window's accessibility tree, or pick an element");
+  CLI::App* sub = app.add_subcommand(
+      "inspect", "Show the front browser window's accessibility tree, or pick an element");
   addSceneOption(*sub, options->scene);
-  sub->add_option("--pick", options->pick, "Show the element at X,Y (screen points, top-left origin) in detail");
+  sub->add_option("--pick", options->pick,
+                  "Show the element at X,Y (screen points, top-left origin) in detail");
   return Command{sub, [options] { return run(*options); }};
 }
 

@@ -47,16 +47,20 @@ class Printer {
                      for (std::size_t i = 0; i < r.items.size(); ++i) {
                        text += "\n    " + std::to_string(i + 1) + ". " + oneLine(r.items[i].text);
                      }
-                     if (!r.debug.empty()) text += "\n    (why: the trail has " + std::to_string(r.debug.size()) + " lines)";
+                     if (!r.debug.empty())
+                       text += "\n    (why: the trail has " + std::to_string(r.debug.size()) +
+                               " lines)";
                      once(text);
                    },
                    [&](const Confirmation& c) {
-                     once("  ? " + c.title + "\n    " + c.message + "\n    [" + c.confirmLabel + "] y / n");
+                     once("  ? " + c.title + "\n    " + c.message + "\n    [" + c.confirmLabel +
+                          "] y / n");
                    },
                    [&](const ChoiceSet& s) {
                      std::string text = "  ? " + s.prompt;
                      for (std::size_t i = 0; i < s.options.size(); ++i) {
-                       text += "\n    " + std::to_string(i + 1) + ". " + s.options[i].title + " — " + s.options[i].subtitle;
+                       text += "\n    " + std::to_string(i + 1) + ". " + s.options[i].title +
+                               " — " + s.options[i].subtitle;
                      }
                      once(text + "\n    (answer with a number)");
                    },
@@ -78,11 +82,13 @@ class Printer {
   }
   static std::string indent(const std::string& text) {
     std::string out = "    ";
-    for (char c : text) out += c == '\n' ? std::string("\n    ") : std::string(1, c);
+    for (char c : text)
+      out += c == '\n' ? std::string("\n    ") : std::string(1, c);
     return out;
   }
   static std::string oneLine(std::string text) {
-    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at)) text.replace(at, 1, " ⏎ ");
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at))
+      text.replace(at, 1, " ⏎ ");
     return text;
   }
   void once(const std::string& text) {
@@ -131,7 +137,8 @@ int run(const ShellOptions& options) {
   auto showEffects = [&] {
     if (!options.effects) return;
     auto all = desktop->effects();
-    for (std::size_t i = effectsShown; i < all.size(); ++i) std::cout << "    ⚙ " << all[i].describe() << '\n';
+    for (std::size_t i = effectsShown; i < all.size(); ++i)
+      std::cout << "    ⚙ " << all[i].describe() << '\n';
     effectsShown = all.size();
   };
 
@@ -142,7 +149,8 @@ int run(const ShellOptions& options) {
     const std::string word = unicode::lower(unicode::trimWhitespace(line));
     const auto& phase = vm->phase();
 
-    if (std::holds_alternative<Confirmation>(phase) && (word == "y" || word == "yes" || word == "n" || word == "no")) {
+    if (std::holds_alternative<Confirmation>(phase) &&
+        (word == "y" || word == "yes" || word == "n" || word == "no")) {
       if (word[0] == 'y') {
         vm->submit();
       } else {
@@ -159,14 +167,16 @@ int run(const ShellOptions& options) {
       const std::vector<std::string>* trail = r ? &r->debug : c ? &c->debug : nullptr;
       if (trail == nullptr || trail->empty()) std::cout << "  (no trail to show)\n";
       if (trail != nullptr) {
-        for (const std::string& l : *trail) std::cout << "    " << l << '\n';
+        for (const std::string& l : *trail)
+          std::cout << "    " << l << '\n';
       }
     } else if (word.rfind("reveal ", 0) == 0) {
       const ActionResult* r = std::get_if<ActionResult>(&vm->phase());
       std::size_t n = 0;
       const std::string digits = word.substr(7);
       auto [end, parsed] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
-      if (parsed != std::errc() || end != digits.data() + digits.size()) n = 0;  // treated as out of range
+      if (parsed != std::errc() || end != digits.data() + digits.size())
+        n = 0;  // treated as out of range
       if (r == nullptr || n < 1 || n > r->items.size() || !r->items[n - 1].element) {
         std::cout << "  (there is no item " << word.substr(7) << " to reveal)\n";
       } else {
@@ -182,7 +192,8 @@ int run(const ShellOptions& options) {
       vm->input = line;
       vm->inputChanged();
       auto preview = vm->preview();
-      std::cout << "  → " << (preview ? *preview : "(not a known command: a search or a question)") << '\n';
+      std::cout << "  → " << (preview ? *preview : "(not a known command: a search or a question)")
+                << '\n';
       vm->submit();
     }
     showEffects();
@@ -194,11 +205,14 @@ int run(const ShellOptions& options) {
 
 Command addShellCommand(CLI::App& app) {
   auto options = std::make_shared<ShellOptions>();
-  CLI::App* sub = app.add_subcommand(
-      "shell", "The palette in a terminal: type commands, answer y/n and numbers; reads a script from a pipe");
+  CLI::App* sub = app.add_subcommand("shell",
+                                     "The palette in a terminal: type commands, answer y/n and "
+                                     "numbers; reads a script from a pipe");
   addSceneOption(*sub, options->scene);
-  sub->add_option("--model", options->modelScript, "A script for the on-device model (default: no model)");
-  sub->add_option("--profile", options->profile, "A saved profile value: name=…, email=… or phone=… (repeatable)")
+  sub->add_option("--model", options->modelScript,
+                  "A script for the on-device model (default: no model)");
+  sub->add_option("--profile", options->profile,
+                  "A saved profile value: name=…, email=… or phone=… (repeatable)")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->allow_extra_args(false);
   sub->add_flag("--effects", options->effects, "Also print what each command did to the desktop");

@@ -12,7 +12,8 @@ namespace tovrin {
 namespace {
 
 std::string withoutAX(std::string role) {
-  for (std::size_t at = role.find("AX"); at != std::string::npos; at = role.find("AX", at)) role.erase(at, 2);
+  for (std::size_t at = role.find("AX"); at != std::string::npos; at = role.find("AX", at))
+    role.erase(at, 2);
   return role;
 }
 
@@ -29,7 +30,9 @@ std::string InspectorNode::heading() const {
 }
 
 std::vector<std::pair<std::string, std::string>> InspectorNode::detailRows() const {
-  auto whole = [](double v) { return std::to_string(static_cast<long long>(std::trunc(std::clamp(v, -1e15, 1e15)))); };
+  auto whole = [](double v) {
+    return std::to_string(static_cast<long long>(std::trunc(std::clamp(v, -1e15, 1e15))));
+  };
   auto shown = [](const std::string& v) { return v.empty() ? std::string("—") : v; };
   std::size_t childCount = children ? children->size() : AX::elements(element, "AXChildren").size();
   return {
@@ -50,18 +53,19 @@ std::vector<std::string> InspectorNode::hierarchyLines() const {
   std::vector<std::string> out;
   for (std::size_t k = 0; k < path.size(); ++k) {
     std::string indent;
-    for (std::size_t i = 0; i < k; ++i) indent += "  ";
+    for (std::size_t i = 0; i < k; ++i)
+      indent += "  ";
     out.push_back(indent + (k > 0 ? "└ " : "") + path[k]);
   }
   return out;
 }
 
-InspectorNode InspectorNode::make(const AXElement& element, const std::vector<std::string>& path, int depth,
-                                  int& budget) {
+InspectorNode InspectorNode::make(const AXElement& element, const std::vector<std::string>& path,
+                                  int depth, int& budget) {
   --budget;
-  static const std::vector<std::string> kNames = {"AXRole",      "AXSubrole",     "AXTitle",      "AXValue",
-                                                  "AXDescription", "AXHelp",      "AXIdentifier", "AXPosition",
-                                                  "AXSize",      "AXEnabled",     "AXChildren"};
+  static const std::vector<std::string> kNames = {
+      "AXRole",       "AXSubrole",  "AXTitle", "AXValue",   "AXDescription", "AXHelp",
+      "AXIdentifier", "AXPosition", "AXSize",  "AXEnabled", "AXChildren"};
   auto v = AX::multi(element, kNames);
   InspectorNode node;
   node.id = newUUID();
@@ -70,7 +74,8 @@ InspectorNode InspectorNode::make(const AXElement& element, const std::vector<st
   if (node.role.empty()) node.role = "AXUnknown";
   node.subrole = AX::str(v[1]);
   node.title = AX::str(v[2]);
-  node.value = node.subrole == "AXSecureTextField" ? "(hidden)" : unicode::truncate(AX::str(v[3]), 500);
+  node.value =
+      node.subrole == "AXSecureTextField" ? "(hidden)" : unicode::truncate(AX::str(v[3]), 500);
   node.desc = AX::str(v[4]);
   node.help = AX::str(v[5]);
   node.identifier = AX::str(v[6]);
@@ -96,7 +101,8 @@ std::shared_ptr<InspectorModel> InspectorModel::make(Services services) {
 }
 
 void InspectorModel::changed() {
-  for (const auto& observer : observers_) observer();
+  for (const auto& observer : observers_)
+    observer();
 }
 
 void InspectorModel::reload() {
@@ -173,13 +179,15 @@ const InspectorNode* InspectorModel::selectedNode() const {
   if (picked && (!selection || *selection == picked->id)) return &*picked;
   if (!selection) return nullptr;
   std::vector<const InspectorNode*> stack;
-  for (auto it = roots.rbegin(); it != roots.rend(); ++it) stack.push_back(&*it);
+  for (auto it = roots.rbegin(); it != roots.rend(); ++it)
+    stack.push_back(&*it);
   while (!stack.empty()) {
     const InspectorNode* node = stack.back();
     stack.pop_back();
     if (node->id == *selection) return node;
     if (node->children) {
-      for (auto it = node->children->rbegin(); it != node->children->rend(); ++it) stack.push_back(&*it);
+      for (auto it = node->children->rbegin(); it != node->children->rend(); ++it)
+        stack.push_back(&*it);
     }
   }
   return nullptr;

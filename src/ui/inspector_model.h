@@ -30,7 +30,7 @@ struct InspectorNode {
   std::optional<Frame> frame;
   bool enabled = true;
   std::vector<std::string> actions;
-  std::vector<std::string> path;  // ancestors' headings, outermost first
+  std::vector<std::string> path;                       // ancestors' headings, outermost first
   std::optional<std::vector<InspectorNode>> children;  // absent when not read
 
   // "Button  “Sign in”": the role without "AX" and the first text it has.
@@ -46,7 +46,8 @@ struct InspectorNode {
   // Reads an element and, while `depth` and the shared `budget` last, its
   // descendants. A node whose children were all skipped for lack of budget
   // has an empty, not absent, list.
-  static InspectorNode make(const AXElement& element, const std::vector<std::string>& path, int depth, int& budget);
+  static InspectorNode make(const AXElement& element, const std::vector<std::string>& path,
+                            int depth, int& budget);
 };
 
 class InspectorModel : public std::enable_shared_from_this<InspectorModel> {

@@ -35,7 +35,8 @@ KeyRouting handleKey(PaletteViewModel& vm, const PaletteKey& key) {
     vm.move(key.keyCode == kDown ? 1 : -1);
     return KeyRouting::consumed;
   }
-  if (key.keyCode == kEscape) return vm.escape() ? KeyRouting::consumed : KeyRouting::consumedAndClose;
+  if (key.keyCode == kEscape)
+    return vm.escape() ? KeyRouting::consumed : KeyRouting::consumedAndClose;
   if (choosing && !key.characters.empty()) {
     int n = 0;
     const char* end = key.characters.data() + key.characters.size();
@@ -49,6 +50,8 @@ KeyRouting handleKey(PaletteViewModel& vm, const PaletteKey& key) {
   return KeyRouting::passThrough;
 }
 
-Toggle toggle(bool paletteVisible) { return paletteVisible ? Toggle::hide : Toggle::show; }
+Toggle toggle(bool paletteVisible) {
+  return paletteVisible ? Toggle::hide : Toggle::show;
+}
 
 }  // namespace tovrin

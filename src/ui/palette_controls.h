@@ -17,8 +17,8 @@ namespace tovrin {
 struct HotkeyPreset {
   int id = 0;
   std::string_view title;
-  uint32_t keyCode = 49;  // space
-  uint32_t modifiers = 0; // Carbon modifier mask
+  uint32_t keyCode = 49;   // space
+  uint32_t modifiers = 0;  // Carbon modifier mask
 };
 
 const std::array<HotkeyPreset, 4>& hotkeyPresets();

@@ -18,7 +18,8 @@ std::string trimSpaces(std::string_view text) {
   std::u32string set;
   for (std::size_t i = 0; i < text.size();) {
     char32_t c = unicode::nextCodePoint(text, i);
-    if (unicode::isWhitespace(c) && !isLineBreak(c) && set.find(c) == std::u32string::npos) set.push_back(c);
+    if (unicode::isWhitespace(c) && !isLineBreak(c) && set.find(c) == std::u32string::npos)
+      set.push_back(c);
   }
   return unicode::trimCodePoints(text, set);
 }
@@ -29,12 +30,15 @@ std::shared_ptr<PaletteViewModel> PaletteViewModel::make(Services services) {
   return std::shared_ptr<PaletteViewModel>(new PaletteViewModel(std::move(services)));
 }
 
-PaletteViewModel::PaletteViewModel(Services services) : services_(std::move(services)), focusToken_(newUUID()) {
-  trusted_ = services_.platform.accessibility && services_.platform.accessibility->isProcessTrusted();
+PaletteViewModel::PaletteViewModel(Services services)
+    : services_(std::move(services)), focusToken_(newUUID()) {
+  trusted_ =
+      services_.platform.accessibility && services_.platform.accessibility->isProcessTrusted();
 }
 
 void PaletteViewModel::changed() {
-  for (const auto& observer : observers_) observer();
+  for (const auto& observer : observers_)
+    observer();
 }
 
 void PaletteViewModel::setPhase(Phase phase) {
@@ -58,7 +62,8 @@ void PaletteViewModel::reset() {
 }
 
 void PaletteViewModel::refreshContext() {
-  trusted_ = services_.platform.accessibility && services_.platform.accessibility->isProcessTrusted();
+  trusted_ =
+      services_.platform.accessibility && services_.platform.accessibility->isProcessTrusted();
   target_ = services_.tracker ? services_.tracker->current() : std::nullopt;
   changed();
 }
@@ -90,7 +95,8 @@ std::vector<Suggestion> PaletteViewModel::suggestions() const {
                                    {"Scroll…", "arrow.up.and.down", "Scroll ", false}};
   std::vector<Suggestion> out;
   auto add = [&out](const auto& rows) {
-    for (const Row& r : rows) out.push_back({newUUID(), r.title, r.icon, r.fill, r.runs});
+    for (const Row& r : rows)
+      out.push_back({newUUID(), r.title, r.icon, r.fill, r.runs});
   };
   if (q.rfind("scroll", 0) == 0) {
     add(kScroll);
@@ -156,7 +162,8 @@ void PaletteViewModel::submit() {
   }
   setPhase(Working{"Reading " + target_->browserName() + "…"});
 
-  engine_ = ActionEngine::make(*target_, {.model = services_.model, .highlighter = services_.highlighter});
+  engine_ = ActionEngine::make(*target_,
+                               {.model = services_.model, .highlighter = services_.highlighter});
   auto task = std::make_shared<Task>();
   task->engine = engine_;
   std::weak_ptr<PaletteViewModel> weak = weak_from_this();
@@ -174,7 +181,8 @@ void PaletteViewModel::submit() {
     std::optional<Intent> intent = IntentParser::parse(text);
     if (!intent) {
       status("Understanding…");
-      if (model && model->isAvailable() && !task->cancelled) intent = Impl::parseIntent(*model, text);
+      if (model && model->isAvailable() && !task->cancelled)
+        intent = Impl::parseIntent(*model, text);
     }
     if (!intent) {
       std::size_t words = unicode::splitOnSpace(text).size();
@@ -223,7 +231,9 @@ void PaletteViewModel::reveal(const FoundItem& item) {
   if (!item.element || !target_) return;
   // The latest command's engine, or one made for this reveal only.
   std::shared_ptr<ActionEngine> engine =
-      engine_ ? engine_ : ActionEngine::make(*target_, {.model = services_.model, .highlighter = services_.highlighter});
+      engine_ ? engine_
+              : ActionEngine::make(
+                    *target_, {.model = services_.model, .highlighter = services_.highlighter});
   PageElement element = *item.element;
   services_.executor->inBackground([engine, element] { engine->reveal(element); });
 }
@@ -257,9 +267,11 @@ void PaletteViewModel::apply(const Outcome& outcome) {
 
 void PaletteViewModel::highlightSelected() {
   const auto* set = std::get_if<ChoiceSet>(&phase_);
-  if (set == nullptr || selected < 0 || static_cast<std::size_t>(selected) >= set->options.size()) return;
+  if (set == nullptr || selected < 0 || static_cast<std::size_t>(selected) >= set->options.size())
+    return;
   const auto& element = set->options[static_cast<std::size_t>(selected)].element;
-  if (element && element->frame && services_.highlighter) services_.highlighter->show(*element->frame, 6.0);
+  if (element && element->frame && services_.highlighter)
+    services_.highlighter->show(*element->frame, 6.0);
 }
 
 }  // namespace tovrin

@@ -23,9 +23,9 @@ namespace tovrin {
 struct Suggestion {
   std::string id;  // fresh each time the list is built
   std::string title;
-  std::string icon;  // a symbol name
-  std::string fill;  // put into the input
-  bool runs = false; // submit at once
+  std::string icon;   // a symbol name
+  std::string fill;   // put into the input
+  bool runs = false;  // submit at once
 };
 
 class PaletteViewModel : public std::enable_shared_from_this<PaletteViewModel> {

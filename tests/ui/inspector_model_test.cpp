@@ -10,14 +10,16 @@ namespace {
 std::shared_ptr<InspectorModel> modelFor(const std::shared_ptr<SimulatedDesktop>& desktop) {
   auto tracker = std::make_shared<BrowserTracker>(desktop->platform());
   tracker->start();
-  return InspectorModel::make(
-      {.platform = desktop->platform(), .tracker = tracker, .executor = std::make_shared<InlineExecutor>()});
+  return InspectorModel::make({.platform = desktop->platform(),
+                               .tracker = tracker,
+                               .executor = std::make_shared<InlineExecutor>()});
 }
 
 std::size_t count(const InspectorNode& node) {
   std::size_t n = 1;
   if (node.children) {
-    for (const InspectorNode& c : *node.children) n += count(c);
+    for (const InspectorNode& c : *node.children)
+      n += count(c);
   }
   return n;
 }
@@ -57,7 +59,8 @@ TEST(InspectorTest, TheBudgetCutsLargeTreesWithEmptyChildLists) {
   std::string tree = "AXWindow \"Big\" id=w\n";
   for (int g = 0; g < 3; ++g) {
     tree += "  AXGroup \"g" + std::to_string(g) + "\"\n";
-    for (int b = 0; b < 1248; ++b) tree += "    AXButton \"b\"\n";
+    for (int b = 0; b < 1248; ++b)
+      tree += "    AXButton \"b\"\n";
   }
   auto model = modelFor(testing::browserDesktop(tree));
   model->reload();
@@ -70,18 +73,23 @@ TEST(InspectorTest, TheBudgetCutsLargeTreesWithEmptyChildLists) {
 }
 
 TEST(InspectorTest, StatusWithoutBrowserOrAccess) {
-  nlohmann::json none = {{"apps", {{{"pid", 9}, {"bundleID", "com.apple.finder"}, {"frontmost", true}}}}};
+  nlohmann::json none = {
+      {"apps", {{{"pid", 9}, {"bundleID", "com.apple.finder"}, {"frontmost", true}}}}};
   auto model = modelFor(testing::sceneDesktop(none));
   model->reload();
   EXPECT_EQ(model->status, "No supported browser found.");
   EXPECT_TRUE(model->roots.empty());
 
-  nlohmann::json locked = {{"trusted", false}, {"apps", {{{"pid", 1}, {"bundleID", "com.google.Chrome"}, {"frontmost", true}}}}};
+  nlohmann::json locked = {
+      {"trusted", false},
+      {"apps", {{{"pid", 1}, {"bundleID", "com.google.Chrome"}, {"frontmost", true}}}}};
   auto m2 = modelFor(testing::sceneDesktop(locked));
   m2->reload();
   EXPECT_EQ(m2->status, "Accessibility access is required.");
 
-  nlohmann::json noWindow = {{"apps", {{{"pid", 1}, {"bundleID", "com.google.Chrome"}, {"name", "Chrome"}, {"frontmost", true}}}}};
+  nlohmann::json noWindow = {
+      {"apps",
+       {{{"pid", 1}, {"bundleID", "com.google.Chrome"}, {"name", "Chrome"}, {"frontmost", true}}}}};
   auto m3 = modelFor(testing::sceneDesktop(noWindow));
   m3->reload();
   EXPECT_EQ(m3->status, "Couldn't read a Chrome window.");
@@ -90,8 +98,8 @@ TEST(InspectorTest, StatusWithoutBrowserOrAccess) {
 TEST(InspectorTest, PickingWalksUpFortyAncestors) {
   std::string tree = "AXWindow \"W\" id=w frame=0,0,500,500\n";
   for (int depth = 1; depth <= 45; ++depth) {
-    tree += std::string(static_cast<std::size_t>(depth) * 2, ' ') + "AXGroup \"level " + std::to_string(depth) +
-            "\" frame=0,0,500,500\n";
+    tree += std::string(static_cast<std::size_t>(depth) * 2, ' ') + "AXGroup \"level " +
+            std::to_string(depth) + "\" frame=0,0,500,500\n";
   }
   tree += std::string(92, ' ') + "AXButton \"Deep\" frame=10,10,20,20 actions=AXPress\n";
   auto desktop = testing::browserDesktop(tree);

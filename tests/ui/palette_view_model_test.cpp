@@ -74,8 +74,9 @@ struct Palette {
 TEST(PaletteViewModelTest, ACommandGoesThroughItsPhases) {
   Palette p;
   p.submit("click sign in");
-  EXPECT_EQ(p.phases, (std::vector<std::string>{"working: Reading Google Chrome…", "working: Click “sign in”…",
-                                                "result: Clicked **Sign in**"}));
+  EXPECT_EQ(p.phases,
+            (std::vector<std::string>{"working: Reading Google Chrome…",
+                                      "working: Click “sign in”…", "result: Clicked **Sign in**"}));
   p.phases.clear();
   p.submit("   ");
   EXPECT_TRUE(p.phases.empty() || p.phases == std::vector<std::string>{"idle"});
@@ -104,11 +105,14 @@ TEST(PaletteViewModelTest, FallbacksFindOrAskAndTheModel) {
 
   Palette withModel;
   withModel.model->setAvailable(true);
-  withModel.model->when("Command: log me in please now",
-                        nlohmann::json{{"action", "click"}, {"target", "sign in"}, {"ordinal", 0}, {"text", ""}, {"field", ""}});
+  withModel.model->when(
+      "Command: log me in please now",
+      nlohmann::json{
+          {"action", "click"}, {"target", "sign in"}, {"ordinal", 0}, {"text", ""}, {"field", ""}});
   withModel.submit("log me in please now");
-  EXPECT_EQ(withModel.phases, (std::vector<std::string>{"working: Reading Google Chrome…", "working: Understanding…",
-                                                        "working: Click “sign in”…", "result: Clicked **Sign in**"}));
+  EXPECT_EQ(withModel.phases,
+            (std::vector<std::string>{"working: Reading Google Chrome…", "working: Understanding…",
+                                      "working: Click “sign in”…", "result: Clicked **Sign in**"}));
 }
 
 TEST(PaletteViewModelTest, ConfirmationsAndChoices) {
@@ -123,7 +127,7 @@ TEST(PaletteViewModelTest, ConfirmationsAndChoices) {
   EXPECT_EQ(p.phases.back(), "choose: Which one do you mean?");
   EXPECT_EQ(p.vm->selected, 0);
   EXPECT_EQ(p.outlines().back(), "outline 10,200,80,30 for 6s");  // the first option, outlined
-  p.vm->move(-1);                                                  // wraps to the last
+  p.vm->move(-1);                                                 // wraps to the last
   EXPECT_EQ(p.vm->selected, 2);
   EXPECT_EQ(p.outlines().back(), "outline 10,400,80,30 for 6s");
   p.vm->move(+1);
@@ -190,16 +194,20 @@ TEST(PaletteViewModelTest, TypingLeavesResultsButNotWork) {
 }
 
 TEST(PaletteViewModelTest, NoBrowserNoAccess) {
-  nlohmann::json none = {{"apps", {{{"pid", 9}, {"bundleID", "com.apple.finder"}, {"frontmost", true}}}}};
+  nlohmann::json none = {
+      {"apps", {{{"pid", 9}, {"bundleID", "com.apple.finder"}, {"frontmost", true}}}}};
   Palette p(testing::sceneDesktop(none));
   p.submit("click sign in");
   const auto* r = std::get_if<ActionResult>(&p.vm->phase());
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->headline, "No supported browser in front");
-  EXPECT_EQ(r->body, "Open Safari, Chrome, Firefox, Arc, Brave or Edge, then press the hotkey again.");
+  EXPECT_EQ(r->body,
+            "Open Safari, Chrome, Firefox, Arc, Brave or Edge, then press the hotkey again.");
   EXPECT_TRUE(r->debug.empty());
 
-  nlohmann::json untrusted = {{"trusted", false}, {"apps", {{{"pid", 1}, {"bundleID", "com.google.Chrome"}, {"frontmost", true}}}}};
+  nlohmann::json untrusted = {
+      {"trusted", false},
+      {"apps", {{{"pid", 1}, {"bundleID", "com.google.Chrome"}, {"frontmost", true}}}}};
   Palette q(testing::sceneDesktop(untrusted));
   EXPECT_FALSE(q.vm->trusted());
   q.submit("click sign in");
@@ -218,15 +226,18 @@ TEST(PaletteViewModelTest, PreviewAndSuggestions) {
   auto titles = [&](const char* input) {
     p.vm->input = input;
     std::vector<std::string> out;
-    for (const Suggestion& s : p.vm->suggestions()) out.push_back(s.title + "|" + s.fill + (s.runs ? "|runs" : ""));
+    for (const Suggestion& s : p.vm->suggestions())
+      out.push_back(s.title + "|" + s.fill + (s.runs ? "|runs" : ""));
     return out;
   };
-  const std::vector<std::string> scroll = {"Scroll down|Scroll down|runs", "Scroll up|Scroll up|runs",
-                                           "Bottom|Scroll to the bottom|runs", "Top|Scroll to the top|runs"};
+  const std::vector<std::string> scroll = {
+      "Scroll down|Scroll down|runs", "Scroll up|Scroll up|runs",
+      "Bottom|Scroll to the bottom|runs", "Top|Scroll to the top|runs"};
   EXPECT_EQ(titles("Scroll"), scroll);
   EXPECT_EQ(titles("  scroll to"), scroll);
-  EXPECT_EQ(titles(""), (std::vector<std::string>{"Read page|Read page|runs", "Summarize|Summarize this page|runs",
-                                                  "Find…|Find ", "Click…|Click ", "Scroll…|Scroll "}));
+  EXPECT_EQ(titles(""), (std::vector<std::string>{
+                            "Read page|Read page|runs", "Summarize|Summarize this page|runs",
+                            "Find…|Find ", "Click…|Click ", "Scroll…|Scroll "}));
 
   const std::string token = p.vm->focusToken();
   p.vm->use(p.vm->suggestions()[2]);  // "Find…" fills without running
