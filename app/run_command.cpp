@@ -163,15 +163,7 @@ int run(const RunOptions& options) {
     std::cerr << "tovrin: " << error << '\n';
     return 2;
   }
-  for (const std::string& setting : options.profile) {
-    auto eq = setting.find('=');
-    auto field = profileFieldFromRaw(setting.substr(0, eq));
-    if (eq == std::string::npos || !field) {
-      std::cerr << "tovrin: --profile takes name=…, email=… or phone=…, not “" << setting << "”\n";
-      return 2;
-    }
-    desktop->setString(Profile::key(*field), setting.substr(eq + 1));
-  }
+  if (!applyProfile(*desktop, options.profile)) return 2;
   desktop->clearEffects();
 
   Platform platform = desktop->platform();
@@ -248,10 +240,7 @@ Command addRunCommand(CLI::App& app) {
   addSceneOption(*sub, options->scene);
   sub->add_option("--model", options->modelScript,
                   "A script for the on-device model (default: no model)");
-  sub->add_option("--profile", options->profile,
-                  "A saved profile value for this run: name=…, email=… or phone=… (repeatable)")
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-      ->allow_extra_args(false);
+  addProfileOption(*sub, options->profile);
   auto* confirm =
       sub->add_flag("--confirm", options->confirm, "Approve the confirmation the command asks for");
   auto* decline = sub->add_flag("--decline", options->decline, "Decline it (nothing is done)");

@@ -2,6 +2,8 @@
 
 #include <iostream>
 
+#include "actions/input.h"
+
 namespace tovrin::cli {
 
 void addSceneOption(CLI::App& sub, std::string& path) {
@@ -17,6 +19,26 @@ std::shared_ptr<SimulatedDesktop> openScene(const std::string& path) {
     return nullptr;
   }
   return std::get<std::shared_ptr<SimulatedDesktop>>(loaded);
+}
+
+void addProfileOption(CLI::App& sub, std::vector<std::string>& settings) {
+  sub.add_option("--profile", settings,
+                 "A saved profile value: name=…, email=… or phone=… (repeatable)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->allow_extra_args(false);
+}
+
+bool applyProfile(SimulatedDesktop& desktop, const std::vector<std::string>& settings) {
+  for (const std::string& setting : settings) {
+    auto eq = setting.find('=');
+    auto field = profileFieldFromRaw(setting.substr(0, eq));
+    if (eq == std::string::npos || !field) {
+      std::cerr << "tovrin: --profile takes name=…, email=… or phone=…, not “" << setting << "”\n";
+      return false;
+    }
+    desktop.setString(Profile::key(*field), setting.substr(eq + 1));
+  }
+  return true;
 }
 
 }  // namespace tovrin::cli

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/simulated_desktop.h"
 
@@ -16,5 +17,11 @@ void addSceneOption(CLI::App& sub, std::string& path);
 
 // The desktop of the scene, or nothing after printing why to standard error.
 std::shared_ptr<SimulatedDesktop> openScene(const std::string& path);
+
+// Adds the repeatable --profile name=…|email=…|phone=… option.
+void addProfileOption(CLI::App& sub, std::vector<std::string>& settings);
+// Stores the profile values in the desktop's defaults; false after printing
+// why when one is malformed.
+bool applyProfile(SimulatedDesktop& desktop, const std::vector<std::string>& settings);
 
 }  // namespace tovrin::cli

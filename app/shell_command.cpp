@@ -110,15 +110,7 @@ int run(const ShellOptions& options) {
     std::cerr << "tovrin: " << error << '\n';
     return 2;
   }
-  for (const std::string& setting : options.profile) {
-    auto eq = setting.find('=');
-    auto field = profileFieldFromRaw(setting.substr(0, eq));
-    if (eq == std::string::npos || !field) {
-      std::cerr << "tovrin: --profile takes name=…, email=… or phone=…, not “" << setting << "”\n";
-      return 2;
-    }
-    desktop->setString(Profile::key(*field), setting.substr(eq + 1));
-  }
+  if (!applyProfile(*desktop, options.profile)) return 2;
   Platform platform = desktop->platform();
   auto tracker = std::make_shared<BrowserTracker>(platform);
   tracker->start();
@@ -211,10 +203,7 @@ Command addShellCommand(CLI::App& app) {
   addSceneOption(*sub, options->scene);
   sub->add_option("--model", options->modelScript,
                   "A script for the on-device model (default: no model)");
-  sub->add_option("--profile", options->profile,
-                  "A saved profile value: name=…, email=… or phone=… (repeatable)")
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-      ->allow_extra_args(false);
+  addProfileOption(*sub, options->profile);
   sub->add_flag("--effects", options->effects, "Also print what each command did to the desktop");
   return Command{sub, [options] { return run(*options); }};
 }

@@ -18,15 +18,6 @@ bool containsFolded(std::string_view haystack, std::string_view needle) {
   return h.indexOf(n) >= 0;
 }
 
-template <typename T>
-Intent navigate() {
-  return Intent{Intent::Navigate{NavAction{T{}}}};
-}
-template <typename T>
-Intent scroll() {
-  return Intent{Intent::Scroll{ScrollSpec{T{}}}};
-}
-
 }  // namespace
 
 namespace Impl {
@@ -55,10 +46,10 @@ std::optional<Intent> parseIntent(LanguageModel& model, std::string_view text) {
     if (target.empty()) return std::nullopt;
     return Intent{Intent::Find{target}};
   }
-  if (action == "scroll_down") return scroll<ScrollSpec::Down>();
-  if (action == "scroll_up") return scroll<ScrollSpec::Up>();
-  if (action == "scroll_top") return scroll<ScrollSpec::Top>();
-  if (action == "scroll_bottom") return scroll<ScrollSpec::Bottom>();
+  if (action == "scroll_down") return scrollIntent<ScrollSpec::Down>();
+  if (action == "scroll_up") return scrollIntent<ScrollSpec::Up>();
+  if (action == "scroll_top") return scrollIntent<ScrollSpec::Top>();
+  if (action == "scroll_bottom") return scrollIntent<ScrollSpec::Bottom>();
   if (action == "scroll_to") {
     if (target.empty()) return std::nullopt;
     return Intent{Intent::Scroll{ScrollSpec{ScrollSpec::Section{target}}}};
@@ -72,13 +63,13 @@ std::optional<Intent> parseIntent(LanguageModel& model, std::string_view text) {
       field = TargetSpec{parsed->field, std::nullopt, RoleHint::field, std::nullopt};
     return Intent{Intent::Type{t, field, false}};
   }
-  if (action == "back") return navigate<NavAction::Back>();
-  if (action == "forward") return navigate<NavAction::Forward>();
-  if (action == "reload") return navigate<NavAction::Reload>();
-  if (action == "new_tab") return navigate<NavAction::NewTab>();
-  if (action == "close_tab") return navigate<NavAction::CloseTab>();
-  if (action == "next_tab") return navigate<NavAction::NextTab>();
-  if (action == "previous_tab") return navigate<NavAction::PreviousTab>();
+  if (action == "back") return navigateIntent<NavAction::Back>();
+  if (action == "forward") return navigateIntent<NavAction::Forward>();
+  if (action == "reload") return navigateIntent<NavAction::Reload>();
+  if (action == "new_tab") return navigateIntent<NavAction::NewTab>();
+  if (action == "close_tab") return navigateIntent<NavAction::CloseTab>();
+  if (action == "next_tab") return navigateIntent<NavAction::NextTab>();
+  if (action == "previous_tab") return navigateIntent<NavAction::PreviousTab>();
   if (action == "copy") return Intent{Intent::Key{KeyAction::copy}};
   if (action == "paste") return Intent{Intent::Key{KeyAction::paste}};
   if (action == "select_all") return Intent{Intent::Key{KeyAction::selectAll}};

@@ -145,4 +145,15 @@ struct Intent {
   }
 };
 
+// Short ways to make the payload-free navigation and scroll intents:
+// navigateIntent<NavAction::Back>(), scrollIntent<ScrollSpec::Down>().
+template <typename T>
+Intent navigateIntent() {
+  return Intent{Intent::Navigate{NavAction{T{}}}};
+}
+template <typename T>
+Intent scrollIntent() {
+  return Intent{Intent::Scroll{ScrollSpec{T{}}}};
+}
+
 }  // namespace tovrin

@@ -59,14 +59,6 @@ std::optional<int64_t> decimal(const UnicodeString& digits) {
   return value;
 }
 
-template <typename T>
-Intent navigate() {
-  return Intent{Intent::Navigate{NavAction{T{}}}};
-}
-template <typename T>
-Intent scroll() {
-  return Intent{Intent::Scroll{ScrollSpec{T{}}}};
-}
 Intent key(KeyAction k) {
   return Intent{Intent::Key{k}};
 }
@@ -122,19 +114,19 @@ std::optional<Intent> listRequest(const UnicodeString& command) {
 std::vector<Rule> makeRules() {
   std::vector<Rule> r;
   r.push_back(rule(R"((?:go\s+)?back(?:\s+a\s+page)?|navigate\s+back|previous\s+page)",
-                   always(navigate<NavAction::Back>())));
+                   always(navigateIntent<NavAction::Back>())));
   r.push_back(rule(R"((?:go\s+)?forward|navigate\s+forward|next\s+page)",
-                   always(navigate<NavAction::Forward>())));
+                   always(navigateIntent<NavAction::Forward>())));
   r.push_back(rule(R"((?:reload|refresh)(?:\s+(?:the|this)\s+page)?)",
-                   always(navigate<NavAction::Reload>())));
+                   always(navigateIntent<NavAction::Reload>())));
   r.push_back(rule(R"((?:open\s+)?(?:a\s+)?new\s+tab|open\s+a\s+tab)",
-                   always(navigate<NavAction::NewTab>())));
-  r.push_back(
-      rule(R"(close(?:\s+(?:this|the|current))?\s+tab)", always(navigate<NavAction::CloseTab>())));
+                   always(navigateIntent<NavAction::NewTab>())));
+  r.push_back(rule(R"(close(?:\s+(?:this|the|current))?\s+tab)",
+                   always(navigateIntent<NavAction::CloseTab>())));
   r.push_back(rule(R"((?:switch\s+to\s+)?(?:the\s+)?(?:next|right)\s+tab|switch\s+tab)",
-                   always(navigate<NavAction::NextTab>())));
+                   always(navigateIntent<NavAction::NextTab>())));
   r.push_back(rule(R"((?:switch\s+to\s+)?(?:the\s+)?(?:previous|prev|left)\s+tab)",
-                   always(navigate<NavAction::PreviousTab>())));
+                   always(navigateIntent<NavAction::PreviousTab>())));
   r.push_back(rule(R"((?:switch|go)\s+to\s+tab\s+(\d+)|tab\s+(\d+))",
                    [](const Groups& g, const UnicodeString&) -> std::optional<Intent> {
                      auto n = decimal(either(g));
@@ -169,15 +161,15 @@ std::vector<Rule> makeRules() {
         return key(*k);
       }));
   r.push_back(rule(R"(scroll\s+(?:down|dn)(?:\s+a\s+(?:bit|little|page))?|page\s+down)",
-                   always(scroll<ScrollSpec::Down>())));
+                   always(scrollIntent<ScrollSpec::Down>())));
   r.push_back(rule(R"(scroll\s+up(?:\s+a\s+(?:bit|little|page))?|page\s+up)",
-                   always(scroll<ScrollSpec::Up>())));
+                   always(scrollIntent<ScrollSpec::Up>())));
   r.push_back(rule(
       R"(scroll\s+(?:all\s+the\s+way\s+)?(?:down\s+)?(?:to\s+)?(?:the\s+)?(?:bottom|end)(?:\s+of\s+(?:the|this)\s+page)?|go\s+to\s+(?:the\s+)?bottom)",
-      always(scroll<ScrollSpec::Bottom>())));
+      always(scrollIntent<ScrollSpec::Bottom>())));
   r.push_back(rule(
       R"(scroll\s+(?:all\s+the\s+way\s+)?(?:up\s+)?(?:to\s+)?(?:the\s+)?(?:top|start)(?:\s+of\s+(?:the|this)\s+page)?|go\s+to\s+(?:the\s+)?top)",
-      always(scroll<ScrollSpec::Top>())));
+      always(scrollIntent<ScrollSpec::Top>())));
   r.push_back(rule(R"(scroll\s+(?:down\s+|up\s+)?(?:to|until\s+(?:i\s+see)?)\s+(?:the\s+)?(.+))",
                    [](const Groups& g, const UnicodeString&) -> std::optional<Intent> {
                      return Intent{
