@@ -155,6 +155,10 @@ int run(const RunOptions& options) {
   std::string command;
   for (const auto& w : options.words)
     command += (command.empty() ? "" : " ") + w;
+  if (unicode::trimWhitespace(command).empty()) {
+    std::cerr << "tovrin run: the command is empty\n";
+    return 2;
+  }
   auto desktop = openScene(options.scene);
   if (!desktop) return 2;
   std::string error;

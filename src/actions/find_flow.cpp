@@ -34,7 +34,8 @@ Outcome ActionEngine::find(const std::string& query, const PageSnapshot& snap, T
     hits.push_back(r.index);
   if (hits.empty()) {
     const std::string q = TextUtil::norm(query);
-    for (std::size_t i = 0; i < snap.lines.size(); ++i) {
+    // A query with no letters or digits would be "found" in every line.
+    for (std::size_t i = 0; i < snap.lines.size() && !q.empty(); ++i) {
       if (TextUtil::norm(snap.lines[i].text).find(q) != std::string::npos) hits.push_back(i);
     }
   }
