@@ -159,15 +159,10 @@ int run(const RunOptions& options) {
     std::cerr << "tovrin run: the command is empty\n";
     return 2;
   }
-  auto desktop = openScene(options.scene);
-  if (!desktop) return 2;
-  std::string error;
-  auto model = loadModelScript(options.modelScript, error);
-  if (!model) {
-    std::cerr << "tovrin: " << error << '\n';
-    return 2;
-  }
-  if (!applyProfile(*desktop, options.profile)) return 2;
+  auto session = openSession(options.scene, options.modelScript, options.profile);
+  if (!session) return 2;
+  auto desktop = session->desktop;
+  auto model = session->model;
   desktop->clearEffects();
 
   Platform platform = desktop->platform();

@@ -41,4 +41,18 @@ bool applyProfile(SimulatedDesktop& desktop, const std::vector<std::string>& set
   return true;
 }
 
+std::optional<Session> openSession(const std::string& scene, const std::string& modelScript,
+                                   const std::vector<std::string>& profile) {
+  auto desktop = openScene(scene);
+  if (!desktop) return std::nullopt;
+  std::string error;
+  auto model = loadModelScript(modelScript, error);
+  if (!model) {
+    std::cerr << "tovrin: " << error << '\n';
+    return std::nullopt;
+  }
+  if (!applyProfile(*desktop, profile)) return std::nullopt;
+  return Session{desktop, model};
+}
+
 }  // namespace tovrin::cli

@@ -21,8 +21,6 @@
 
 namespace tovrin::cli {
 
-std::shared_ptr<LanguageModel> loadModelScript(const std::string& path, std::string& error);
-
 namespace {
 
 struct ShellOptions {
@@ -102,15 +100,10 @@ class Printer {
 };
 
 int run(const ShellOptions& options) {
-  auto desktop = openScene(options.scene);
-  if (!desktop) return 2;
-  std::string error;
-  auto model = loadModelScript(options.modelScript, error);
-  if (!model) {
-    std::cerr << "tovrin: " << error << '\n';
-    return 2;
-  }
-  if (!applyProfile(*desktop, options.profile)) return 2;
+  auto session = openSession(options.scene, options.modelScript, options.profile);
+  if (!session) return 2;
+  auto desktop = session->desktop;
+  auto model = session->model;
   Platform platform = desktop->platform();
   auto tracker = std::make_shared<BrowserTracker>(platform);
   tracker->start();
