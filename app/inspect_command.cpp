@@ -13,7 +13,7 @@ namespace tovrin::cli {
 namespace {
 
 struct InspectOptions {
-  std::string scene;
+  DesktopChoice desktop;
   std::string pick;  // "X,Y" in accessibility coordinates
 };
 
@@ -47,9 +47,9 @@ int run(const InspectOptions& options) {
       return 2;
     }
   }
-  auto desktop = openScene(options.scene);
+  auto desktop = openDesktop(options.desktop);
   if (!desktop) return 2;
-  Platform platform = desktop->platform();
+  Platform platform = desktop->platform;
   auto tracker = std::make_shared<BrowserTracker>(platform);
   tracker->start();
   auto model = InspectorModel::make(
@@ -88,7 +88,7 @@ Command addInspectCommand(CLI::App& app) {
   auto options = std::make_shared<InspectOptions>();
   CLI::App* sub = app.add_subcommand(
       "inspect", "Show the front browser window's accessibility tree, or pick an element");
-  addSceneOption(*sub, options->scene);
+  addDesktopOptions(*sub, options->desktop);
   sub->add_option("--pick", options->pick,
                   "Show the element at X,Y (screen points, top-left origin) in detail");
   return Command{sub, [options] { return run(*options); }};

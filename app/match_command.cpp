@@ -15,7 +15,7 @@ namespace tovrin::cli {
 namespace {
 
 struct MatchOptions {
-  std::string scene;
+  DesktopChoice desktop;
   std::string purpose = "click";
   std::vector<std::string> words;
   bool json = false;
@@ -29,20 +29,12 @@ int run(const MatchOptions& options) {
   for (const auto& w : options.words)
     phrase += (phrase.empty() ? "" : " ") + w;
 
-  auto desktop = openScene(options.scene);
+  auto desktop = openDesktop(options.desktop);
   if (!desktop) return 2;
-  BrowserTracker tracker(desktop->platform());
-  tracker.start();
-  auto target = tracker.current();
-  if (!target) {
-    std::cerr << "No supported browser in front\n";
-    return 1;
-  }
-  auto snap = PageSnapshot::capture(*target);
-  if (!snap) {
-    std::cerr << "Couldn't read " << target->browserName() << '\n';
-    return 1;
-  }
+  auto target = frontBrowser(*desktop);
+  if (!target) return 1;
+  auto snap = readPage(*desktop, *target);
+  if (!snap) return 1;
   TargetSpec spec = IntentParser::parseTarget(
       phrase, purpose == MatchPurpose::field ? RoleHint::field : RoleHint::any);
   MatchResult result = ElementMatcher::matches(spec, snap->elements, purpose);
@@ -76,8 +68,8 @@ int run(const MatchOptions& options) {
 Command addMatchCommand(CLI::App& app) {
   auto options = std::make_shared<MatchOptions>();
   CLI::App* sub = app.add_subcommand(
-      "match", "Show which elements of a scene's page a target phrase means, scored and explained");
-  addSceneOption(*sub, options->scene);
+      "match", "Show which elements of the front page a target phrase means, scored and explained");
+  addDesktopOptions(*sub, options->desktop);
   sub->add_option("--purpose", options->purpose,
                   "What the element is for: click (default), link or field")
       ->check(CLI::IsMember({"click", "link", "field"}));

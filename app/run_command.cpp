@@ -21,7 +21,7 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 struct RunOptions {
-  std::string scene;
+  DesktopChoice desktop;
   std::string modelScript;
   std::vector<std::string> profile;
   std::vector<std::string> words;
@@ -68,6 +68,16 @@ namespace {
 
 // The palette's order: the rules, then the model, then a plain find (fewer
 // than five words) or a question.
+// What the real desktop can carry out so far: commands that only read the page.
+bool onlyReads(const Intent& intent) {
+  return std::holds_alternative<Intent::Find>(intent.value) ||
+         std::holds_alternative<Intent::FindAll>(intent.value) ||
+         std::holds_alternative<Intent::List>(intent.value) ||
+         std::holds_alternative<Intent::Read>(intent.value) ||
+         std::holds_alternative<Intent::Summarize>(intent.value) ||
+         std::holds_alternative<Intent::Ask>(intent.value);
+}
+
 Intent understand(const std::string& command, LanguageModel& model,
                   std::vector<std::string>& notes) {
   if (auto intent = IntentParser::parse(command)) return *intent;
@@ -159,24 +169,23 @@ int run(const RunOptions& options) {
     std::cerr << "tovrin run: the command is empty\n";
     return 2;
   }
-  auto session = openSession(options.scene, options.modelScript, options.profile);
+  auto session = openSession(options.desktop, options.modelScript, options.profile);
   if (!session) return 2;
-  auto desktop = session->desktop;
+  auto desktop = session->desktop.simulated;
   auto model = session->model;
-  desktop->clearEffects();
+  if (desktop) desktop->clearEffects();
 
-  Platform platform = desktop->platform();
-  BrowserTracker tracker(platform);
-  tracker.start();
-  auto target = tracker.current();
-  if (!target) {
-    std::cerr << "No supported browser in front\nOpen Safari, Chrome, Firefox, Arc, Brave or Edge, "
-                 "then press the "
-                 "hotkey again.\n";
-    return 1;
-  }
+  Platform platform = session->desktop.platform;
   std::vector<std::string> notes;
   Intent intent = understand(command, *model, notes);
+  if (session->desktop.real && (!onlyReads(intent) || options.reveal > 0)) {
+    std::cerr << "tovrin run: on the real desktop Tovrin so far only reads (find, find all, "
+                 "list, read, summarize, ask); “"
+              << intent.title() << "” needs --scene\n";
+    return 2;
+  }
+  auto target = frontBrowser(session->desktop);
+  if (!target) return 1;
   auto highlighter = std::make_shared<Highlighter>(platform);
   auto engine = ActionEngine::make(*target, {.model = model, .highlighter = highlighter});
   Outcome outcome = engine->run(intent);
@@ -205,11 +214,18 @@ int run(const RunOptions& options) {
     }
     engine->reveal(*r->items[static_cast<std::size_t>(options.reveal - 1)].element);
   }
-  desktop->sleep(60);  // let pending outlines time out, so their hiding is recorded too
-
   std::vector<std::string> effects;
-  for (const Effect& e : desktop->effects())
-    effects.push_back(e.describe());
+  if (desktop) {
+    desktop->sleep(60);  // let pending outlines time out, so their hiding is recorded too
+    for (const Effect& e : desktop->effects())
+      effects.push_back(e.describe());
+  } else if (const ActionResult* r = outcome.result();
+             r && r->kind == ActionResult::Kind::failure) {
+    // The palette's words say what failed; the command line can also say why.
+    if (auto reason = unreadableReason(*session->desktop.real, target->app)) {
+      std::cerr << *reason << '\n';
+    }
+  }
   if (options.json) {
     std::cout << dumpJson(outcomeJson(outcome, effects)) << '\n';
   } else {
@@ -220,10 +236,12 @@ int run(const RunOptions& options) {
       printOutcome(stages[i]);
     }
     if (outcome.confirmation() && options.decline) std::cout << "→ declined: nothing was done\n";
-    std::cout << "Effects:\n";
-    if (effects.empty()) std::cout << "  (none)\n";
-    for (const std::string& e : effects)
-      std::cout << "  " << e << '\n';
+    if (desktop) {
+      std::cout << "Effects:\n";
+      if (effects.empty()) std::cout << "  (none)\n";
+      for (const std::string& e : effects)
+        std::cout << "  " << e << '\n';
+    }
   }
   if (const ActionResult* r = outcome.result())
     return r->kind == ActionResult::Kind::failure ? 1 : 0;
@@ -234,9 +252,9 @@ int run(const RunOptions& options) {
 
 Command addRunCommand(CLI::App& app) {
   auto options = std::make_shared<RunOptions>();
-  CLI::App* sub = app.add_subcommand(
-      "run", "Run a command on the front browser of a scene, as the palette would");
-  addSceneOption(*sub, options->scene);
+  CLI::App* sub =
+      app.add_subcommand("run", "Run a command on the front browser, as the palette would");
+  addDesktopOptions(*sub, options->desktop);
   sub->add_option("--model", options->modelScript,
                   "A script for the on-device model (default: no model)");
   addProfileOption(*sub, options->profile);

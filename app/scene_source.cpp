@@ -1,24 +1,139 @@
 #include "scene_source.h"
 
 #include <iostream>
+#include <map>
 
 #include "actions/input.h"
 
 namespace tovrin::cli {
+namespace {
 
-void addSceneOption(CLI::App& sub, std::string& path) {
-  sub.add_option("--scene", path,
-                 "A scene file for the simulated desktop (default: the built-in shop scene)");
+// Profile values given for one run on the real desktop; nothing is written.
+class RunDefaults final : public Defaults {
+ public:
+  std::optional<std::string> string(const std::string& key) override {
+    auto it = strings_.find(key);
+    return it == strings_.end() ? std::nullopt : std::optional<std::string>(it->second);
+  }
+  std::optional<int64_t> integer(const std::string& key) override {
+    auto it = integers_.find(key);
+    return it == integers_.end() ? std::nullopt : std::optional<int64_t>(it->second);
+  }
+  void setString(const std::string& key, const std::string& value) override {
+    strings_[key] = value;
+  }
+  void setInteger(const std::string& key, int64_t value) override { integers_[key] = value; }
+
+ private:
+  std::map<std::string, std::string> strings_;
+  std::map<std::string, int64_t> integers_;
+};
+
+}  // namespace
+
+void addDesktopOptions(CLI::App& sub, DesktopChoice& choice) {
+  sub.add_option("--scene", choice.scene,
+                 "Act on the simulated desktop of this scene file (\"shop\": the built-in "
+                 "scene); without it, on the real desktop");
+  sub.add_option("--record", choice.record,
+                 "Real desktop: append every accessibility call and reply to this file");
+  sub.add_option("--replay", choice.replay,
+                 "Read the desktop from a recording made with --record instead of the bus");
+  sub.get_option("--record")->excludes(sub.get_option("--scene"));
+  sub.get_option("--replay")->excludes(sub.get_option("--scene"));
+  sub.get_option("--replay")->excludes(sub.get_option("--record"));
 }
 
 std::shared_ptr<SimulatedDesktop> openScene(const std::string& path) {
-  auto loaded = path.empty() ? SimulatedDesktop::fromJson(kEmbeddedScene, kEmbeddedSceneName)
-                             : SimulatedDesktop::load(path);
+  auto loaded = path.empty() || path == "shop"
+                    ? SimulatedDesktop::fromJson(kEmbeddedScene, kEmbeddedSceneName)
+                    : SimulatedDesktop::load(path);
   if (auto* error = std::get_if<SceneError>(&loaded)) {
     std::cerr << "tovrin: " << error->message << '\n';
     return nullptr;
   }
   return std::get<std::shared_ptr<SimulatedDesktop>>(loaded);
+}
+
+std::optional<Desktop> openDesktop(const DesktopChoice& choice) {
+  Desktop desktop;
+  if (choice.simulated()) {
+    desktop.simulated = openScene(choice.scene);
+    if (!desktop.simulated) return std::nullopt;
+    desktop.platform = desktop.simulated->platform();
+    return desktop;
+  }
+  auto opened = LinuxDesktop::open({.recordFile = choice.record, .replayFile = choice.replay});
+  if (auto* error = std::get_if<std::string>(&opened)) {
+    std::cerr << *error << '\n';
+    return std::nullopt;
+  }
+  desktop.real = std::get<std::shared_ptr<LinuxDesktop>>(opened);
+  desktop.platform = desktop.real->platform();
+  desktop.platform.defaults = std::make_shared<RunDefaults>();
+  if (X11Workspace* x11 = desktop.real->x11()) x11->pollActivations();
+  return desktop;
+}
+
+std::optional<BrowserTarget> frontBrowser(const Desktop& desktop) {
+  if (!desktop.platform.accessibility->isProcessTrusted()) {
+    std::cerr << "Tovrin needs Accessibility access\n";
+    if (desktop.real) {
+      std::cerr << "Assistive technology support is off in this session, so browsers do not "
+                   "show their pages.\nRun “tovrin doctor --fix” to turn it on, then restart your "
+                   "browser.\n";
+    }
+    return std::nullopt;
+  }
+  BrowserTracker tracker(desktop.platform);
+  tracker.start();
+  std::optional<BrowserTarget> target = tracker.current();
+  if (!target) {
+    std::cerr << "No supported browser in front\n"
+                 "Open Safari, Chrome, Firefox, Arc, Brave or Edge, then press the hotkey again.\n";
+  }
+  return target;
+}
+
+std::optional<std::string> unreadableReason(LinuxDesktop& desktop, const RunningApplication& app) {
+  const std::string name = app.localizedName.empty() ? app.bundleID : app.localizedName;
+  switch (desktop.accessibility().treeAccess(app.pid)) {
+    case TreeAccess::readable:
+      return std::nullopt;
+    case TreeAccess::bareSkeleton:
+      return name + " shows Tovrin only empty windows\n" + name +
+             " exposes its pages to assistive technologies only when it was started with "
+             "--force-renderer-accessibility.\nRun “tovrin doctor --fix” to restart it that way "
+             "(your tabs are restored), or start it yourself with that flag.";
+    case TreeAccess::notOnBus:
+      return name +
+             " isn't on the accessibility bus\nIt started before assistive technology "
+             "support was on. Quit and reopen it, or run “tovrin doctor --fix”.";
+    case TreeAccess::noWindow:
+      return "Couldn't read " + name + "\nNo window is accessible. Make sure " + name +
+             " has an open window and try again.";
+    case TreeAccess::unresponsive:
+      return name +
+             " is not responding\nIt did not answer in time. Wait until it responds, "
+             "or quit and reopen it.";
+  }
+  return std::nullopt;
+}
+
+std::optional<PageSnapshot> readPage(const Desktop& desktop, const BrowserTarget& target) {
+  std::optional<PageSnapshot> snap = PageSnapshot::capture(target);
+  if (desktop.real && (!snap || !snap->webArea)) {
+    if (auto reason = unreadableReason(*desktop.real, target.app)) {
+      std::cerr << *reason << '\n';
+      return std::nullopt;
+    }
+  }
+  if (!snap) {
+    std::string name = target.browserName();
+    std::cerr << "Couldn't read " << name << "\nNo window is accessible. Make sure " << name
+              << " has an open window and try again.\n";
+  }
+  return snap;
 }
 
 void addProfileOption(CLI::App& sub, std::vector<std::string>& settings) {
@@ -28,7 +143,7 @@ void addProfileOption(CLI::App& sub, std::vector<std::string>& settings) {
       ->allow_extra_args(false);
 }
 
-bool applyProfile(SimulatedDesktop& desktop, const std::vector<std::string>& settings) {
+bool applyProfile(Defaults& defaults, const std::vector<std::string>& settings) {
   for (const std::string& setting : settings) {
     auto eq = setting.find('=');
     auto field = profileFieldFromRaw(setting.substr(0, eq));
@@ -36,23 +151,23 @@ bool applyProfile(SimulatedDesktop& desktop, const std::vector<std::string>& set
       std::cerr << "tovrin: --profile takes name=…, email=… or phone=…, not “" << setting << "”\n";
       return false;
     }
-    desktop.setString(Profile::key(*field), setting.substr(eq + 1));
+    defaults.setString(Profile::key(*field), setting.substr(eq + 1));
   }
   return true;
 }
 
-std::optional<Session> openSession(const std::string& scene, const std::string& modelScript,
+std::optional<Session> openSession(const DesktopChoice& choice, const std::string& modelScript,
                                    const std::vector<std::string>& profile) {
-  auto desktop = openScene(scene);
-  if (!desktop) return std::nullopt;
   std::string error;
   auto model = loadModelScript(modelScript, error);
   if (!model) {
     std::cerr << "tovrin: " << error << '\n';
     return std::nullopt;
   }
-  if (!applyProfile(*desktop, profile)) return std::nullopt;
-  return Session{desktop, model};
+  auto desktop = openDesktop(choice);
+  if (!desktop) return std::nullopt;
+  if (!applyProfile(*desktop->platform.defaults, profile)) return std::nullopt;
+  return Session{std::move(*desktop), model};
 }
 
 }  // namespace tovrin::cli

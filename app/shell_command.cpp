@@ -100,11 +100,14 @@ class Printer {
 };
 
 int run(const ShellOptions& options) {
-  auto session = openSession(options.scene, options.modelScript, options.profile);
+  // The terminal palette acts, so it runs on the simulated desktop.
+  DesktopChoice choice{
+      .scene = options.scene.empty() ? "shop" : options.scene, .record = {}, .replay = {}};
+  auto session = openSession(choice, options.modelScript, options.profile);
   if (!session) return 2;
-  auto desktop = session->desktop;
+  auto desktop = session->desktop.simulated;
   auto model = session->model;
-  Platform platform = desktop->platform();
+  Platform platform = session->desktop.platform;
   auto tracker = std::make_shared<BrowserTracker>(platform);
   tracker->start();
   auto vm = PaletteViewModel::make({.platform = platform,
@@ -193,7 +196,8 @@ Command addShellCommand(CLI::App& app) {
   CLI::App* sub = app.add_subcommand("shell",
                                      "The palette in a terminal: type commands, answer y/n and "
                                      "numbers; reads a script from a pipe");
-  addSceneOption(*sub, options->scene);
+  sub->add_option("--scene", options->scene,
+                  "A scene file for the simulated desktop (default: the built-in shop scene)");
   sub->add_option("--model", options->modelScript,
                   "A script for the on-device model (default: no model)");
   addProfileOption(*sub, options->profile);

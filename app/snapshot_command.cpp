@@ -14,7 +14,7 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 struct SnapshotOptions {
-  std::string scene;
+  DesktopChoice desktop;
   bool lines = false;
   bool json = false;
 };
@@ -63,28 +63,12 @@ Json snapshotJson(const PageSnapshot& snap) {
 }
 
 int run(const SnapshotOptions& options) {
-  auto desktop = openScene(options.scene);
+  auto desktop = openDesktop(options.desktop);
   if (!desktop) return 2;
-  Platform platform = desktop->platform();
-  if (!platform.accessibility->isProcessTrusted()) {
-    std::cerr << "Tovrin needs Accessibility access\n";
-    return 1;
-  }
-  BrowserTracker tracker(platform);
-  tracker.start();
-  std::optional<BrowserTarget> target = tracker.current();
-  if (!target) {
-    std::cerr << "No supported browser in front\n"
-                 "Open Safari, Chrome, Firefox, Arc, Brave or Edge, then press the hotkey again.\n";
-    return 1;
-  }
-  std::optional<PageSnapshot> snap = PageSnapshot::capture(*target);
-  if (!snap) {
-    std::string name = target->browserName();
-    std::cerr << "Couldn't read " << name << "\nNo window is accessible. Make sure " << name
-              << " has an open window and try again.\n";
-    return 1;
-  }
+  std::optional<BrowserTarget> target = frontBrowser(*desktop);
+  if (!target) return 1;
+  std::optional<PageSnapshot> snap = readPage(*desktop, *target);
+  if (!snap) return 1;
   if (options.json) {
     std::cout << dumpJson(snapshotJson(*snap)) << '\n';
     return 0;
@@ -107,8 +91,8 @@ int run(const SnapshotOptions& options) {
 Command addSnapshotCommand(CLI::App& app) {
   auto options = std::make_shared<SnapshotOptions>();
   CLI::App* sub = app.add_subcommand(
-      "snapshot", "Read the front browser of a scene as a command would, and print the page");
-  addSceneOption(*sub, options->scene);
+      "snapshot", "Read the front browser as a command would, and print the page");
+  addDesktopOptions(*sub, options->desktop);
   sub->add_flag("--lines", options->lines,
                 "Print one line per page line: kind, level, element id, text");
   sub->add_flag("--json", options->json, "Print the whole snapshot as one JSON object");

@@ -41,12 +41,6 @@ std::string cutValue(std::string text) {
   return unicode::prefix(text, kMaxValueCharacters);
 }
 
-struct Entry {
-  AXElement element;
-  std::optional<int> parent;
-  int depth = 0;
-};
-
 }  // namespace
 
 bool readsActions(std::string_view role) {
@@ -55,32 +49,46 @@ bool readsActions(std::string_view role) {
   return Roles::clickable(role) || std::find(kExtra.begin(), kExtra.end(), role) != kExtra.end();
 }
 
+namespace {
+const TreeRequest& request(const Limits& limits) {
+  // The request is the same for every crawl but its limits; build the shared
+  // parts once.
+  static const TreeRequest base = [] {
+    TreeRequest r;
+    r.attributes = attributeNames();
+    r.roleIndex = kRole;
+    r.hiddenIndex = kHidden;
+    r.childrenIndex = kChildren;
+    r.readsActions = readsActions;
+    return r;
+  }();
+  thread_local TreeRequest out;
+  out = base;
+  out.stopAtWebArea = limits.stopAtWebArea;
+  out.maxNodes = limits.maxNodes;
+  out.maxDepth = limits.maxDepth;
+  out.timeLimit = limits.timeLimit;
+  return out;
+}
+}  // namespace
+
 std::vector<PageElement> crawl(const AXElement& root, const Limits& limits, Clock& clock) {
   std::vector<PageElement> result;
   if (!root) return result;
-  const double deadline = clock.now() + limits.timeLimit;
-  std::vector<Entry> stack = {{root, std::nullopt, 0}};
-  std::unordered_set<AXElement, AXElementHash> visited;
-
-  while (!stack.empty()) {
-    Entry entry = std::move(stack.back());
-    stack.pop_back();
-    if (static_cast<int>(result.size()) >= limits.maxNodes) break;
-    if (clock.now() > deadline) break;
-    if (!visited.insert(entry.element).second) continue;
-
-    auto values = AX::multi(entry.element, attributeNames());
-    if (AX::boolean(values[kHidden], false)) continue;
-
+  std::vector<TreeNode> nodes = root.api()->readTree(root, request(limits), clock);
+  result.reserve(nodes.size());
+  for (TreeNode& node : nodes) {
+    auto& values = node.values;
+    if (values.size() != attributeNames().size()) values.resize(attributeNames().size());
     PageElement e;
     e.id = static_cast<int>(result.size());
-    e.element = entry.element;
-    e.parent = entry.parent;
-    e.depth = entry.depth;
+    e.element = std::move(node.element);
+    e.parent = node.parent;
+    e.depth = node.depth;
     e.role = AX::str(values[kRole]);
     e.subrole = AX::str(values[kSubrole]);
     const bool secure = e.subrole == "AXSecureTextField";
-    if (readsActions(e.role)) e.actions = AX::actions(entry.element);
+    e.actions = std::move(node.actions);
     e.title = AX::str(values[kTitle]);
     if (!secure) e.value = cutValue(AX::str(values[kValue]));
     e.desc = AX::str(values[kDesc]);
@@ -88,18 +96,61 @@ std::vector<PageElement> crawl(const AXElement& root, const Limits& limits, Cloc
     e.placeholder = AX::str(values[kPlaceholder]);
     e.frame = AX::rect(values[kPosition], values[kSize]);
     e.enabled = AX::boolean(values[kEnabled], true);
-
-    bool descend = e.depth < limits.maxDepth &&
-                   !(limits.stopAtWebArea && e.role == "AXWebArea" && e.depth >= 1);
-    if (descend) {
-      std::vector<AXElement> children = AX::elements(values[kChildren]);
-      for (auto it = children.rbegin(); it != children.rend(); ++it) {
-        if (*it) stack.push_back({*it, e.id, e.depth + 1});
-      }
-    }
     result.push_back(std::move(e));
   }
   return result;
 }
 
 }  // namespace tovrin::Crawler
+
+namespace tovrin {
+
+// The walk every backend gets unless it has a faster one: one element at a
+// time, waiting for each answer.
+std::vector<TreeNode> Accessibility::readTree(const AXElement& root, const TreeRequest& request,
+                                              Clock& clock) {
+  std::vector<TreeNode> result;
+  if (!root) return result;
+  struct Entry {
+    AXElement element;
+    std::optional<int> parent;
+    int depth = 0;
+  };
+  const double deadline = clock.now() + request.timeLimit;
+  std::vector<Entry> stack = {{root, std::nullopt, 0}};
+  std::unordered_set<AXElement, AXElementHash> visited;
+
+  while (!stack.empty()) {
+    Entry entry = std::move(stack.back());
+    stack.pop_back();
+    if (static_cast<int>(result.size()) >= request.maxNodes) break;
+    if (clock.now() > deadline) break;
+    if (!visited.insert(entry.element).second) continue;
+
+    auto values = AX::multi(entry.element, request.attributes);
+    if (AX::boolean(values[request.hiddenIndex], false)) continue;
+
+    TreeNode node;
+    node.element = entry.element;
+    node.parent = entry.parent;
+    node.depth = entry.depth;
+    const std::string role = AX::str(values[request.roleIndex]);
+    if (request.readsActions && request.readsActions(role)) {
+      node.actions = AX::actions(entry.element);
+    }
+    const int id = static_cast<int>(result.size());
+    bool descend = entry.depth < request.maxDepth &&
+                   !(request.stopAtWebArea && role == "AXWebArea" && entry.depth >= 1);
+    if (descend) {
+      std::vector<AXElement> children = AX::elements(values[request.childrenIndex]);
+      for (auto it = children.rbegin(); it != children.rend(); ++it) {
+        if (*it) stack.push_back({*it, id, entry.depth + 1});
+      }
+    }
+    node.values = std::move(values);
+    result.push_back(std::move(node));
+  }
+  return result;
+}
+
+}  // namespace tovrin

@@ -19,6 +19,34 @@
 
 namespace tovrin {
 
+class Clock;
+
+// One bulk read of a subtree, walked as the crawler walks it: pre-order, each
+// element once, within node, depth and time limits. A backend whose requests
+// are expensive one at a time (AT-SPI over D-Bus) serves it with many
+// requests in flight; the result must be the same elements in the same order.
+struct TreeRequest {
+  std::vector<std::string> attributes;  // read for every element, in this order
+  std::size_t roleIndex = 0;            // where "AXRole" is among `attributes`
+  std::size_t hiddenIndex = 0;    // elements whose value here is true are skipped, subtree too
+  std::size_t childrenIndex = 0;  // where "AXChildren" is
+  // Roles whose action names are read.
+  std::function<bool(std::string_view role)> readsActions;
+  bool stopAtWebArea = false;  // web areas below the root are recorded, not entered
+  int maxNodes = 6000;
+  int maxDepth = 80;
+  double timeLimit = 6.0;  // seconds on `clock`, tested between elements
+};
+
+struct TreeNode {
+  AXElement element;
+  std::optional<int> parent;  // index of the parent in the result
+  int depth = 0;
+  // One per requested attribute; absent where the read failed or gave null.
+  std::vector<std::optional<AXValue>> values;
+  std::vector<std::string> actions;
+};
+
 // Operations on accessibility elements. Reads never throw: failures come back
 // as a non-zero code with no value.
 class Accessibility : public std::enable_shared_from_this<Accessibility> {
@@ -47,6 +75,11 @@ class Accessibility : public std::enable_shared_from_this<Accessibility> {
   virtual int32_t setMessagingTimeout(const AXElement& application, double seconds) = 0;
   // Whether Tovrin may read other applications' elements.
   virtual bool isProcessTrusted() = 0;
+  // The subtree below `root` as `request` describes it. The default walks it
+  // with one multi-attribute request (and one action-name request where the
+  // role asks for it) per element.
+  virtual std::vector<TreeNode> readTree(const AXElement& root, const TreeRequest& request,
+                                         Clock& clock);
   // The same, asking the desktop to prompt the user when it is missing.
   virtual bool isProcessTrustedWithPrompt() = 0;
 };

@@ -1,0 +1,541 @@
+#include "platform/linux/atspi_mapping.h"
+
+#include <algorithm>
+#include <array>
+
+namespace tovrin::atspi {
+namespace {
+
+constexpr std::array<std::string_view, 131> kRoleNicks = {"invalid",
+                                                          "accelerator label",
+                                                          "alert",
+                                                          "animation",
+                                                          "arrow",
+                                                          "calendar",
+                                                          "canvas",
+                                                          "check box",
+                                                          "check menu item",
+                                                          "color chooser",
+                                                          "column header",
+                                                          "combo box",
+                                                          "date editor",
+                                                          "desktop icon",
+                                                          "desktop frame",
+                                                          "dial",
+                                                          "dialog",
+                                                          "directory pane",
+                                                          "drawing area",
+                                                          "file chooser",
+                                                          "filler",
+                                                          "focus traversable",
+                                                          "font chooser",
+                                                          "frame",
+                                                          "glass pane",
+                                                          "html container",
+                                                          "icon",
+                                                          "image",
+                                                          "internal frame",
+                                                          "label",
+                                                          "layered pane",
+                                                          "list",
+                                                          "list item",
+                                                          "menu",
+                                                          "menu bar",
+                                                          "menu item",
+                                                          "option pane",
+                                                          "page tab",
+                                                          "page tab list",
+                                                          "panel",
+                                                          "password text",
+                                                          "popup menu",
+                                                          "progress bar",
+                                                          "push button",
+                                                          "radio button",
+                                                          "radio menu item",
+                                                          "root pane",
+                                                          "row header",
+                                                          "scroll bar",
+                                                          "scroll pane",
+                                                          "separator",
+                                                          "slider",
+                                                          "spin button",
+                                                          "split pane",
+                                                          "status bar",
+                                                          "table",
+                                                          "table cell",
+                                                          "table column header",
+                                                          "table row header",
+                                                          "tearoff menu item",
+                                                          "terminal",
+                                                          "text",
+                                                          "toggle button",
+                                                          "tool bar",
+                                                          "tool tip",
+                                                          "tree",
+                                                          "tree table",
+                                                          "unknown",
+                                                          "viewport",
+                                                          "window",
+                                                          "extended",
+                                                          "header",
+                                                          "footer",
+                                                          "paragraph",
+                                                          "ruler",
+                                                          "application",
+                                                          "autocomplete",
+                                                          "editbar",
+                                                          "embedded",
+                                                          "entry",
+                                                          "chart",
+                                                          "caption",
+                                                          "document frame",
+                                                          "heading",
+                                                          "page",
+                                                          "section",
+                                                          "redundant object",
+                                                          "form",
+                                                          "link",
+                                                          "input method window",
+                                                          "table row",
+                                                          "tree item",
+                                                          "document spreadsheet",
+                                                          "document presentation",
+                                                          "document text",
+                                                          "document web",
+                                                          "document email",
+                                                          "comment",
+                                                          "list box",
+                                                          "grouping",
+                                                          "image map",
+                                                          "notification",
+                                                          "info bar",
+                                                          "level bar",
+                                                          "title bar",
+                                                          "block quote",
+                                                          "audio",
+                                                          "video",
+                                                          "definition",
+                                                          "article",
+                                                          "landmark",
+                                                          "log",
+                                                          "marquee",
+                                                          "math",
+                                                          "rating",
+                                                          "timer",
+                                                          "static",
+                                                          "math fraction",
+                                                          "math root",
+                                                          "subscript",
+                                                          "superscript",
+                                                          "description list",
+                                                          "description term",
+                                                          "description value",
+                                                          "footnote",
+                                                          "content deletion",
+                                                          "content insertion",
+                                                          "mark",
+                                                          "suggestion",
+                                                          "push button menu"};
+
+// Roles Tovrin treats as plain containers of a page.
+bool isGroupRole(uint32_t role) {
+  switch (role) {
+    case 2:    // alert
+    case 20:   // filler
+    case 25:   // html container
+    case 28:   // internal frame
+    case 29:   // label
+    case 36:   // option pane
+    case 39:   // panel
+    case 46:   // root pane
+    case 53:   // split pane
+    case 54:   // status bar
+    case 68:   // viewport
+    case 71:   // header
+    case 72:   // footer
+    case 73:   // paragraph
+    case 81:   // caption
+    case 84:   // page
+    case 85:   // section
+    case 87:   // form
+    case 97:   // comment
+    case 99:   // grouping
+    case 101:  // notification
+    case 102:  // info bar
+    case 105:  // block quote
+    case 108:  // definition
+    case 109:  // article
+    case 110:  // landmark
+    case 111:  // log
+    case 112:  // marquee
+    case 113:  // math
+    case 115:  // timer
+    case 117:  // math fraction
+    case 118:  // math root
+    case 119:  // subscript
+    case 120:  // superscript
+    case 121:  // description list
+    case 122:  // description term
+    case 123:  // description value
+    case 124:  // footnote
+    case 125:  // content deletion
+    case 126:  // content insertion
+    case 127:  // mark
+    case 128:  // suggestion
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string attribute(const NodeInfo& node, const std::string& key) {
+  if (!node.attributes) return {};
+  auto it = node.attributes->find(key);
+  return it == node.attributes->end() ? std::string() : it->second;
+}
+
+bool isSwitch(const NodeInfo& node) {
+  return node.role == Role::kToggleButton && attribute(node, "xml-roles") == "switch";
+}
+
+bool isTextField(uint32_t role) {
+  return role == Role::kEntry || role == Role::kPasswordText || role == Role::kSpinButton;
+}
+
+bool isStaticLeaf(const NodeInfo& node, Toolkit toolkit) {
+  if (node.synthetic) return true;
+  // Gecko's static objects (strong, alt text) carry their words in their
+  // text; Chromium's in their name.
+  return node.role == Role::kStatic && toolkit != Toolkit::gecko;
+}
+
+}  // namespace
+
+Toolkit toolkitFromName(std::string_view name) {
+  if (name == "Chromium" || name == "Chrome") return Toolkit::chromium;
+  if (name == "Gecko") return Toolkit::gecko;
+  return Toolkit::other;
+}
+
+std::string roleNick(uint32_t role) {
+  return role < kRoleNicks.size() ? std::string(kRoleNicks[role]) : "role " + std::to_string(role);
+}
+
+AXRoleNames axRole(const NodeInfo& node) {
+  if (node.synthetic) return {"AXStaticText", ""};
+  if (!node.role) return {};
+  const uint32_t role = *node.role;
+  switch (role) {
+    case Role::kDocumentWeb:
+    case Role::kDocumentFrame:
+      return {"AXWebArea", ""};
+    case Role::kFrame:
+    case Role::kWindow:
+      return {"AXWindow", ""};
+    case Role::kDialog:
+      return {"AXGroup", "AXApplicationDialog"};
+    case Role::kPushButton:
+    case Role::kPushButtonMenu:
+      return {"AXButton", ""};
+    case Role::kToggleButton:
+      if (isSwitch(node)) return {"AXCheckBox", "AXSwitch"};
+      return {"AXButton", "AXToggle"};
+    case Role::kLink:
+      return {"AXLink", ""};
+    case Role::kHeading:
+      return {"AXHeading", ""};
+    case Role::kStatic:
+    case 61:  // text
+      return {"AXStaticText", ""};
+    case Role::kEntry:
+    case Role::kSpinButton: {
+      const std::string type = attribute(node, "text-input-type");
+      const bool search = type == "search" || attribute(node, "xml-roles") == "searchbox";
+      if (node.has(State::kMultiLine)) return {"AXTextArea", ""};
+      return {search ? "AXSearchField" : "AXTextField", search ? "AXSearchField" : ""};
+    }
+    case Role::kPasswordText:
+      return {"AXTextField", "AXSecureTextField"};
+    case Role::kComboBox:
+      return {node.has(State::kEditable) ? "AXComboBox" : "AXPopUpButton", ""};
+    case Role::kCheckBox:
+      return {"AXCheckBox", ""};
+    case Role::kRadioButton:
+      return {"AXRadioButton", ""};
+    case 35:  // menu item
+    case Role::kCheckMenuItem:
+    case 45:  // radio menu item
+    case 59:  // tearoff menu item
+      return {"AXMenuItem", ""};
+    case Role::kPageTab:
+      return {"AXTab", ""};
+    case 38:  // page tab list
+      return {"AXTabGroup", ""};
+    case Role::kImage:
+    case 26:   // icon
+    case 6:    // canvas
+    case 100:  // image map
+      return {"AXImage", ""};
+    case Role::kListItem:
+      return {"AXListItem", ""};
+    case 31:  // list
+    case 98:  // list box
+      return {"AXList", ""};
+    case 49:  // scroll pane
+      return {"AXScrollArea", ""};
+    case 56:  // table cell
+    case 10:  // column header
+    case 47:  // row header
+    case 57:  // table column header
+    case 58:  // table row header
+      return {"AXCell", ""};
+    case 90:  // table row
+    case 91:  // tree item
+      return {"AXRow", ""};
+    case 55:  // table
+      return {"AXTable", ""};
+    case 65:  // tree
+    case 66:  // tree table
+      return {"AXOutline", ""};
+    case 63:  // tool bar
+      return {"AXToolbar", ""};
+    case 34:  // menu bar
+      return {"AXMenuBar", ""};
+    case 33:  // menu
+    case 41:  // popup menu
+      return {"AXMenu", ""};
+    case 50:  // separator
+      return {"AXSplitter", ""};
+    case 51:  // slider
+      return {"AXSlider", ""};
+    case 42:   // progress bar
+    case 103:  // level bar
+      return {"AXProgressIndicator", ""};
+    case 48:  // scroll bar
+      return {"AXScrollBar", ""};
+    case Role::kApplication:
+      return {"AXApplication", ""};
+    case 64:  // tool tip
+      return {"AXHelpTag", ""};
+    case 106:  // audio
+    case 107:  // video
+      return {"AXGroup", ""};
+    default:
+      return {isGroupRole(role) ? "AXGroup" : "AXUnknown", ""};
+  }
+}
+
+bool keepsTextInContainer(uint32_t role, Toolkit toolkit) {
+  if (toolkit != Toolkit::gecko) return false;
+  if (isGroupRole(role)) return role != 28;  // an internal frame holds a document, not text
+  switch (role) {
+    case Role::kHeading:
+    case Role::kLink:
+    case Role::kListItem:
+    case Role::kStatic:
+    case Role::kDocumentWeb:
+    case Role::kDocumentFrame:
+    case 56:  // table cell
+    case 10:  // column header
+    case 47:  // row header
+    case 57:
+    case 58:
+    case 31:  // list (bullets of some lists)
+      return true;
+    default:
+      return false;
+  }
+}
+
+Needs needsFor(const std::vector<std::string>& attributes, uint32_t role, Toolkit toolkit,
+               bool withActions) {
+  Needs needs;
+  needs.actions = withActions;
+  NodeInfo probe;
+  probe.role = role;
+  const bool leaf = isStaticLeaf(probe, toolkit);
+  const bool field = isTextField(role) || role == Role::kComboBox;
+  for (const std::string& name : attributes) {
+    if (name == "AXRole" || name == "AXSubrole") {
+      if (role == Role::kEntry || role == Role::kSpinButton || role == Role::kToggleButton) {
+        needs.attributes = true;
+      }
+    } else if (name == "AXTitle") {
+      if (!leaf) needs.name = true;
+    } else if (name == "AXDescription") {
+      if (role == Role::kImage || role == 26) needs.name = true;
+    } else if (name == "AXHelp") {
+      if (!leaf) needs.description = true;
+    } else if (name == "AXValue") {
+      if (role == Role::kPasswordText) continue;  // never ask for a password
+      if (leaf) {
+        needs.name = true;
+      } else if (role == Role::kStatic || isTextField(role) || role == Role::kComboBox) {
+        needs.text = true;
+      } else if (role == Role::kHeading) {
+        needs.attributes = true;
+      } else if (role == Role::kToggleButton) {
+        needs.attributes = true;
+      }
+    } else if (name == "AXPlaceholderValue") {
+      if (field) needs.attributes = true;
+    } else if (name == "AXIdentifier") {
+      needs.attributes = true;
+    } else if (name == "AXPosition" || name == "AXSize") {
+      needs.extents = true;
+    } else if (name == "AXChildren") {
+      // Chromium's text leaves have no children worth a request.
+      if (!leaf) needs.children = true;
+      if (keepsTextInContainer(role, toolkit)) needs.text = true;
+    } else if (name == "AXParent") {
+      needs.parent = true;
+    }
+  }
+  return needs;
+}
+
+std::vector<std::string> axActions(const std::vector<std::string>& raw) {
+  static constexpr std::array<std::string_view, 14> kPress = {
+      "press", "click",  "jump",   "activate", "toggle", "check",          "uncheck",
+      "open",  "select", "expand", "collapse", "switch", "press and hold", "submit"};
+  std::vector<std::string> out;
+  bool press = false, menu = false;
+  for (const std::string& name : raw) {
+    if (std::find(kPress.begin(), kPress.end(), name) != kPress.end()) press = true;
+    if (name == "showContextMenu" || name == "menu" || name == "showmenu") menu = true;
+  }
+  if (press) out.emplace_back("AXPress");
+  if (menu) out.emplace_back("AXShowMenu");
+  return out;
+}
+
+std::optional<int> rawActionIndex(const std::vector<std::string>& raw, std::string_view axAction) {
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    std::vector<std::string> mapped = axActions({raw[i]});
+    if (std::find(mapped.begin(), mapped.end(), axAction) != mapped.end()) {
+      return static_cast<int>(i);
+    }
+  }
+  return std::nullopt;
+}
+
+bool hidden(const NodeInfo& node) {
+  if (node.synthetic || !node.hasStates) return false;
+  if (!node.has(State::kVisible)) return true;
+  const bool webArea = node.role == Role::kDocumentWeb || node.role == Role::kDocumentFrame;
+  return webArea && !node.has(State::kShowing);
+}
+
+std::optional<AXValue> axValue(std::string_view attributeName, const NodeInfo& node,
+                               Toolkit toolkit) {
+  const uint32_t role = node.role.value_or(0);
+  const bool leaf = isStaticLeaf(node, toolkit);
+  const bool image = role == Role::kImage || role == 26;
+  if (attributeName == "AXRole" || attributeName == "AXSubrole") {
+    AXRoleNames names = axRole(node);
+    const std::string& out = attributeName == "AXRole" ? names.role : names.subrole;
+    if (out.empty()) return std::nullopt;
+    return AXValue(out);
+  }
+  if (attributeName == "AXTitle") {
+    if (leaf || image || !node.name) return std::nullopt;
+    return AXValue(*node.name);
+  }
+  if (attributeName == "AXDescription") {
+    if (image && node.name) return AXValue(*node.name);
+    return std::nullopt;
+  }
+  if (attributeName == "AXHelp") {
+    if (leaf || !node.description || node.description->empty()) return std::nullopt;
+    return AXValue(*node.description);
+  }
+  if (attributeName == "AXValue") {
+    if (role == Role::kPasswordText) return std::nullopt;
+    if (node.synthetic) return node.text ? std::optional<AXValue>(*node.text) : std::nullopt;
+    if (leaf) return node.name ? std::optional<AXValue>(*node.name) : std::nullopt;
+    if (role == Role::kStatic || isTextField(role) || role == Role::kComboBox) {
+      if (role == Role::kStatic && node.text &&
+          node.text->find("\xEF\xBF\xBC") != std::string::npos) {
+        return std::nullopt;  // its words are in the children made from it
+      }
+      return node.text ? std::optional<AXValue>(*node.text) : std::nullopt;
+    }
+    if (role == Role::kHeading) {
+      const std::string level = attribute(node, "level");
+      if (level.empty()) return std::nullopt;
+      char* end = nullptr;
+      const double n = std::strtod(level.c_str(), &end);
+      if (end == level.c_str()) return std::nullopt;
+      return AXValue(AXNumber{n});
+    }
+    if (role == Role::kCheckBox || role == Role::kRadioButton || role == Role::kCheckMenuItem ||
+        isSwitch(node)) {
+      if (!node.hasStates) return std::nullopt;
+      if (node.has(State::kIndeterminate)) return AXValue(AXNumber{2});
+      return AXValue(AXNumber{node.has(State::kChecked) || node.has(State::kPressed) ? 1.0 : 0.0});
+    }
+    return std::nullopt;
+  }
+  if (attributeName == "AXPlaceholderValue") {
+    std::string text = attribute(node, "placeholder-text");
+    if (text.empty()) return std::nullopt;
+    return AXValue(text);
+  }
+  if (attributeName == "AXIdentifier") {
+    std::string id = attribute(node, "id");
+    if (id.empty()) return std::nullopt;
+    return AXValue(id);
+  }
+  if (attributeName == "AXEnabled") {
+    if (node.synthetic) return AXValue(true);
+    if (!node.hasStates) return std::nullopt;
+    return AXValue(node.has(State::kEnabled) || node.has(State::kSensitive));
+  }
+  if (attributeName == "AXFocused") {
+    if (!node.hasStates) return std::nullopt;
+    return AXValue(node.has(State::kFocused));
+  }
+  if (attributeName == "AXHidden") {
+    return AXValue(hidden(node));
+  }
+  if (attributeName == "AXPosition" || attributeName == "AXSize") {
+    if (!node.extents) return std::nullopt;
+    const auto& e = *node.extents;
+    // Firefox reports -1 for extents it does not know.
+    if (e[2] < 0 || e[3] < 0) return std::nullopt;
+    if (attributeName == "AXPosition") return AXValue(AXPoint{double(e[0]), double(e[1])});
+    return AXValue(AXSize{double(e[2]), double(e[3])});
+  }
+  return std::nullopt;
+}
+
+std::optional<std::vector<TextPiece>> splitHypertext(std::string_view text,
+                                                     std::size_t childCount) {
+  static constexpr std::string_view kEmbedded = "\xEF\xBF\xBC";
+  std::vector<TextPiece> pieces;
+  std::size_t embedded = 0;
+  bool words = false;
+  std::size_t start = 0;
+  auto flush = [&](std::size_t end) {
+    if (end <= start) return;
+    std::string_view run = text.substr(start, end - start);
+    if (run.find_first_not_of(" \t\n\r\f\v") == std::string_view::npos) return;
+    words = true;
+    pieces.push_back({-1, std::string(run)});
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    if (text.compare(i, kEmbedded.size(), kEmbedded) == 0) {
+      flush(i);
+      pieces.push_back({static_cast<int>(embedded++), {}});
+      i += kEmbedded.size();
+      start = i;
+    } else {
+      ++i;
+    }
+  }
+  flush(text.size());
+  if (embedded != childCount || !words) return std::nullopt;
+  return pieces;
+}
+
+}  // namespace tovrin::atspi

@@ -1,0 +1,116 @@
+#pragma once
+
+// How AT-SPI's view of an element becomes the attribute, role and action
+// names Tovrin's logic speaks. Pure functions over what was fetched for one
+// element, so the mapping is tested without a bus.
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "accessibility/ax_types.h"
+
+namespace tovrin::atspi {
+
+// Browsers differ in how they lay out text, so the mapping needs to know
+// whose tree it reads.
+enum class Toolkit { chromium, gecko, other };
+Toolkit toolkitFromName(std::string_view toolkitName);
+
+// AT-SPI role numbers used by the mapping (the registry's enumeration).
+namespace Role {
+inline constexpr uint32_t kCheckBox = 7, kCheckMenuItem = 8, kComboBox = 11, kDialog = 16,
+                          kFrame = 23, kImage = 27, kLabel = 29, kLink = 88, kListItem = 32,
+                          kPageTab = 37, kPasswordText = 40, kPushButton = 43, kRadioButton = 44,
+                          kStatic = 116, kToggleButton = 62, kEntry = 79, kHeading = 83,
+                          kDocumentFrame = 82, kDocumentWeb = 95, kApplication = 75, kWindow = 69,
+                          kSpinButton = 52, kPushButtonMenu = 129;
+}
+
+// AT-SPI state bits (positions in the 64-bit state set).
+namespace State {
+inline constexpr int kActive = 1, kBusy = 3, kChecked = 4, kEditable = 7, kEnabled = 8,
+                     kFocusable = 11, kFocused = 12, kMultiLine = 17, kPressed = 20,
+                     kSensitive = 24, kShowing = 25, kVisible = 30, kIndeterminate = 32,
+                     kReadOnly = 43;
+}
+
+// What was fetched for one element; absent fields were not asked for (or
+// the browser had no answer).
+struct NodeInfo {
+  std::optional<uint32_t> role;
+  uint64_t states = 0;
+  bool hasStates = false;
+  std::optional<std::string> name;
+  std::optional<std::string> description;
+  std::optional<std::map<std::string, std::string>> attributes;
+  std::optional<std::array<int32_t, 4>> extents;    // x, y, width, height, screen coordinates
+  std::optional<std::vector<std::string>> actions;  // AT-SPI's own action names
+  std::optional<std::string> text;                  // the Text interface's contents
+  bool synthetic = false;                           // a text run Tovrin made from its parent's text
+
+  [[nodiscard]] bool has(int state) const { return hasStates && (states >> state & 1) != 0; }
+};
+
+// Which requests one element needs for the attributes asked of it.
+struct Needs {
+  bool name = false;
+  bool description = false;
+  bool attributes = false;
+  bool extents = false;
+  bool actions = false;
+  bool text = false;
+  bool children = false;
+  bool parent = false;
+};
+
+struct AXRoleNames {
+  std::string role;
+  std::string subrole;
+};
+
+std::string roleNick(uint32_t role);  // "push button", for messages and dumps
+// Needs the role and the states, and for entries and toggle buttons the
+// object attributes.
+AXRoleNames axRole(const NodeInfo& node);
+
+// The requests that answering `attributes` (platform names) needs, given
+// the element's AT-SPI role. `withActions` asks for the action names too.
+Needs needsFor(const std::vector<std::string>& attributes, uint32_t role, Toolkit toolkit,
+               bool withActions);
+// Text is fetched from containers only where the browser keeps a
+// paragraph's words there instead of in child elements.
+bool keepsTextInContainer(uint32_t role, Toolkit toolkit);
+
+// Actions as Tovrin names them: "AXPress" once for any real activation
+// ("press", "click", "jump", "activate", "toggle", "check", …), "AXShowMenu"
+// for a context menu. Chromium's "doDefault" and "clickAncestor", listed on
+// nearly every node, are not presses.
+std::vector<std::string> axActions(const std::vector<std::string>& raw);
+// The index of the action that carries out `axAction` among the raw names.
+std::optional<int> rawActionIndex(const std::vector<std::string>& raw, std::string_view axAction);
+
+// Hidden elements are skipped with their subtrees: anything not visible,
+// and web areas that are not showing (the pages of background tabs).
+bool hidden(const NodeInfo& node);
+
+// The value of one non-element attribute ("AXTitle", "AXValue", …), or
+// absent. Never the text of a password field.
+std::optional<AXValue> axValue(std::string_view attribute, const NodeInfo& node, Toolkit toolkit);
+
+// A container's text split at its embedded objects (U+FFFC, one per child):
+// the runs of words between them, in order, with -1 for a run and the child
+// index for an embedded object. Nothing when the count of embedded objects
+// does not match the children (the browser lays text out otherwise) or
+// there are no words at all. Runs of white space alone are dropped.
+struct TextPiece {
+  int child = -1;
+  std::string text;
+};
+std::optional<std::vector<TextPiece>> splitHypertext(std::string_view text, std::size_t childCount);
+
+}  // namespace tovrin::atspi

@@ -1,0 +1,225 @@
+#include "platform/linux/linux_desktop.h"
+
+#include <dirent.h>
+#include <gio/gio.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "accessibility/browser.h"
+#include "platform/linux/atspi_transport.h"
+
+namespace tovrin {
+namespace {
+
+// The workspace of a recording: the application that was in front then.
+class RecordedWorkspace final : public Workspace {
+ public:
+  explicit RecordedWorkspace(std::optional<RunningApplication> front) : front_(std::move(front)) {}
+  std::optional<RunningApplication> frontmostApplication() override { return front_; }
+  std::optional<RunningApplication> runningApplication(int32_t pid) override {
+    if (front_ && front_->pid == pid) return front_;
+    return std::nullopt;
+  }
+  void observeActivations(std::function<void(const RunningApplication&)>) override {}
+  void openPrivacySettings() override {}
+  bool activate(int32_t) override { return false; }
+  bool openURLs(const std::vector<std::string>&, const std::string&) override { return false; }
+
+ private:
+  std::optional<RunningApplication> front_;
+};
+
+std::optional<RunningApplication> readHeader(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line) && !line.empty() && line[0] == '#') {
+    std::istringstream words(line.substr(1));
+    std::string tag;
+    RunningApplication app;
+    if (words >> tag >> app.pid >> app.bundleID && tag == "frontmost") {
+      std::getline(words >> std::ws, app.localizedName);
+      return app;
+    }
+  }
+  return std::nullopt;
+}
+
+GDBusConnection* sessionBus() {
+  GError* error = nullptr;
+  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+  if (error) g_error_free(error);
+  return bus;
+}
+
+bool isMainBrowserProcess(int32_t pid, const std::string& id) {
+  if (!BrowserRegistry::adapter(id)) return false;
+  // Renderers, GPU and utility processes carry these arguments.
+  for (const std::string& arg : ProcessInfo::commandLine(pid)) {
+    if (arg.rfind("--type=", 0) == 0 || arg == "-contentproc" || arg == "-isForBrowser") {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string recordingHeader(const RunningApplication& app) {
+  return "# frontmost " + std::to_string(app.pid) + " " + app.bundleID + " " + app.localizedName;
+}
+
+std::variant<std::shared_ptr<LinuxDesktop>, std::string> LinuxDesktop::open(
+    const Options& options) {
+  std::shared_ptr<LinuxDesktop> desktop(new LinuxDesktop());
+  LinuxAccessibility::Options ax;
+  std::string error;
+  if (!options.replayFile.empty()) {
+    ax.replayFile = options.replayFile;
+    ax.trusted = [] { return true; };
+    desktop->workspace_ = std::make_shared<RecordedWorkspace>(readHeader(options.replayFile));
+  } else {
+    desktop->x11_ = X11Workspace::open(error);
+    if (!desktop->x11_) {
+      return "No display: " + error +
+             ".\nRun Tovrin inside your desktop session (or use --scene FILE for the simulated "
+             "desktop).";
+    }
+    desktop->workspace_ = desktop->x11_;
+    std::weak_ptr<X11Workspace> weak = desktop->x11_;
+    ax.pidAtPoint = [weak](double x, double y) -> std::optional<int32_t> {
+      auto ws = weak.lock();
+      return ws ? ws->pidAtPoint(x, y) : std::nullopt;
+    };
+    ax.trusted = [] { return status().enabled; };
+    ax.recordFile = options.recordFile;
+    if (!options.recordFile.empty()) {
+      if (auto front = desktop->x11_->frontmostApplication()) {
+        std::ofstream(options.recordFile, std::ios::app) << recordingHeader(*front) << '\n';
+      }
+    }
+  }
+  desktop->accessibility_ = LinuxAccessibility::open(std::move(ax), error);
+  if (!desktop->accessibility_) {
+    if (!options.replayFile.empty()) return error;
+    return "No accessibility bus: " + error +
+           ".\nInstall at-spi2-core and log in to a desktop session, or start the bus with "
+           "/usr/libexec/at-spi-bus-launcher --launch-immediately.";
+  }
+  return desktop;
+}
+
+Platform LinuxDesktop::platform() const {
+  Platform p;
+  p.accessibility = accessibility_;
+  p.workspace = workspace_;
+  p.clock = clock_;
+  return p;
+}
+
+AccessibilityStatus LinuxDesktop::status() {
+  AccessibilityStatus out;
+  GDBusConnection* bus = sessionBus();
+  if (!bus) {
+    out.problem = "the session bus is not running (DBUS_SESSION_BUS_ADDRESS)";
+    return out;
+  }
+  out.sessionBus = true;
+  GError* error = nullptr;
+  GVariant* reply = g_dbus_connection_call_sync(
+      bus, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Get",
+      g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"), G_VARIANT_TYPE("(v)"),
+      G_DBUS_CALL_FLAGS_NONE, 3000, nullptr, &error);
+  if (reply) {
+    GVariant* inner = nullptr;
+    g_variant_get(reply, "(v)", &inner);
+    out.enabled =
+        g_variant_is_of_type(inner, G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(inner);
+    g_variant_unref(inner);
+    g_variant_unref(reply);
+  } else if (error) {
+    out.problem = error->message ? error->message : "org.a11y.Bus did not answer";
+    g_error_free(error);
+    error = nullptr;
+  }
+  g_object_unref(bus);
+  std::string busError;
+  if (atspi::accessibilityBusAddress(busError)) {
+    out.accessibilityBus = true;
+  } else if (out.problem.empty()) {
+    out.problem = busError;
+  }
+  if (!out.accessibilityBus) out.enabled = false;
+  return out;
+}
+
+std::vector<std::string> LinuxDesktop::enableAccessibility() {
+  std::vector<std::string> done;
+  if (GDBusConnection* bus = sessionBus()) {
+    GError* error = nullptr;
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
+        g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE)),
+        nullptr, G_DBUS_CALL_FLAGS_NONE, 3000, nullptr, &error);
+    if (reply) {
+      done.emplace_back("Assistive technology support is on for this session.");
+      g_variant_unref(reply);
+    } else {
+      done.emplace_back(std::string("Couldn't turn assistive technology support on: ") +
+                        (error && error->message ? error->message : "no answer"));
+    }
+    if (error) g_error_free(error);
+    g_object_unref(bus);
+  } else {
+    done.emplace_back("Couldn't turn assistive technology support on: no session bus.");
+  }
+  // Desktops read this key at login; keep the choice there where it exists.
+  GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+  GSettingsSchema* schema =
+      source ? g_settings_schema_source_lookup(source, "org.gnome.desktop.interface", TRUE)
+             : nullptr;
+  if (schema && g_settings_schema_has_key(schema, "toolkit-accessibility")) {
+    GSettings* settings = g_settings_new("org.gnome.desktop.interface");
+    if (g_settings_set_boolean(settings, "toolkit-accessibility", TRUE)) {
+      g_settings_sync();
+      done.emplace_back("It stays on after you log in again (toolkit-accessibility).");
+    }
+    g_object_unref(settings);
+  }
+  if (schema) g_settings_schema_unref(schema);
+  return done;
+}
+
+std::vector<BrowserCheck> LinuxDesktop::browsers() {
+  std::vector<BrowserCheck> out;
+  std::vector<RunningApplication> apps;
+  if (x11_) {
+    for (const RunningApplication& app : x11_->windowApplications()) {
+      if (isMainBrowserProcess(app.pid, app.bundleID)) apps.push_back(app);
+    }
+  }
+  // Browsers without a window on this display count too: they may have
+  // started before accessibility support was on.
+  if (DIR* proc = opendir("/proc")) {
+    while (dirent* entry = readdir(proc)) {
+      char* end = nullptr;
+      long pid = std::strtol(entry->d_name, &end, 10);
+      if (*end != '\0' || pid <= 0) continue;
+      const auto p = static_cast<int32_t>(pid);
+      if (std::any_of(apps.begin(), apps.end(), [&](const auto& a) { return a.pid == p; }))
+        continue;
+      ProcessIdentity identity = ProcessInfo::identify(ProcessInfo::executableName(p), "");
+      if (isMainBrowserProcess(p, identity.applicationID)) {
+        apps.push_back({p, identity.applicationID, identity.name, false});
+      }
+    }
+    closedir(proc);
+  }
+  for (const RunningApplication& app : apps) {
+    out.push_back({app, accessibility_->treeAccess(app.pid)});
+  }
+  return out;
+}
+
+}  // namespace tovrin

@@ -1,0 +1,363 @@
+#include "platform/linux/x11_workspace.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace tovrin {
+
+namespace ProcessInfo {
+
+ProcessIdentity identify(const std::string& executable, const std::string& windowClass) {
+  struct Known {
+    const char* executable;
+    const char* windowClass;
+    const char* id;
+    const char* name;
+  };
+  // Executables as Debian and the vendors install them, and the window
+  // classes their windows carry.
+  static constexpr Known kKnown[] = {
+      {"chromium", "chromium", "chromium", "Chromium"},
+      {"chromium-browser", "chromium-browser", "chromium-browser", "Chromium"},
+      {"chrome", "google-chrome", "google-chrome", "Google Chrome"},
+      {"google-chrome", "google-chrome", "google-chrome", "Google Chrome"},
+      {"brave", "brave-browser", "brave-browser", "Brave"},
+      {"brave-browser", "brave-browser", "brave-browser", "Brave"},
+      {"msedge", "microsoft-edge", "microsoft-edge", "Microsoft Edge"},
+      {"microsoft-edge", "microsoft-edge", "microsoft-edge", "Microsoft Edge"},
+      {"firefox-esr", "firefox-esr", "firefox-esr", "Firefox ESR"},
+      {"firefox", "firefox", "firefox", "Firefox"},
+      {"firefox-bin", "firefox", "firefox", "Firefox"},
+  };
+  std::string cls = windowClass;
+  std::transform(cls.begin(), cls.end(), cls.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  for (const Known& k : kKnown) {
+    if (executable == k.executable) return {k.id, k.name};
+  }
+  for (const Known& k : kKnown) {
+    if (!cls.empty() && cls == k.windowClass) return {k.id, k.name};
+  }
+  if (!cls.empty()) return {cls, windowClass};
+  return {executable, executable};
+}
+
+std::string executableName(int32_t pid) {
+  if (pid <= 0) return {};
+  char buffer[4096];
+  const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+  ssize_t n = readlink(link.c_str(), buffer, sizeof buffer - 1);
+  std::string path;
+  if (n > 0) {
+    path.assign(buffer, static_cast<std::size_t>(n));
+    // A replaced executable (a browser upgraded while running) reads so.
+    if (auto cut = path.find(" (deleted)"); cut != std::string::npos) path.resize(cut);
+  } else {
+    std::vector<std::string> args = commandLine(pid);
+    if (!args.empty()) path = args.front();
+  }
+  auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::vector<std::string> commandLine(int32_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+  std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::string> out;
+  std::string current;
+  for (char c : all) {
+    if (c == '\0') {
+      out.push_back(current);
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  if (!current.empty()) out.push_back(current);
+  return out;
+}
+
+bool alive(int32_t pid) {
+  if (pid <= 0) return false;
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat;
+  if (!std::getline(in, stat)) return false;
+  // The state follows the command name in parentheses; a zombie has quit.
+  auto close = stat.rfind(')');
+  return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'Z';
+}
+
+}  // namespace ProcessInfo
+
+namespace {
+
+std::optional<unsigned long> cardinal(Display* d, Window w, const char* name, Atom type) {
+  Atom property = XInternAtom(d, name, True);
+  if (property == None) return std::nullopt;
+  Atom actual = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  std::optional<unsigned long> out;
+  if (XGetWindowProperty(d, w, property, 0, 1, False, type, &actual, &format, &count, &after,
+                         &data) == Success &&
+      data) {
+    if (count == 1 && format == 32) out = *reinterpret_cast<unsigned long*>(data);
+    XFree(data);
+  }
+  return out;
+}
+
+std::vector<Window> windowList(Display* d, Window w, const char* name) {
+  Atom property = XInternAtom(d, name, True);
+  std::vector<Window> out;
+  if (property == None) return out;
+  Atom actual = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(d, w, property, 0, 65536, False, XA_WINDOW, &actual, &format, &count,
+                         &after, &data) == Success &&
+      data) {
+    if (format == 32) {
+      auto* list = reinterpret_cast<Window*>(data);
+      out.assign(list, list + count);
+    }
+    XFree(data);
+  }
+  return out;
+}
+
+std::string windowClass(Display* d, Window w) {
+  XClassHint hint{nullptr, nullptr};
+  std::string out;
+  if (XGetClassHint(d, w, &hint)) {
+    if (hint.res_class) out = hint.res_class;
+    if (hint.res_name) XFree(hint.res_name);
+    if (hint.res_class) XFree(hint.res_class);
+  }
+  return out;
+}
+
+// The client window at or below `w` that names its process.
+std::optional<std::pair<int32_t, Window>> owningClient(Display* d, Window w, int depth = 0) {
+  if (auto pid = cardinal(d, w, "_NET_WM_PID", XA_CARDINAL)) {
+    return std::make_pair(static_cast<int32_t>(*pid), w);
+  }
+  if (depth > 3) return std::nullopt;
+  Window root = 0, parent = 0;
+  Window* children = nullptr;
+  unsigned int count = 0;
+  if (!XQueryTree(d, w, &root, &parent, &children, &count)) return std::nullopt;
+  std::optional<std::pair<int32_t, Window>> out;
+  for (unsigned int i = count; i-- > 0 && !out;)
+    out = owningClient(d, children[i], depth + 1);
+  if (children) XFree(children);
+  return out;
+}
+
+int ignoreErrors(Display*, XErrorEvent*) {
+  return 0;
+}
+
+}  // namespace
+
+std::shared_ptr<X11Workspace> X11Workspace::open(std::string& error) {
+  const char* name = std::getenv("DISPLAY");
+  if (!name || !*name) {
+    error = "no display: DISPLAY is not set";
+    return nullptr;
+  }
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) {
+    error = std::string("cannot open the display ") + name;
+    return nullptr;
+  }
+  // A window that closes between two requests must not end the process.
+  XSetErrorHandler(ignoreErrors);
+  std::shared_ptr<X11Workspace> ws(new X11Workspace(display));
+  ws->displayName_ = name;
+  return ws;
+}
+
+X11Workspace::X11Workspace(_XDisplay* display) : display_(display) {}
+
+X11Workspace::~X11Workspace() {
+  XCloseDisplay(display_);
+}
+
+std::optional<RunningApplication> X11Workspace::describe(int32_t pid, const std::string& cls) {
+  if (!ProcessInfo::alive(pid)) return std::nullopt;
+  ProcessIdentity identity = ProcessInfo::identify(ProcessInfo::executableName(pid), cls);
+  return RunningApplication{pid, identity.applicationID, identity.name, false};
+}
+
+std::optional<RunningApplication> X11Workspace::frontmostApplication() {
+  std::lock_guard lock(mutex_);
+  Window root = DefaultRootWindow(display_);
+  std::optional<std::pair<int32_t, Window>> client;
+  if (auto active = cardinal(display_, root, "_NET_ACTIVE_WINDOW", XA_WINDOW); active && *active) {
+    client = owningClient(display_, static_cast<Window>(*active));
+  }
+  if (!client) {
+    // No window manager: the window with the input focus, or its top-level.
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(display_, &focus, &revert);
+    for (int i = 0; i < 8 && focus > 1 && focus != root && !client; ++i) {
+      client = owningClient(display_, focus);
+      Window r = 0, parent = 0;
+      Window* children = nullptr;
+      unsigned int count = 0;
+      if (!XQueryTree(display_, focus, &r, &parent, &children, &count)) break;
+      if (children) XFree(children);
+      focus = parent;
+    }
+  }
+  if (!client) return std::nullopt;
+  return describe(client->first, windowClass(display_, client->second));
+}
+
+std::optional<RunningApplication> X11Workspace::runningApplication(int32_t pid) {
+  std::string cls;
+  {
+    std::lock_guard lock(mutex_);
+    for (Window w : windowList(display_, DefaultRootWindow(display_), "_NET_CLIENT_LIST")) {
+      if (cardinal(display_, w, "_NET_WM_PID", XA_CARDINAL) == static_cast<unsigned long>(pid)) {
+        cls = windowClass(display_, w);
+        break;
+      }
+    }
+  }
+  if (auto app = describe(pid, cls)) return app;
+  return RunningApplication{pid, {}, {}, true};
+}
+
+void X11Workspace::observeActivations(std::function<void(const RunningApplication&)> handler) {
+  observers_.push_back(std::move(handler));
+}
+
+void X11Workspace::pollActivations() {
+  auto front = frontmostApplication();
+  std::optional<int32_t> pid = front ? std::optional<int32_t>(front->pid) : std::nullopt;
+  if (pid == lastActive_) return;
+  lastActive_ = pid;
+  if (!front) return;
+  for (const auto& observer : observers_)
+    observer(*front);
+}
+
+void X11Workspace::openPrivacySettings() {
+  // Desktops keep the assistive-technology switch in their accessibility
+  // settings; GNOME's is the one with a command to open it.
+  const char* argv[] = {"gnome-control-center", "universal-access", nullptr};
+  pid_t child = 0;
+  posix_spawnp(&child, argv[0], nullptr, nullptr, const_cast<char* const*>(argv), environ);
+}
+
+bool X11Workspace::activate(int32_t pid) {
+  std::lock_guard lock(mutex_);
+  Window root = DefaultRootWindow(display_);
+  std::optional<Window> target;
+  for (Window w : windowList(display_, root, "_NET_CLIENT_LIST_STACKING")) {
+    if (cardinal(display_, w, "_NET_WM_PID", XA_CARDINAL) == static_cast<unsigned long>(pid)) {
+      target = w;  // the last one listed is the top-most of its windows
+    }
+  }
+  if (!target) return false;
+  XEvent event{};
+  event.xclient.type = ClientMessage;
+  event.xclient.window = *target;
+  event.xclient.message_type = XInternAtom(display_, "_NET_ACTIVE_WINDOW", False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] =
+      2;  // from a pager: the window manager obeys without focus-stealing rules
+  event.xclient.data.l[1] = CurrentTime;
+  XSendEvent(display_, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  XFlush(display_);
+  // Verify: the window manager acts asynchronously.
+  for (int i = 0; i < 50; ++i) {
+    auto active = cardinal(display_, root, "_NET_ACTIVE_WINDOW", XA_WINDOW);
+    if (active && *active == *target) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+bool X11Workspace::openURLs(const std::vector<std::string>&, const std::string&) {
+  // Opening addresses in the running browser comes with the acting half of
+  // this desktop; until then the flows report that nothing was opened.
+  return false;
+}
+
+std::optional<int32_t> X11Workspace::pidAtPoint(double x, double y) {
+  std::lock_guard lock(mutex_);
+  Window root = DefaultRootWindow(display_);
+  std::vector<Window> stacking = windowList(display_, root, "_NET_CLIENT_LIST_STACKING");
+  auto contains = [&](Window w) {
+    XWindowAttributes attributes{};
+    if (!XGetWindowAttributes(display_, w, &attributes) || attributes.map_state != IsViewable) {
+      return false;
+    }
+    int wx = 0, wy = 0;
+    Window child = 0;
+    XTranslateCoordinates(display_, w, root, 0, 0, &wx, &wy, &child);
+    return x >= wx && y >= wy && x < wx + attributes.width && y < wy + attributes.height;
+  };
+  for (auto it = stacking.rbegin(); it != stacking.rend(); ++it) {
+    if (!contains(*it)) continue;
+    if (auto pid = cardinal(display_, *it, "_NET_WM_PID", XA_CARDINAL))
+      return static_cast<int32_t>(*pid);
+  }
+  // No window manager list: the top-most mapped child of the root.
+  Window r = 0, parent = 0;
+  Window* children = nullptr;
+  unsigned int count = 0;
+  std::optional<int32_t> out;
+  if (XQueryTree(display_, root, &r, &parent, &children, &count)) {
+    for (unsigned int i = count; i-- > 0 && !out;) {
+      if (!contains(children[i])) continue;
+      if (auto client = owningClient(display_, children[i])) out = client->first;
+    }
+    if (children) XFree(children);
+  }
+  return out;
+}
+
+std::vector<RunningApplication> X11Workspace::windowApplications() {
+  std::vector<std::pair<int32_t, std::string>> found;
+  {
+    std::lock_guard lock(mutex_);
+    auto stacking = windowList(display_, DefaultRootWindow(display_), "_NET_CLIENT_LIST_STACKING");
+    for (auto it = stacking.rbegin(); it != stacking.rend(); ++it) {
+      auto pid = cardinal(display_, *it, "_NET_WM_PID", XA_CARDINAL);
+      if (!pid) continue;
+      const auto p = static_cast<int32_t>(*pid);
+      if (std::none_of(found.begin(), found.end(), [&](const auto& f) { return f.first == p; })) {
+        found.emplace_back(p, windowClass(display_, *it));
+      }
+    }
+  }
+  std::vector<RunningApplication> out;
+  for (const auto& [pid, cls] : found) {
+    if (auto app = describe(pid, cls)) out.push_back(*app);
+  }
+  return out;
+}
+
+}  // namespace tovrin

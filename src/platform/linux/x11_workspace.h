@@ -1,0 +1,72 @@
+#pragma once
+
+// The workspace of an X11 desktop: which application is in front (the
+// window manager's active window and the process that owns it), running
+// processes by id, and what browser a process is.
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "accessibility/platform.h"
+
+struct _XDisplay;
+
+namespace tovrin {
+
+// What a process is, as far as the browser registry cares: its desktop
+// application id ("chromium", "firefox-esr", …) and a display name.
+struct ProcessIdentity {
+  std::string applicationID;
+  std::string name;
+};
+
+namespace ProcessInfo {
+// From the executable's file name and the window's WM_CLASS class (either
+// may be empty). Known browsers get their desktop ids; anything else the
+// lower-cased class or executable name.
+ProcessIdentity identify(const std::string& executable, const std::string& windowClass);
+// The executable's file name of a running process, or empty.
+std::string executableName(int32_t pid);
+// The process's command line, one entry per argument.
+std::vector<std::string> commandLine(int32_t pid);
+bool alive(int32_t pid);
+}  // namespace ProcessInfo
+
+class X11Workspace final : public Workspace {
+ public:
+  // Nothing, with `error` set, when the display cannot be opened.
+  static std::shared_ptr<X11Workspace> open(std::string& error);
+  ~X11Workspace() override;
+
+  std::optional<RunningApplication> frontmostApplication() override;
+  std::optional<RunningApplication> runningApplication(int32_t pid) override;
+  void observeActivations(std::function<void(const RunningApplication&)> handler) override;
+  void openPrivacySettings() override;
+  bool activate(int32_t pid) override;
+  bool openURLs(const std::vector<std::string>& urls, const std::string& bundleID) override;
+
+  // Tells the observers when the active application changed since the last
+  // call; the owner calls it from its main loop (the command line once).
+  void pollActivations();
+  // The process owning the top-most window under a global point.
+  std::optional<int32_t> pidAtPoint(double x, double y);
+  // Every process that owns a top-level window, front-most first.
+  std::vector<RunningApplication> windowApplications();
+  [[nodiscard]] std::string displayName() const { return displayName_; }
+
+ private:
+  explicit X11Workspace(_XDisplay* display);
+  std::optional<RunningApplication> describe(int32_t pid, const std::string& windowClass);
+
+  std::mutex mutex_;  // Xlib calls are made under it
+  _XDisplay* display_;
+  std::string displayName_;
+  std::vector<std::function<void(const RunningApplication&)>> observers_;
+  std::optional<int32_t> lastActive_;
+};
+
+}  // namespace tovrin
