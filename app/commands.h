@@ -18,5 +18,6 @@ Command addMatchCommand(CLI::App& app);
 Command addRunCommand(CLI::App& app);
 Command addShellCommand(CLI::App& app);
 Command addInspectCommand(CLI::App& app);
+Command addDoctorCommand(CLI::App& app);
 
 }  // namespace tovrin::cli

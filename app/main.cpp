@@ -7,9 +7,10 @@ int main(int argc, char** argv) {
   CLI::App app{"Tovrin: a command palette for web browsers"};
   app.require_subcommand(1);
   std::vector<tovrin::cli::Command> commands = {
-      tovrin::cli::addParseCommand(app), tovrin::cli::addSnapshotCommand(app),
-      tovrin::cli::addMatchCommand(app), tovrin::cli::addRunCommand(app),
-      tovrin::cli::addShellCommand(app), tovrin::cli::addInspectCommand(app),
+      tovrin::cli::addParseCommand(app),  tovrin::cli::addSnapshotCommand(app),
+      tovrin::cli::addMatchCommand(app),  tovrin::cli::addRunCommand(app),
+      tovrin::cli::addShellCommand(app),  tovrin::cli::addInspectCommand(app),
+      tovrin::cli::addDoctorCommand(app),
   };
   try {
     app.parse(argc, argv);

@@ -126,7 +126,8 @@ TEST(FindTest, FindShowsEightOfAllMatches) {
   // Only stop words: no ranking, so a literal search of the normalised lines.
   EXPECT_EQ(resultOf(one.run("find just")).headline, "Found **1** match for “just”");
   EXPECT_EQ(headline(one.run("find what is it")), "Nothing on the page matches “what is it”");
-  EXPECT_EQ(headline(one.run("find ?!?")), "Nothing on the page matches “”");  // nothing to look for
+  EXPECT_EQ(headline(one.run("find ?!?")),
+            "Nothing on the page matches “”");  // nothing to look for
 }
 
 TEST(FindTest, FindAllCountsEveryOccurrence) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 
 namespace tovrin::atspi {
 namespace {
@@ -348,12 +349,13 @@ bool keepsTextInContainer(uint32_t role, Toolkit toolkit) {
 }
 
 Needs needsFor(const std::vector<std::string>& attributes, uint32_t role, Toolkit toolkit,
-               bool withActions) {
+               bool withActions, bool bulk) {
   Needs needs;
   needs.actions = withActions;
   NodeInfo probe;
   probe.role = role;
   const bool leaf = isStaticLeaf(probe, toolkit);
+  needs.states = !(bulk && leaf);
   const bool field = isTextField(role) || role == Role::kComboBox;
   for (const std::string& name : attributes) {
     if (name == "AXRole" || name == "AXSubrole") {
@@ -382,7 +384,7 @@ Needs needsFor(const std::vector<std::string>& attributes, uint32_t role, Toolki
     } else if (name == "AXIdentifier") {
       needs.attributes = true;
     } else if (name == "AXPosition" || name == "AXSize") {
-      needs.extents = true;
+      if (!(bulk && leaf)) needs.extents = true;
     } else if (name == "AXChildren") {
       // Chromium's text leaves have no children worth a request.
       if (!leaf) needs.children = true;
@@ -439,6 +441,9 @@ std::optional<AXValue> axValue(std::string_view attributeName, const NodeInfo& n
   }
   if (attributeName == "AXTitle") {
     if (leaf || image || !node.name) return std::nullopt;
+    if (role == Role::kListItem && toolkit == Toolkit::gecko) {
+      return AXValue(node.name->substr(listMarkerLength(*node.name)));
+    }
     return AXValue(*node.name);
   }
   if (attributeName == "AXDescription") {
@@ -507,6 +512,39 @@ std::optional<AXValue> axValue(std::string_view attributeName, const NodeInfo& n
     return AXValue(AXSize{double(e[2]), double(e[3])});
   }
   return std::nullopt;
+}
+
+std::size_t listMarkerLength(std::string_view text) {
+  static constexpr std::string_view kBullets[] = {"•", "◦", "▪", "▫", "‣", "⁃", "–", "—",
+                                                  "-", "*", "·", "■", "□", "○", "●"};
+  std::size_t i = 0;
+  bool found = false;
+  for (std::string_view bullet : kBullets) {
+    if (text.substr(0, bullet.size()) == bullet) {
+      i = bullet.size();
+      found = true;
+      break;
+    }
+  }
+  if (!found) {
+    // "12." "b)" "iv." — a number, one letter or a roman numeral, then . or )
+    std::size_t j = 0;
+    while (j < text.size() && j < 8 && std::isalnum(static_cast<unsigned char>(text[j])))
+      ++j;
+    if (j == 0 || j >= text.size() || (text[j] != '.' && text[j] != ')')) return 0;
+    std::string_view word = text.substr(0, j);
+    const bool digits = word.find_first_not_of("0123456789") == std::string_view::npos;
+    const bool roman = word.find_first_not_of("ivxlcdmIVXLCDM") == std::string_view::npos;
+    if (!digits && !roman && j != 1) return 0;
+    i = j + 1;
+  }
+  // A marker stands apart from the words after it.
+  if (i < text.size() && text[i] != ' ' && text[i] != '\t' && text.substr(i, 2) != "\xC2\xA0")
+    return 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+    ++i;
+  if (text.substr(i, 2) == "\xC2\xA0") i += 2;
+  return i;
 }
 
 std::optional<std::vector<TextPiece>> splitHypertext(std::string_view text,

@@ -58,6 +58,7 @@ struct NodeInfo {
 
 // Which requests one element needs for the attributes asked of it.
 struct Needs {
+  bool states = false;
   bool name = false;
   bool description = false;
   bool attributes = false;
@@ -80,8 +81,10 @@ AXRoleNames axRole(const NodeInfo& node);
 
 // The requests that answering `attributes` (platform names) needs, given
 // the element's AT-SPI role. `withActions` asks for the action names too.
+// A bulk read (a page) leaves out what text leaves rarely need: their
+// states and extents, which would double its cost in Chromium.
 Needs needsFor(const std::vector<std::string>& attributes, uint32_t role, Toolkit toolkit,
-               bool withActions);
+               bool withActions, bool bulk = false);
 // Text is fetched from containers only where the browser keeps a
 // paragraph's words there instead of in child elements.
 bool keepsTextInContainer(uint32_t role, Toolkit toolkit);
@@ -107,6 +110,12 @@ std::optional<AXValue> axValue(std::string_view attribute, const NodeInfo& node,
 // index for an embedded object. Nothing when the count of embedded objects
 // does not match the children (the browser lays text out otherwise) or
 // there are no words at all. Runs of white space alone are dropped.
+// The length in bytes of a list marker ("• ", "3. ", "b) ") at the start of
+// a list item's text, trailing spaces included; 0 when there is none.
+// Browsers put the marker into the item's text (Firefox) or a text leaf of
+// its own (Chromium); Tovrin shows items with a marker of its own.
+std::size_t listMarkerLength(std::string_view text);
+
 struct TextPiece {
   int child = -1;
   std::string text;

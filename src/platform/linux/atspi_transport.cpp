@@ -104,6 +104,15 @@ class BusTransport final : public Transport {
   }
 
   void send(const Call& call, ReplyHandler done) override {
+    if (!g_dbus_is_name(call.dest.c_str())) {
+      // An application that is not on the bus (a handle made for a process
+      // that never registered).
+      Reply missing;
+      missing.status = Reply::Status::error;
+      missing.error = "org.freedesktop.DBus.Error.ServiceUnknown";
+      queued_.push(std::move(done), std::move(missing));
+      return;
+    }
     const double now = monotonicNow();
     if (auto it = hungUntil_.find(call.dest); it != hungUntil_.end()) {
       if (now < it->second) {
@@ -124,22 +133,38 @@ class BusTransport final : public Transport {
   }
 
   bool wait(const std::function<bool()>& finished, double deadline) override {
-    for (;;) {
-      while (queued_.deliverOne()) {
-        if (finished()) return true;
-      }
+    while (queued_.deliverOne()) {
       if (finished()) return true;
-      const double left = deadline - monotonicNow();
-      if (left <= 0) return false;
-      // Wake at the deadline even when nothing answers (a stopped browser).
-      GSource* timer = g_timeout_source_new(static_cast<guint>(left * 1000) + 1);
-      g_source_set_callback(
-          timer, [](gpointer) { return G_SOURCE_REMOVE; }, nullptr, nullptr);
-      g_source_attach(timer, context_);
-      g_main_context_iteration(context_, TRUE);
-      g_source_destroy(timer);
-      g_source_unref(timer);
     }
+    if (finished()) return true;
+    // Replies already in are dispatched without blocking; only then does
+    // the wait sleep, woken by the next reply or the deadline (a stopped
+    // browser never answers).
+    while (g_main_context_iteration(context_, FALSE)) {
+      if (finished()) return true;
+    }
+    const double left = deadline - monotonicNow();
+    if (left <= 0) return finished();
+    bool expired = false;
+    GSource* timer = g_timeout_source_new(static_cast<guint>(left * 1000) + 1);
+    g_source_set_callback(
+        timer,
+        [](gpointer flag) {
+          *static_cast<bool*>(flag) = true;
+          return G_SOURCE_REMOVE;
+        },
+        &expired, nullptr);
+    g_source_attach(timer, context_);
+    bool done = false;
+    while (!(done = finished()) && !expired) {
+      g_main_context_iteration(context_, TRUE);
+      while (queued_.deliverOne() && !(done = finished())) {
+      }
+      if (done) break;
+    }
+    g_source_destroy(timer);
+    g_source_unref(timer);
+    return done;
   }
 
   void setCallTimeout(double seconds) override {
@@ -208,6 +233,9 @@ class BusTransport final : public Transport {
       g_variant_unref(address);
     }
     direct_[dest] = connection;
+    if (std::getenv("TOVRIN_ATSPI_DEBUG")) {
+      fprintf(stderr, "atspi: %s: %s connection\n", dest.c_str(), connection ? "direct" : "bus");
+    }
     return connection;
   }
 

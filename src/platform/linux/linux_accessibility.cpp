@@ -21,7 +21,9 @@ constexpr uint64_t kSystemWideKey = 1;
 // Requests in flight during a page read, and how far ahead of the walk
 // they may reach.
 constexpr int kInFlight = 96;
-constexpr int kLookahead = 1024;
+constexpr int kLookahead = 128;
+// Elements list few actions; past these, none is a press in practice.
+constexpr std::size_t kMaxActions = 4;
 
 Variant args(GVariant* v) {
   return Variant::take(v);
@@ -187,7 +189,8 @@ struct Session {
   // when everything has come back (or failed).
   void start(const std::shared_ptr<Fetch>& fetch,
              std::shared_ptr<const std::vector<std::string>> attributes,
-             std::function<bool(std::string_view)> readsActions, std::function<void()> finished) {
+             std::function<bool(std::string_view)> readsActions, std::function<void()> finished,
+             bool bulk = false) {
     fetch->started = true;
     const Ref& r = refs[fetch->key];
     if (r.synthetic()) {
@@ -199,8 +202,8 @@ struct Session {
       finished();
       return;
     }
-    auto stageTwo = [this, fetch, attributes, readsActions, finished]() {
-      if (fetch->gone || fetch->timedOut || !fetch->info.role) {
+    auto stageTwo = [this, fetch, attributes, readsActions, finished, bulk]() {
+      if (fetch->gone || !fetch->info.role) {
         fetch->done = true;
         finished();
         return;
@@ -209,13 +212,32 @@ struct Session {
       const Toolkit toolkit = app(refs[fetch->key].bus).toolkit;
       const AXRoleNames names = axRole(fetch->info);
       const bool actions = readsActions && readsActions(names.role);
-      Needs needs = needsFor(*attributes, role, toolkit, actions);
+      Needs needs = needsFor(*attributes, role, toolkit, actions, bulk);
       auto complete = [this, fetch, toolkit, finished]() {
         synthesizeRuns(*fetch, toolkit);
         fetch->done = true;
         finished();
       };
       ++fetch->outstanding;  // held until every request of this stage is sent
+      if (needs.states) {
+        send(
+            fetch, kAccessible, "GetState", nullptr,
+            [](Fetch& f, GVariant* v) {
+              GVariantIter* iter = nullptr;
+              g_variant_get(v, "(au)", &iter);
+              guint32 word = 0;
+              int index = 0;
+              uint64_t bits = 0;
+              while (g_variant_iter_next(iter, "u", &word)) {
+                if (index < 2) bits |= static_cast<uint64_t>(word) << (32 * index);
+                ++index;
+              }
+              g_variant_iter_free(iter);
+              f.info.states = bits;
+              f.info.hasStates = true;
+            },
+            complete);
+      }
       if (needs.name) {
         getProperty(
             fetch, "Name", [](Fetch& f, GVariant* v) { f.info.name = childString(v, 0); },
@@ -265,7 +287,7 @@ struct Session {
       if (needs.actions) {
         send(
             fetch, "org.a11y.atspi.Action", "GetActions", nullptr,
-            [](Fetch& f, GVariant* v) {
+            [this, fetch, complete](Fetch& f, GVariant* v) {
               std::vector<std::string> raw;
               GVariantIter* iter = nullptr;
               g_variant_get(v, "(a(sss))", &iter);
@@ -273,7 +295,21 @@ struct Session {
               while (g_variant_iter_next(iter, "(&s&s&s)", &n, &d, &k))
                 raw.emplace_back(n);
               g_variant_iter_free(iter);
-              f.info.actions = std::move(raw);
+              // GetActions gives localized names ("Press" in Firefox,
+              // nothing in Chromium); the names themselves come one by one.
+              const std::size_t count = std::min<std::size_t>(raw.size(), kMaxActions);
+              f.info.actions = std::vector<std::string>(count);
+              for (std::size_t i = 0; i < count; ++i) {
+                send(
+                    fetch, "org.a11y.atspi.Action", "GetName",
+                    g_variant_new("(i)", static_cast<gint32>(i)),
+                    [i](Fetch& g, GVariant* name) {
+                      if (g.info.actions && i < g.info.actions->size()) {
+                        (*g.info.actions)[i] = childString(name, 0);
+                      }
+                    },
+                    complete);
+              }
             },
             complete);
       }
@@ -316,23 +352,6 @@ struct Session {
           f.info.role = role;
         },
         stageTwo);
-    send(
-        fetch, kAccessible, "GetState", nullptr,
-        [](Fetch& f, GVariant* v) {
-          GVariantIter* iter = nullptr;
-          g_variant_get(v, "(au)", &iter);
-          guint32 word = 0;
-          int index = 0;
-          uint64_t bits = 0;
-          while (g_variant_iter_next(iter, "u", &word)) {
-            if (index < 2) bits |= static_cast<uint64_t>(word) << (32 * index);
-            ++index;
-          }
-          g_variant_iter_free(iter);
-          f.info.states = bits;
-          f.info.hasStates = true;
-        },
-        stageTwo);
     if (--fetch->outstanding == 0) stageTwo();
   }
 
@@ -346,6 +365,11 @@ struct Session {
     if (*fetch.info.role == Role::kStatic && text.find("\xEF\xBF\xBC") == std::string::npos) return;
     auto pieces = splitHypertext(text, fetch.children.size() + fetch.nullChildren);
     if (!pieces || fetch.nullChildren > 0) return;
+    if (*fetch.info.role == Role::kListItem && !pieces->empty() && pieces->front().child < 0) {
+      std::string& first = pieces->front().text;
+      first.erase(0, listMarkerLength(first));
+      if (first.empty()) pieces->erase(pieces->begin());
+    }
     std::vector<uint64_t> children;
     for (std::size_t i = 0; i < pieces->size(); ++i) {
       const TextPiece& piece = (*pieces)[i];
@@ -381,6 +405,8 @@ struct Session {
     }
     if (name == "AXParent") {
       if (fetch.parentKey) return AXValue(element(*fetch.parentKey));
+      // An application's parent is the registry's desktop, no element of its.
+      if (refs[fetch.key].path == kRootPath) return std::nullopt;
       if (fetch.parentRef && fetch.parentRef->second != kNullPath &&
           fetch.parentRef->first != kRegistry && !fetch.parentRef->first.empty()) {
         return AXValue(element(intern(fetch.parentRef->first, fetch.parentRef->second)));
@@ -418,6 +444,31 @@ struct Session {
     }
     if (url.empty()) return std::nullopt;
     return AXValue(AXURL{url});
+  }
+
+  // The visible child of `parent` whose extents hold the point.
+  std::optional<uint64_t> childAt(uint64_t parent, int32_t x, int32_t y) {
+    auto f = fetchNow(parent, {"AXChildren"});
+    auto names = std::make_shared<const std::vector<std::string>>(
+        std::vector<std::string>{"AXRole", "AXPosition"});
+    std::vector<std::shared_ptr<Fetch>> children;
+    int pending = 0;
+    for (uint64_t child : f->children) {
+      if (refs[child].synthetic()) continue;
+      auto c = std::make_shared<Fetch>();
+      c->key = child;
+      ++pending;
+      start(c, names, {}, [&pending] { --pending; });
+      children.push_back(c);
+    }
+    transport->wait([&] { return pending == 0; }, deadlineIn(callTimeout + 0.5));
+    for (auto it = children.rbegin(); it != children.rend(); ++it) {
+      const Fetch& c = **it;
+      if (!c.done || hidden(c.info) || !c.info.has(State::kShowing) || !c.info.extents) continue;
+      const auto& e = *c.info.extents;
+      if (x >= e[0] && y >= e[1] && x < e[0] + e[2] && y < e[1] + e[3]) return c.key;
+    }
+    return std::nullopt;
   }
 
   // --- Applications and windows ---
@@ -567,7 +618,8 @@ struct Session {
 
     auto begin = [&](const std::shared_ptr<Fetch>& f) {
       ++*inFlight;
-      start(f, names, readsActions, [inFlight] { --*inFlight; });
+      start(
+          f, names, readsActions, [inFlight] { --*inFlight; }, true);
     };
     auto descends = [&](const Fetch& f, int depth) {
       if (depth >= request.maxDepth) return false;
@@ -630,6 +682,10 @@ struct Session {
       Fetch& f = *entry.fetch;
       if (!visited.insert(f.key).second) continue;
       if (hidden(f.info)) continue;
+      if (entry.parent &&
+          isMarkerLeaf(f, result[static_cast<std::size_t>(*entry.parent)], request)) {
+        continue;
+      }
 
       TreeNode node;
       node.element = element(f.key);
@@ -667,6 +723,16 @@ struct Session {
       if (stop) break;
     }
     return result;
+  }
+
+  // Chromium's text leaf holding a list item's bullet or number.
+  bool isMarkerLeaf(const Fetch& f, const TreeNode& parent, const TreeRequest& request) {
+    if (f.info.role != Role::kStatic || !f.info.name || f.info.name->empty()) return false;
+    if (app(refs[f.key].bus).toolkit == Toolkit::gecko) return false;
+    if (request.roleIndex >= parent.values.size() || !parent.values[request.roleIndex])
+      return false;
+    const auto* role = std::get_if<std::string>(&*parent.values[request.roleIndex]);
+    return role && *role == "AXListItem" && listMarkerLength(*f.info.name) == f.info.name->size();
   }
 
   static void copyMissingFrame(TreeNode& node, const TreeNode& parent, const TreeRequest& request) {
@@ -932,29 +998,50 @@ AXResult<AXElement> LinuxAccessibility::elementAtPosition(const AXElement& syste
     bool timedOut = false;
     uint64_t app = s.intern(*bus, atspi::kRootPath);
     std::optional<uint64_t> current;
-    for (const auto& w : s.windowsOf(app, timedOut)) {
-      if (!w.info.has(atspi::State::kShowing)) continue;
-      auto fetch = s.fetchNow(w.key, {"AXPosition", "AXSize"});
-      if (!fetch->info.extents) continue;
-      const auto& e = *fetch->info.extents;
-      if (px >= e[0] && py >= e[1] && px < e[0] + e[2] && py < e[1] + e[3]) {
-        current = w.key;
-        break;
+    // Showing windows first; Chromium marks a window that was covered as not
+    // showing for a moment after it is raised.
+    auto windows = s.windowsOf(app, timedOut);
+    for (bool showingOnly : {true, false}) {
+      for (const auto& w : windows) {
+        if (current || (showingOnly && !w.info.has(atspi::State::kShowing))) continue;
+        auto fetch = s.fetchNow(w.key, {"AXPosition", "AXSize"});
+        if (!fetch->info.extents) continue;
+        const auto& e = *fetch->info.extents;
+        if (px >= e[0] && py >= e[1] && px < e[0] + e[2] && py < e[1] + e[3]) current = w.key;
       }
     }
     if (!current) return {timedOut ? AXErr::kCannotComplete : AXErr::kNoValue, {}};
     for (int depth = 0; depth < 64; ++depth) {
       const atspi::Ref* r = s.ref(*current);
+      std::optional<uint64_t> next;
       atspi::Reply reply = s.call(r->bus, r->path, "org.a11y.atspi.Component",
                                   "GetAccessibleAtPoint", g_variant_new("(iiu)", px, py, 0u));
-      if (!reply.ok()) break;
-      GVariant* inner = g_variant_get_child_value(reply.value.get(), 0);
-      auto ref = atspi::objectRef(inner);
-      g_variant_unref(inner);
-      if (!ref || ref->second == atspi::kNullPath || ref->first.empty()) break;
-      uint64_t next = s.intern(ref->first, ref->second);
-      if (next == *current) break;
+      if (reply.ok()) {
+        GVariant* inner = g_variant_get_child_value(reply.value.get(), 0);
+        auto ref = atspi::objectRef(inner);
+        g_variant_unref(inner);
+        if (ref && ref->second != atspi::kNullPath && !ref->first.empty()) {
+          next = s.intern(ref->first, ref->second);
+        }
+      }
+      // Firefox answers only inside its documents: above them, find the
+      // child under the point by its extents, the last (top-most) first.
+      if (!next || *next == *current) next = s.childAt(*current, px, py);
+      if (!next || *next == *current) break;
       current = next;
+    }
+    // Hit-testing reaches the text inside a button or link, which the tree
+    // does not list; the control is what lies under the pointer.
+    auto hit = s.fetchNow(*current, {"AXRole", "AXParent"});
+    if (hit->info.role == atspi::Role::kStatic && hit->parentRef) {
+      uint64_t parent = s.intern(hit->parentRef->first, hit->parentRef->second);
+      auto control = s.fetchNow(parent, {"AXRole"});
+      const std::string role = atspi::axRole(control->info).role;
+      if (role == "AXButton" || role == "AXLink" || role == "AXCheckBox" ||
+          role == "AXRadioButton" || role == "AXMenuItem" || role == "AXTab" ||
+          role == "AXPopUpButton") {
+        current = parent;
+      }
     }
     return {AXErr::kSuccess, s.element(*current)};
   });

@@ -289,11 +289,24 @@ bool X11Workspace::activate(int32_t pid) {
       2;  // from a pager: the window manager obeys without focus-stealing rules
   event.xclient.data.l[1] = CurrentTime;
   XSendEvent(display_, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  // Activation need not raise; keys go to the active window but clicks and
+  // hit-testing go to the top-most one, so ask for both.
+  XEvent restack{};
+  restack.xclient.type = ClientMessage;
+  restack.xclient.window = *target;
+  restack.xclient.message_type = XInternAtom(display_, "_NET_RESTACK_WINDOW", False);
+  restack.xclient.format = 32;
+  restack.xclient.data.l[0] = 2;
+  restack.xclient.data.l[1] = None;
+  restack.xclient.data.l[2] = Above;
+  XSendEvent(display_, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &restack);
   XFlush(display_);
   // Verify: the window manager acts asynchronously.
   for (int i = 0; i < 50; ++i) {
     auto active = cardinal(display_, root, "_NET_ACTIVE_WINDOW", XA_WINDOW);
-    if (active && *active == *target) return true;
+    std::vector<Window> stacking = windowList(display_, root, "_NET_CLIENT_LIST_STACKING");
+    const bool onTop = stacking.empty() || stacking.back() == *target;
+    if (active && *active == *target && onTop) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;

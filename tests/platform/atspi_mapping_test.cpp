@@ -1,0 +1,212 @@
+#include "platform/linux/atspi_mapping.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/linux/browser_repair.h"
+#include "platform/linux/x11_workspace.h"
+
+namespace tovrin::atspi {
+namespace {
+
+NodeInfo node(uint32_t role,
+              std::initializer_list<int> states = {State::kVisible, State::kShowing,
+                                                   State::kEnabled},
+              std::map<std::string, std::string> attributes = {}) {
+  NodeInfo n;
+  n.role = role;
+  n.hasStates = true;
+  for (int s : states)
+    n.states |= uint64_t{1} << s;
+  n.attributes = std::move(attributes);
+  return n;
+}
+
+TEST(AtspiMappingTest, RolesComeOutInTheLogicsVocabulary) {
+  struct Case {
+    NodeInfo node;
+    const char* role;
+    const char* subrole;
+  };
+  const Case cases[] = {
+      {node(Role::kDocumentWeb), "AXWebArea", ""},
+      {node(Role::kFrame), "AXWindow", ""},
+      {node(Role::kPushButton), "AXButton", ""},
+      {node(Role::kToggleButton), "AXButton", "AXToggle"},
+      {node(Role::kToggleButton, {}, {{"xml-roles", "switch"}}), "AXCheckBox", "AXSwitch"},
+      {node(Role::kLink), "AXLink", ""},
+      {node(Role::kStatic), "AXStaticText", ""},
+      {node(Role::kEntry), "AXTextField", ""},
+      {node(Role::kEntry, {State::kMultiLine}), "AXTextArea", ""},
+      {node(Role::kEntry, {}, {{"text-input-type", "search"}}), "AXSearchField", "AXSearchField"},
+      {node(Role::kPasswordText), "AXTextField", "AXSecureTextField"},
+      {node(Role::kComboBox, {State::kEditable}), "AXComboBox", ""},
+      {node(Role::kComboBox), "AXPopUpButton", ""},
+      {node(Role::kCheckBox), "AXCheckBox", ""},
+      {node(Role::kPageTab), "AXTab", ""},
+      {node(73), "AXGroup", ""},   // paragraph
+      {node(110), "AXGroup", ""},  // landmark
+      {node(56), "AXCell", ""},    // table cell
+      {node(90), "AXRow", ""},     // table row
+      {node(200), "AXUnknown", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(roleNick(*c.node.role));
+    AXRoleNames names = axRole(c.node);
+    EXPECT_EQ(names.role, c.role);
+    EXPECT_EQ(names.subrole, c.subrole);
+  }
+}
+
+TEST(AtspiMappingTest, OnlyRealActivationsArePresses) {
+  struct Case {
+    std::vector<std::string> raw;
+    std::vector<std::string> mapped;
+  };
+  const Case cases[] = {
+      {{"press", "showContextMenu"}, {"AXPress", "AXShowMenu"}},
+      {{"jump", "showContextMenu"}, {"AXPress", "AXShowMenu"}},
+      {{"uncheck"}, {"AXPress"}},
+      {{"doDefault", "showContextMenu"}, {"AXShowMenu"}},  // Chromium's every node
+      {{"clickAncestor", "showContextMenu"}, {"AXShowMenu"}},
+      {{}, {}},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(axActions(c.raw), c.mapped);
+  EXPECT_EQ(rawActionIndex({"showContextMenu", "doDefault", "jump"}, "AXPress"), 2);
+  EXPECT_EQ(rawActionIndex({"doDefault"}, "AXPress"), std::nullopt);
+}
+
+TEST(AtspiMappingTest, ValuesFollowTheRole) {
+  NodeInfo heading = node(Role::kHeading, {State::kVisible}, {{"level", "2"}});
+  heading.name = "Pricing";
+  EXPECT_EQ(axValue("AXValue", heading, Toolkit::chromium), AXValue(AXNumber{2}));
+  EXPECT_EQ(axValue("AXTitle", heading, Toolkit::chromium), AXValue(std::string("Pricing")));
+
+  NodeInfo box = node(Role::kCheckBox, {State::kVisible, State::kChecked});
+  EXPECT_EQ(axValue("AXValue", box, Toolkit::gecko), AXValue(AXNumber{1}));
+  EXPECT_EQ(axValue("AXValue", node(Role::kCheckBox), Toolkit::gecko), AXValue(AXNumber{0}));
+
+  NodeInfo image = node(Role::kImage);
+  image.name = "A rocket";
+  EXPECT_EQ(axValue("AXTitle", image, Toolkit::chromium), std::nullopt);
+  EXPECT_EQ(axValue("AXDescription", image, Toolkit::chromium), AXValue(std::string("A rocket")));
+
+  NodeInfo text = node(Role::kStatic);
+  text.name = "We sell ";
+  EXPECT_EQ(axValue("AXValue", text, Toolkit::chromium), AXValue(std::string("We sell ")));
+  EXPECT_EQ(axValue("AXTitle", text, Toolkit::chromium), std::nullopt);
+
+  NodeInfo entry = node(Role::kEntry, {State::kVisible}, {{"placeholder-text", "you@example.com"}});
+  entry.text = "ada@example.com";
+  EXPECT_EQ(axValue("AXValue", entry, Toolkit::chromium), AXValue(std::string("ada@example.com")));
+  EXPECT_EQ(axValue("AXPlaceholderValue", entry, Toolkit::chromium),
+            AXValue(std::string("you@example.com")));
+
+  NodeInfo unknown = node(Role::kDocumentWeb);
+  unknown.extents = std::array<int32_t, 4>{-1, -1, -1, -1};  // Firefox's document
+  EXPECT_EQ(axValue("AXPosition", unknown, Toolkit::gecko), std::nullopt);
+}
+
+TEST(AtspiMappingTest, APasswordIsNeverAskedForNorReported) {
+  NodeInfo password = node(Role::kPasswordText);
+  password.text = "hunter2";  // even if a browser volunteered it
+  EXPECT_EQ(axValue("AXValue", password, Toolkit::chromium), std::nullopt);
+  for (Toolkit toolkit : {Toolkit::chromium, Toolkit::gecko}) {
+    Needs needs = needsFor({"AXRole", "AXValue", "AXTitle", "AXChildren"}, Role::kPasswordText,
+                           toolkit, true);
+    EXPECT_FALSE(needs.text);
+  }
+}
+
+TEST(AtspiMappingTest, HiddenMeansNotVisibleOrABackgroundPage) {
+  EXPECT_FALSE(hidden(node(Role::kPushButton)));
+  EXPECT_TRUE(hidden(node(Role::kPushButton, {State::kEnabled})));
+  EXPECT_TRUE(hidden(node(Role::kDocumentWeb, {State::kVisible})));  // a background tab
+  EXPECT_FALSE(hidden(node(Role::kDocumentWeb, {State::kVisible, State::kShowing})));
+  // Off-screen content is still read: visible but not showing.
+  EXPECT_FALSE(hidden(node(73, {State::kVisible})));
+}
+
+TEST(AtspiMappingTest, TextLeavesAreReadCheaplyInBulk) {
+  Needs leaf = needsFor({"AXRole", "AXTitle", "AXValue", "AXPosition", "AXSize", "AXChildren"},
+                        Role::kStatic, Toolkit::chromium, false, true);
+  EXPECT_TRUE(leaf.name);
+  EXPECT_FALSE(leaf.states || leaf.extents || leaf.children || leaf.text);
+  Needs geckoParagraph = needsFor({"AXChildren"}, 73, Toolkit::gecko, false, true);
+  EXPECT_TRUE(geckoParagraph.text && geckoParagraph.children);
+  Needs chromiumParagraph = needsFor({"AXChildren"}, 73, Toolkit::chromium, false, true);
+  EXPECT_FALSE(chromiumParagraph.text);
+}
+
+TEST(AtspiMappingTest, HypertextSplitsIntoRunsAndEmbeddedChildren) {
+  const std::string fffc = "\xEF\xBF\xBC";
+  auto pieces = splitHypertext("We sell " + fffc + " and other things.", 1);
+  ASSERT_TRUE(pieces);
+  ASSERT_EQ(pieces->size(), 3u);
+  EXPECT_EQ((*pieces)[0].text, "We sell ");
+  EXPECT_EQ((*pieces)[1].child, 0);
+  EXPECT_EQ((*pieces)[2].text, " and other things.");
+  // White space between two embedded objects is no run of its own.
+  auto form = splitHypertext(fffc + " " + fffc, 2);
+  EXPECT_FALSE(form) << "no words at all: nothing to make";
+  EXPECT_FALSE(splitHypertext("Text " + fffc, 2)) << "embedded count must match the children";
+  auto heading = splitHypertext("Welcome to Acme", 0);
+  ASSERT_TRUE(heading);
+  EXPECT_EQ(heading->size(), 1u);
+}
+
+TEST(AtspiMappingTest, ListMarkersAreRecognised) {
+  struct Case {
+    const char* text;
+    std::size_t length;
+  };
+  const Case cases[] = {{"• Basic plan", 4}, {"• ", 4},         {"12. Twelfth", 4},
+                        {"b) Second", 3},    {"iv. Fourth", 4}, {"Basic plan", 0},
+                        {"3.14 is pi", 0},   {"word. Next", 0}, {"-", 1},
+                        {"•Tight bullet", 0}};
+  for (const Case& c : cases)
+    EXPECT_EQ(listMarkerLength(c.text), c.length) << c.text;
+}
+
+TEST(BrowserRepairTest, TheFlagIsAddedOnceAndPagesAreLeftToTheSession) {
+  EXPECT_EQ(BrowserRepair::restartArguments(
+                {"/usr/lib/chromium/chromium", "--user-data-dir=/tmp/p", "file:///shop.html"}),
+            (std::vector<std::string>{"/usr/lib/chromium/chromium", "--user-data-dir=/tmp/p",
+                                      "--force-renderer-accessibility", "--restore-last-session"}));
+  EXPECT_EQ(BrowserRepair::restartArguments(
+                {"chromium", "--force-renderer-accessibility", "--restore-last-session"}),
+            (std::vector<std::string>{"chromium", "--force-renderer-accessibility",
+                                      "--restore-last-session"}));
+  EXPECT_EQ(
+      BrowserRepair::launcherWithFlag("[Desktop Entry]\nName=Chromium\nExec=/usr/bin/chromium "
+                                      "%U\n[Desktop Action new-window]\nExec=/usr/bin/chromium\n"),
+      "[Desktop Entry]\nName=Chromium\nExec=/usr/bin/chromium --force-renderer-accessibility "
+      "%U\n[Desktop Action new-window]\nExec=/usr/bin/chromium --force-renderer-accessibility\n");
+  const std::string already = "Exec=chromium --force-renderer-accessibility %U\n";
+  EXPECT_EQ(BrowserRepair::launcherWithFlag(already), already);
+}
+
+TEST(ProcessInfoTest, BrowsersAreKnownByExecutableOrWindowClass) {
+  struct Case {
+    const char* executable;
+    const char* windowClass;
+    const char* id;
+    const char* name;
+  };
+  const Case cases[] = {
+      {"chromium", "Chromium", "chromium", "Chromium"},
+      {"firefox-esr", "firefox-esr", "firefox-esr", "Firefox ESR"},
+      {"chrome", "Google-chrome", "google-chrome", "Google Chrome"},
+      {"brave", "", "brave-browser", "Brave"},
+      {"", "Microsoft-edge", "microsoft-edge", "Microsoft Edge"},
+      {"gedit", "Gedit", "gedit", "Gedit"},
+  };
+  for (const Case& c : cases) {
+    ProcessIdentity identity = ProcessInfo::identify(c.executable, c.windowClass);
+    EXPECT_EQ(identity.applicationID, c.id) << c.executable << "/" << c.windowClass;
+    EXPECT_EQ(identity.name, c.name);
+  }
+}
+
+}  // namespace
+}  // namespace tovrin::atspi

@@ -1,0 +1,159 @@
+// Real browsers' accessibility replies, recorded from Chromium and Firefox
+// (tests/recorded, made by the desktop tests with TOVRIN_REGENERATE=1) and
+// replayed here without a bus: the mapping of roles, labels, text leaves,
+// press actions, frames and secure fields is checked offline. The readings
+// are kept in tests/expected/*.recorded.txt; TOVRIN_REGENERATE=1 rewrites
+// them from the recordings for review.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "accessibility/browser.h"
+#include "content/page_snapshot.h"
+#include "platform/linux/linux_desktop.h"
+
+namespace tovrin {
+namespace {
+
+std::string sourceDir() {
+  const char* dir = std::getenv("TOVRIN_SOURCE_DIR");
+  return dir ? dir : ".";
+}
+
+std::optional<PageSnapshot> replay(const std::string& recording) {
+  auto opened = LinuxDesktop::open({.recordFile = {}, .replayFile = recording});
+  if (auto* error = std::get_if<std::string>(&opened)) {
+    ADD_FAILURE() << *error;
+    return std::nullopt;
+  }
+  auto desktop = std::get<std::shared_ptr<LinuxDesktop>>(opened);
+  BrowserTracker tracker(desktop->platform());
+  tracker.start();
+  auto target = tracker.current();
+  if (!target) {
+    ADD_FAILURE() << recording << ": no front browser in the recording";
+    return std::nullopt;
+  }
+  return PageSnapshot::capture(*target);
+}
+
+// The reading as kept in the expectation file: the page, every element of
+// the page pass, and the lines.
+std::string describe(const PageSnapshot& snap) {
+  std::ostringstream out;
+  out << "Page: " << snap.pageTitle << "\nURL: " << snap.url << "\nElements:\n";
+  for (const PageElement& e : snap.elements) {
+    out << std::string(static_cast<std::size_t>(e.depth) * 2, ' ') << e.role;
+    if (!e.subrole.empty()) out << '/' << e.subrole;
+    if (!e.label().empty()) out << " “" << e.label() << "”";
+    for (const std::string& a : e.actions)
+      out << ' ' << a;
+    if (e.frame) out << " frame";
+    if (!e.enabled) out << " disabled";
+    out << '\n';
+  }
+  out << "Lines:\n";
+  for (const PageLine& line : snap.lines) {
+    out << kindName(line.kind) << '\t' << line.level << '\t' << line.text << '\n';
+  }
+  return out.str();
+}
+
+std::vector<std::filesystem::path> recordings() {
+  std::vector<std::filesystem::path> out;
+  std::error_code ec;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(sourceDir() + "/tests/recorded", ec)) {
+    if (entry.path().extension() == ".atspi") out.push_back(entry.path());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+TEST(RecordedTreeTest, ReplayedReadingsMatchTheirExpectations) {
+  auto files = recordings();
+  ASSERT_FALSE(files.empty()) << "no recordings in tests/recorded";
+  for (const auto& file : files) {
+    SCOPED_TRACE(file.filename().string());
+    auto snap = replay(file.string());
+    ASSERT_TRUE(snap && snap->webArea);
+    const std::string reading = describe(*snap);
+    const std::string expected =
+        sourceDir() + "/tests/expected/" + file.stem().string() + ".recorded.txt";
+    if (std::getenv("TOVRIN_REGENERATE")) {
+      std::ofstream(expected) << reading;
+      continue;
+    }
+    std::ifstream in(expected);
+    std::stringstream kept;
+    kept << in.rdbuf();
+    EXPECT_EQ(reading, kept.str());
+  }
+}
+
+TEST(RecordedTreeTest, TheMappingHoldsInBothBrowsers) {
+  for (const auto& file : recordings()) {
+    SCOPED_TRACE(file.filename().string());
+    auto snap = replay(file.string());
+    ASSERT_TRUE(snap && snap->webArea);
+    EXPECT_TRUE(snap->webArea->frame) << "the page's web area has a frame";
+    bool sawButton = false, sawSecure = false, sawText = false;
+    for (const PageElement& e : snap->elements) {
+      const bool presses =
+          std::find(e.actions.begin(), e.actions.end(), "AXPress") != e.actions.end();
+      if (e.role == "AXButton") {
+        sawButton = true;
+        EXPECT_TRUE(presses) << "button " << e.label();
+      }
+      if (e.role == "AXGroup" && e.label().empty()) {
+        EXPECT_FALSE(presses) << "a plain group is not pressable";
+      }
+      if (e.role == "AXStaticText") {
+        sawText = true;
+        EXPECT_TRUE(e.actions.empty());
+        EXPECT_NE(e.value, "") << "text leaves carry their words";
+      }
+      if (e.subrole == "AXSecureTextField") {
+        sawSecure = true;
+        EXPECT_EQ(e.value, "");
+      }
+    }
+    EXPECT_TRUE(sawText);
+    if (file.string().find("shop") != std::string::npos) {
+      EXPECT_TRUE(sawButton && sawSecure);
+    }
+  }
+}
+
+TEST(RecordedTreeTest, BothBrowsersGiveTheSameLines) {
+  for (const char* page : {"shop", "article"}) {
+    SCOPED_TRACE(page);
+    const std::string dir = sourceDir() + "/tests/recorded/";
+    auto chromium = replay(dir + "chromium-" + page + ".atspi");
+    auto firefox = replay(dir + "firefox-" + page + ".atspi");
+    ASSERT_TRUE(chromium && firefox);
+    ASSERT_EQ(chromium->lines.size(), firefox->lines.size());
+    for (std::size_t i = 0; i < chromium->lines.size(); ++i) {
+      EXPECT_EQ(chromium->lines[i].text, firefox->lines[i].text);
+      EXPECT_EQ(chromium->lines[i].kind, firefox->lines[i].kind);
+    }
+  }
+}
+
+TEST(RecordedTreeTest, AMalformedRecordingIsRefusedWithItsLine) {
+  const std::string path = ::testing::TempDir() + "/bad.atspi";
+  std::ofstream(path)
+      << "# frontmost 1 chromium Chromium\n"
+         "org.a11y.atspi.Registry /org/a11y/atspi/accessible/root x.GetChildren\tok\t(((\n";
+  auto opened = LinuxDesktop::open({.recordFile = {}, .replayFile = path});
+  ASSERT_TRUE(std::holds_alternative<std::string>(opened));
+  EXPECT_NE(std::get<std::string>(opened).find("bad.atspi:2: "), std::string::npos)
+      << std::get<std::string>(opened);
+}
+
+}  // namespace
+}  // namespace tovrin
