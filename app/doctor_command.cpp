@@ -18,6 +18,7 @@ namespace {
 struct DoctorOptions {
   bool fix = false;
   bool yes = false;
+  std::string record;
 };
 
 // Asks on the terminal; without one (or with --yes) the answer is given.
@@ -46,7 +47,9 @@ std::string browserLine(const BrowserCheck& check) {
       check.app.localizedName + " (pid " + std::to_string(check.app.pid) + "): ";
   switch (check.access) {
     case TreeAccess::readable:
-      return head + "readable";
+      return head + (check.wokenByTovrin
+                         ? "readable (its page tree was off; Tovrin turns it on when it reads)"
+                         : "readable");
     case TreeAccess::bareSkeleton:
       return head + "only empty windows — it was started without " +
              BrowserRepair::kAccessibilityFlag +
@@ -98,7 +101,7 @@ int run(const DoctorOptions& options) {
     }
   }
 
-  auto opened = LinuxDesktop::open({});
+  auto opened = LinuxDesktop::open({.recordFile = options.record, .replayFile = {}});
   if (auto* error = std::get_if<std::string>(&opened)) {
     std::cout << *error << '\n';
     return 1;
@@ -152,6 +155,8 @@ Command addDoctorCommand(CLI::App& app) {
                 "Offer each fix in turn: turn accessibility support on, restart a browser with "
                 "its accessibility flag, make the flag permanent");
   sub->add_flag("--yes", options->yes, "With --fix: answer yes to every question");
+  sub->add_option("--record", options->record,
+                  "Append every accessibility call and reply to this file");
   return Command{sub, [options] { return run(*options); }};
 }
 

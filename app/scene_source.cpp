@@ -102,7 +102,7 @@ std::optional<std::string> unreadableReason(LinuxDesktop& desktop, const Running
       return std::nullopt;
     case TreeAccess::bareSkeleton:
       return name + " shows Tovrin only empty windows\n" + name +
-             " exposes its pages to assistive technologies only when it was started with "
+             " did not build its page tree when Tovrin asked; it does when started with "
              "--force-renderer-accessibility.\nRun “tovrin doctor --fix” to restart it that way "
              "(your tabs are restored), or start it yourself with that flag.";
     case TreeAccess::notOnBus:

@@ -234,21 +234,26 @@ INSTANTIATE_TEST_SUITE_P(Browsers, ReadingTest,
                          ::testing::Values(BrowserKind::chromium, BrowserKind::firefox),
                          [](const auto& param) { return std::string(browserLabel(param.param)); });
 
-TEST(BrowserSetupTest, ChromiumWithoutItsFlagIsExplainedWithTheFix) {
+// Chromium started without --force-renderer-accessibility shows only bare
+// windows, until Tovrin asks it to build its tree as a command prepares it.
+// Where that does not work, the message and the fix are tested offline
+// (cli.snapshot_bare_chromium replays such a browser).
+TEST(BrowserSetupTest, ChromiumWithoutItsFlagIsTurnedOnByReading) {
   auto bare =
       Browser::start(BrowserKind::chromium, pageURL("shop.html"), {.accessibilityFlag = false});
   ASSERT_TRUE(bare && bare->waitForWindow());
   ASSERT_TRUE(bare->front());
-  ProcessResult r = runTovrin({"snapshot"});
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_NE(r.err.find("Chromium shows Tovrin only empty windows"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("--force-renderer-accessibility"), std::string::npos) << r.err;
-
+  EXPECT_EQ(desktop().accessibility().treeAccess(bare->pid()), TreeAccess::bareSkeleton)
+      << "its windows start out empty";
   ProcessResult doctor = runTovrin({"doctor"});
   EXPECT_NE(
-      doctor.out.find("Chromium (pid " + std::to_string(bare->pid()) + "): only empty windows"),
+      doctor.out.find("Chromium (pid " + std::to_string(bare->pid()) +
+                      "): readable (its page tree was off; Tovrin turns it on when it reads)"),
       std::string::npos)
       << doctor.out;
+  ProcessResult r = runTovrin({"snapshot"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("# Welcome to Acme"), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -48,7 +48,9 @@ TEST(IntentTest, Titles) {
       {Intent{Intent::Scroll{{ScrollSpec::Section{"pricing"}}}}, "Scroll to “pricing”"},
       {typed("exactly twenty-four char", false), "Type “exactly twenty-four char”"},
       {typed("exactly twenty-five chars", false), "Type “exactly twenty-five cha…”"},
-      {typed("👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍"
+      {typed("👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦"
+             "👩"
+             "‍"
              "👩"
              "‍"
              "👧"
@@ -80,7 +82,9 @@ TEST(IntentTest, Titles) {
              "👧"
              "‍"
              "👦"
-             "👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍"
+             "👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦"
+             "👩"
+             "‍"
              "👩"
              "‍"
              "👧"
@@ -114,7 +118,9 @@ TEST(IntentTest, Titles) {
              "👦",
              false),
        "Type "
-       "“👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧"
+       "“👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩"
+       "‍"
+       "👧"
        "‍"
        "👦"
        "👩"
@@ -142,7 +148,9 @@ TEST(IntentTest, Titles) {
        "👧"
        "‍"
        "👦"
-       "👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍"
+       "👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍"
+       "👧"
+       "‍"
        "👦"
        "👩"
        "‍"

@@ -349,13 +349,15 @@ bool keepsTextInContainer(uint32_t role, Toolkit toolkit) {
 }
 
 Needs needsFor(const std::vector<std::string>& attributes, uint32_t role, Toolkit toolkit,
-               bool withActions, bool bulk) {
+               bool withActions, bool bulk, bool inPage) {
   Needs needs;
   needs.actions = withActions;
   NodeInfo probe;
   probe.role = role;
   const bool leaf = isStaticLeaf(probe, toolkit);
-  needs.states = !(bulk && leaf);
+  const bool textContainer = (isGroupRole(role) && role != 28) || role == Role::kHeading ||
+                             role == Role::kListItem || role == 31 || role == Role::kStatic;
+  needs.states = !(bulk && (leaf || (inPage && textContainer)));
   const bool field = isTextField(role) || role == Role::kComboBox;
   for (const std::string& name : attributes) {
     if (name == "AXRole" || name == "AXSubrole") {
@@ -367,7 +369,9 @@ Needs needsFor(const std::vector<std::string>& attributes, uint32_t role, Toolki
     } else if (name == "AXDescription") {
       if (role == Role::kImage || role == 26) needs.name = true;
     } else if (name == "AXHelp") {
-      if (!leaf) needs.description = true;
+      // A paragraph's or section's description is rarely set and never
+      // what a command names; controls' are read.
+      if (!leaf && !(bulk && inPage && textContainer)) needs.description = true;
     } else if (name == "AXValue") {
       if (role == Role::kPasswordText) continue;  // never ask for a password
       if (leaf) {

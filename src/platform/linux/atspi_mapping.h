@@ -83,8 +83,11 @@ AXRoleNames axRole(const NodeInfo& node);
 // the element's AT-SPI role. `withActions` asks for the action names too.
 // A bulk read (a page) leaves out what text leaves rarely need: their
 // states and extents, which would double its cost in Chromium.
+// Inside a page (`inPage`), containers of text are not asked for their
+// states (browsers leave hidden content out of the tree there) nor their
+// descriptions.
 Needs needsFor(const std::vector<std::string>& attributes, uint32_t role, Toolkit toolkit,
-               bool withActions, bool bulk = false);
+               bool withActions, bool bulk = false, bool inPage = false);
 // Text is fetched from containers only where the browser keeps a
 // paragraph's words there instead of in child elements.
 bool keepsTextInContainer(uint32_t role, Toolkit toolkit);

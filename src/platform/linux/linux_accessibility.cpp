@@ -162,20 +162,24 @@ struct Session {
 
   void send(const std::shared_ptr<Fetch>& fetch, const char* iface, const char* method,
             GVariant* arguments, std::function<void(Fetch&, GVariant*)> onValue,
-            const std::function<void()>& onDone) {
+            const std::function<void()>& onDone, std::function<void()> onFailure = {}) {
     const Ref& r = refs[fetch->key];
     ++fetch->outstanding;
-    transport->send(Call{r.bus, r.path, iface, method, args(arguments)},
-                    [fetch, onValue = std::move(onValue), onDone](Reply reply) {
-                      if (reply.ok()) {
-                        onValue(*fetch, reply.value.get());
-                      } else if (reply.gone()) {
-                        fetch->gone = true;
-                      } else if (reply.status == Reply::Status::timeout) {
-                        fetch->timedOut = true;
-                      }
-                      if (--fetch->outstanding == 0) onDone();
-                    });
+    transport->send(
+        Call{r.bus, r.path, iface, method, args(arguments)},
+        [fetch, onValue = std::move(onValue), onDone,
+         onFailure = std::move(onFailure)](Reply reply) {
+          if (reply.ok()) {
+            onValue(*fetch, reply.value.get());
+          } else if (onFailure && !reply.gone() && reply.status != Reply::Status::timeout) {
+            onFailure();
+          } else if (reply.gone()) {
+            fetch->gone = true;
+          } else if (reply.status == Reply::Status::timeout) {
+            fetch->timedOut = true;
+          }
+          if (--fetch->outstanding == 0) onDone();
+        });
   }
 
   void getProperty(const std::shared_ptr<Fetch>& fetch, const char* name,
@@ -190,7 +194,7 @@ struct Session {
   void start(const std::shared_ptr<Fetch>& fetch,
              std::shared_ptr<const std::vector<std::string>> attributes,
              std::function<bool(std::string_view)> readsActions, std::function<void()> finished,
-             bool bulk = false) {
+             bool bulk = false, bool inPage = false) {
     fetch->started = true;
     const Ref& r = refs[fetch->key];
     if (r.synthetic()) {
@@ -202,7 +206,7 @@ struct Session {
       finished();
       return;
     }
-    auto stageTwo = [this, fetch, attributes, readsActions, finished, bulk]() {
+    auto stageTwo = [this, fetch, attributes, readsActions, finished, bulk, inPage]() {
       if (fetch->gone || !fetch->info.role) {
         fetch->done = true;
         finished();
@@ -212,7 +216,7 @@ struct Session {
       const Toolkit toolkit = app(refs[fetch->key].bus).toolkit;
       const AXRoleNames names = axRole(fetch->info);
       const bool actions = readsActions && readsActions(names.role);
-      Needs needs = needsFor(*attributes, role, toolkit, actions, bulk);
+      Needs needs = needsFor(*attributes, role, toolkit, actions, bulk, inPage);
       auto complete = [this, fetch, toolkit, finished]() {
         synthesizeRuns(*fetch, toolkit);
         fetch->done = true;
@@ -237,6 +241,30 @@ struct Session {
               f.info.hasStates = true;
             },
             complete);
+      }
+      if (needs.name && needs.description) {
+        // One request for both: requests, not bytes, are what cost.
+        send(
+            fetch, "org.freedesktop.DBus.Properties", "GetAll", g_variant_new("(s)", kAccessible),
+            [](Fetch& f, GVariant* v) {
+              GVariantIter* iter = nullptr;
+              g_variant_get(v, "(a{sv})", &iter);
+              const gchar* key = nullptr;
+              GVariant* value = nullptr;
+              while (g_variant_iter_next(iter, "{&sv}", &key, &value)) {
+                if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING)) {
+                  if (std::string_view(key) == "Name") {
+                    f.info.name = g_variant_get_string(value, nullptr);
+                  } else if (std::string_view(key) == "Description") {
+                    f.info.description = g_variant_get_string(value, nullptr);
+                  }
+                }
+                g_variant_unref(value);
+              }
+              g_variant_iter_free(iter);
+            },
+            complete);
+        needs.name = needs.description = false;
       }
       if (needs.name) {
         getProperty(
@@ -284,6 +312,17 @@ struct Session {
             },
             complete);
       }
+      if (needs.actions && bulk) {
+        // A page read needs only to know whether an element can be pressed,
+        // and both browsers list that action first.
+        send(
+            fetch, "org.a11y.atspi.Action", "GetName", g_variant_new("(i)", 0),
+            [](Fetch& f, GVariant* v) {
+              f.info.actions = std::vector<std::string>{childString(v, 0)};
+            },
+            complete);
+        needs.actions = false;
+      }
       if (needs.actions) {
         send(
             fetch, "org.a11y.atspi.Action", "GetActions", nullptr,
@@ -313,12 +352,9 @@ struct Session {
             },
             complete);
       }
-      if (needs.text) {
-        send(
-            fetch, "org.a11y.atspi.Text", "GetText", g_variant_new("(ii)", 0, -1),
-            [](Fetch& f, GVariant* v) { f.info.text = childString(v, 0); }, complete);
-      }
-      if (needs.children) {
+      // A hypertext container lists every child as U+FFFC in its text:
+      // text without one has no children to ask for.
+      auto askChildren = [this, fetch, complete]() {
         send(
             fetch, kAccessible, "GetChildren", nullptr,
             [this](Fetch& f, GVariant* v) {
@@ -338,6 +374,29 @@ struct Session {
               f.childrenRead = true;
             },
             complete);
+      };
+      const bool childrenFromText =
+          needs.children && needs.text && bulk && keepsTextInContainer(role, toolkit);
+      if (needs.text) {
+        send(
+            fetch, "org.a11y.atspi.Text", "GetText", g_variant_new("(ii)", 0, -1),
+            [childrenFromText, askChildren](Fetch& f, GVariant* v) {
+              f.info.text = childString(v, 0);
+              if (!childrenFromText) return;
+              if (f.info.text->find("\xEF\xBF\xBC") != std::string::npos) {
+                askChildren();
+              } else {
+                f.children.clear();
+                f.childrenRead = true;
+              }
+            },
+            complete,
+            [childrenFromText, askChildren] {
+              if (childrenFromText) askChildren();
+            });
+      }
+      if (needs.children && !childrenFromText) {
+        askChildren();
       } else {
         fetch->childrenRead = true;
       }
@@ -444,6 +503,34 @@ struct Session {
     }
     if (url.empty()) return std::nullopt;
     return AXValue(AXURL{url});
+  }
+
+  // Chromium started without --force-renderer-accessibility shows bare
+  // windows until an assistive technology asks a window for all its
+  // properties at once; then it builds its trees. Asks, and waits a moment
+  // for the window's contents to appear.
+  int32_t wakeChromium(uint64_t application) {
+    bool timedOut = false;
+    std::vector<Window> windows = windowsOf(application, timedOut);
+    if (timedOut) return AXErr::kCannotComplete;
+    auto readable = [&] {
+      for (const Window& w : windows) {
+        auto f = fetchNow(w.key, {"AXChildren"});
+        if (!f->children.empty() && f->nullChildren == 0) return true;
+      }
+      return windows.empty();
+    };
+    if (readable()) return AXErr::kSuccess;
+    for (const Window& w : windows) {
+      (void)call(refs[w.key].bus, refs[w.key].path, "org.freedesktop.DBus.Properties", "GetAll",
+                 g_variant_new("(s)", kAccessible));
+    }
+    const double deadline = monotonicNow() + 1.5;
+    while (monotonicNow() < deadline) {
+      if (readable()) return AXErr::kSuccess;
+      transport->wait([] { return false; }, monotonicNow() + 0.05);
+    }
+    return AXErr::kCannotComplete;
   }
 
   // The visible child of `parent` whose extents hold the point.
@@ -616,10 +703,12 @@ struct Session {
     auto inFlight = std::make_shared<int>(0);
     std::function<bool(std::string_view)> readsActions = request.readsActions;
 
+    // Below a web area the walk is in a page (set once the root is known).
+    bool inPage = false;
     auto begin = [&](const std::shared_ptr<Fetch>& f) {
       ++*inFlight;
       start(
-          f, names, readsActions, [inFlight] { --*inFlight; }, true);
+          f, names, readsActions, [inFlight] { --*inFlight; }, true, inPage);
     };
     auto descends = [&](const Fetch& f, int depth) {
       if (depth >= request.maxDepth) return false;
@@ -680,6 +769,7 @@ struct Session {
       Entry entry = std::move(stack.back());
       stack.pop_back();
       Fetch& f = *entry.fetch;
+      if (result.empty()) inPage = axRole(f.info).role == "AXWebArea";
       if (!visited.insert(f.key).second) continue;
       if (hidden(f.info)) continue;
       if (entry.parent &&
@@ -943,6 +1033,9 @@ int32_t LinuxAccessibility::setAttributeValue(const AXElement& element, std::str
     if (!r) return AXErr::kInvalidUIElement;
     if (r->synthetic()) return AXErr::kAttributeUnsupported;
     const std::string bus = r->bus, path = r->path;
+    if (name == "AXManualAccessibility" && truth && path == atspi::kRootPath) {
+      return s.wakeChromium(key);
+    }
     atspi::Reply reply;
     if (name == "AXFocused" && truth) {
       reply = s.call(bus, path, "org.a11y.atspi.Component", "GrabFocus");
@@ -950,7 +1043,7 @@ int32_t LinuxAccessibility::setAttributeValue(const AXElement& element, std::str
       reply = s.call(bus, path, "org.a11y.atspi.EditableText", "SetTextContents",
                      g_variant_new("(s)", text->c_str()));
     } else {
-      // Chromium's accessibility switches of macOS have no Linux meaning.
+      // AXEnhancedUserInterface and the like have no Linux meaning.
       return AXErr::kAttributeUnsupported;
     }
     if (reply.gone()) return AXErr::kInvalidUIElement;

@@ -55,9 +55,11 @@ GDBusConnection* sessionBus() {
 
 bool isMainBrowserProcess(int32_t pid, const std::string& id) {
   if (!BrowserRegistry::adapter(id)) return false;
-  // Renderers, GPU and utility processes carry these arguments.
+  // Renderers, GPU and utility processes carry these arguments; Chromium
+  // rewrites its helpers' command lines into one string, so look inside.
   for (const std::string& arg : ProcessInfo::commandLine(pid)) {
-    if (arg.rfind("--type=", 0) == 0 || arg == "-contentproc" || arg == "-isForBrowser") {
+    if (arg.find("--type=") != std::string::npos || arg.find("-contentproc") != std::string::npos ||
+        arg == "-isForBrowser") {
       return false;
     }
   }
@@ -217,7 +219,16 @@ std::vector<BrowserCheck> LinuxDesktop::browsers() {
     closedir(proc);
   }
   for (const RunningApplication& app : apps) {
-    out.push_back({app, accessibility_->treeAccess(app.pid)});
+    BrowserCheck check{app, accessibility_->treeAccess(app.pid), false};
+    const BrowserAdapter* adapter = BrowserRegistry::adapter(app.bundleID);
+    if (check.access == TreeAccess::bareSkeleton && adapter) {
+      // What a command does first: prepare the browser. If that shows its
+      // pages, it works for Tovrin as it is.
+      adapter->prepare(accessibility_->createApplication(app.pid));
+      check.access = accessibility_->treeAccess(app.pid);
+      check.wokenByTovrin = check.access == TreeAccess::readable;
+    }
+    out.push_back(check);
   }
   return out;
 }

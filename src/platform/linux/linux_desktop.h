@@ -29,6 +29,7 @@ struct AccessibilityStatus {
 struct BrowserCheck {
   RunningApplication app;
   TreeAccess access = TreeAccess::notOnBus;
+  bool wokenByTovrin = false;  // bare windows until Tovrin asked it to build its tree
 };
 
 class LinuxDesktop {
@@ -53,7 +54,8 @@ class LinuxDesktop {
   // what was done, one line each.
   static std::vector<std::string> enableAccessibility();
 
-  // The browsers that are running (with windows, or as processes), checked.
+  // The browsers that are running (with windows, or as processes), checked;
+  // a Chromium showing bare windows is first prepared as a command would.
   std::vector<BrowserCheck> browsers();
 
  private:

@@ -180,7 +180,7 @@ int ignoreErrors(Display*, XErrorEvent*) {
 std::shared_ptr<X11Workspace> X11Workspace::open(std::string& error) {
   const char* name = std::getenv("DISPLAY");
   if (!name || !*name) {
-    error = "no display: DISPLAY is not set";
+    error = "DISPLAY is not set";
     return nullptr;
   }
   Display* display = XOpenDisplay(nullptr);
