@@ -89,8 +89,12 @@ std::optional<BrowserTarget> frontBrowser(const Desktop& desktop) {
   tracker.start();
   std::optional<BrowserTarget> target = tracker.current();
   if (!target) {
-    std::cerr << "No supported browser in front\n"
-                 "Open Safari, Chrome, Firefox, Arc, Brave or Edge, then press the hotkey again.\n";
+    std::cerr << "No supported browser in front\n";
+    // Safari and Arc exist only on macOS.
+    std::cerr << (desktop.real ? "Open Chrome, Chromium, Firefox, Brave or Edge, then press the "
+                                 "hotkey again.\n"
+                               : "Open Safari, Chrome, Firefox, Arc, Brave or Edge, then press "
+                                 "the hotkey again.\n");
   }
   return target;
 }

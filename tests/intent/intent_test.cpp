@@ -48,7 +48,9 @@ TEST(IntentTest, Titles) {
       {Intent{Intent::Scroll{{ScrollSpec::Section{"pricing"}}}}, "Scroll to “pricing”"},
       {typed("exactly twenty-four char", false), "Type “exactly twenty-four char”"},
       {typed("exactly twenty-five chars", false), "Type “exactly twenty-five cha…”"},
-      {typed("👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦"
+      {typed("👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧"
+             "‍"
+             "👦"
              "👩"
              "‍"
              "👩"
@@ -82,7 +84,9 @@ TEST(IntentTest, Titles) {
              "👧"
              "‍"
              "👦"
-             "👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦"
+             "👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧"
+             "‍"
+             "👦"
              "👩"
              "‍"
              "👩"
@@ -118,7 +122,9 @@ TEST(IntentTest, Titles) {
              "👦",
              false),
        "Type "
-       "“👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩"
+       "“👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩"
+       "‍"
+       "👩"
        "‍"
        "👧"
        "‍"
@@ -148,7 +154,9 @@ TEST(IntentTest, Titles) {
        "👧"
        "‍"
        "👦"
-       "👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍"
+       "👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍"
+       "👩"
+       "‍"
        "👧"
        "‍"
        "👦"

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "platform/linux/browser_repair.h"
 #include "platform/linux/x11_workspace.h"
 
@@ -184,6 +187,31 @@ TEST(BrowserRepairTest, TheFlagIsAddedOnceAndPagesAreLeftToTheSession) {
       "%U\n[Desktop Action new-window]\nExec=/usr/bin/chromium --force-renderer-accessibility\n");
   const std::string already = "Exec=chromium --force-renderer-accessibility %U\n";
   EXPECT_EQ(BrowserRepair::launcherWithFlag(already), already);
+}
+
+TEST(BrowserRepairTest, TheLauncherIsTheUsersOwnAndSystemFilesStayAsTheyAre) {
+  namespace fs = std::filesystem;
+  const fs::path root = fs::path(::testing::TempDir()) / "launcher-test";
+  fs::remove_all(root);
+  fs::create_directories(root / "system/applications");
+  const std::string original = "[Desktop Entry]\nExec=/usr/bin/chromium %U\n";
+  std::ofstream(root / "system/applications/chromium.desktop") << original;
+  setenv("XDG_DATA_HOME", (root / "home").c_str(), 1);
+  setenv("XDG_DATA_DIRS", (root / "system").c_str(), 1);
+  std::string error;
+  auto path = BrowserRepair::installLauncher("chromium", error);
+  ASSERT_TRUE(path) << error;
+  EXPECT_EQ(*path, (root / "home/applications/chromium.desktop").string());
+  std::ifstream written(*path);
+  std::string text((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "[Desktop Entry]\nExec=/usr/bin/chromium --force-renderer-accessibility %U\n");
+  std::ifstream system(root / "system/applications/chromium.desktop");
+  std::string kept((std::istreambuf_iterator<char>(system)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(kept, original);
+  EXPECT_FALSE(BrowserRepair::installLauncher("no-such-browser", error));
+  EXPECT_EQ(error, "no desktop entry no-such-browser.desktop was found");
+  unsetenv("XDG_DATA_HOME");
+  unsetenv("XDG_DATA_DIRS");
 }
 
 TEST(ProcessInfoTest, BrowsersAreKnownByExecutableOrWindowClass) {

@@ -1172,7 +1172,9 @@ bool LinuxAccessibility::isProcessTrusted() {
   return options_.trusted ? options_.trusted() : true;
 }
 
+// Linux has no permission prompt: granting is turning support on.
 bool LinuxAccessibility::isProcessTrustedWithPrompt() {
+  if (!isProcessTrusted() && options_.grant) options_.grant();
   return isProcessTrusted();
 }
 

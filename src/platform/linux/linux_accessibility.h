@@ -50,6 +50,7 @@ class LinuxAccessibility final : public Accessibility {
     std::string recordFile;         // when set, every call and reply is appended here
     std::string replayFile;         // when set, answers come from this recording; no bus
     std::function<bool()> trusted;  // the trust check (the desktop's)
+    std::function<void()> grant;    // turns assistive technology support on
     // The process whose window lies at a global point, for element-at-position.
     std::function<std::optional<int32_t>(double, double)> pidAtPoint;
   };

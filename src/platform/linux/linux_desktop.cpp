@@ -95,6 +95,7 @@ std::variant<std::shared_ptr<LinuxDesktop>, std::string> LinuxDesktop::open(
       return ws ? ws->pidAtPoint(x, y) : std::nullopt;
     };
     ax.trusted = [] { return status().enabled; };
+    ax.grant = [] { (void)enableAccessibility(); };
     ax.recordFile = options.recordFile;
     if (!options.recordFile.empty()) {
       if (auto front = desktop->x11_->frontmostApplication()) {
