@@ -48,7 +48,8 @@ TEST(IntentTest, Titles) {
       {Intent{Intent::Scroll{{ScrollSpec::Section{"pricing"}}}}, "Scroll to “pricing”"},
       {typed("exactly twenty-four char", false), "Type “exactly twenty-four char”"},
       {typed("exactly twenty-five chars", false), "Type “exactly twenty-five cha…”"},
-      {typed("👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧"
+      {typed("👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍"
+             "👧"
              "‍"
              "👦"
              "👩"
@@ -84,7 +85,8 @@ TEST(IntentTest, Titles) {
              "👧"
              "‍"
              "👦"
-             "👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧"
+             "👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍"
+             "👧"
              "‍"
              "👦"
              "👩"
@@ -122,7 +124,8 @@ TEST(IntentTest, Titles) {
              "👦",
              false),
        "Type "
-       "“👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩"
+       "“👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦"
+       "👩"
        "‍"
        "👩"
        "‍"
@@ -154,7 +157,8 @@ TEST(IntentTest, Titles) {
        "👧"
        "‍"
        "👦"
-       "👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍"
+       "👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩"
+       "‍"
        "👩"
        "‍"
        "👧"

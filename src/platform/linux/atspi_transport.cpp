@@ -6,11 +6,15 @@
 #undef Status
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <deque>
 #include <fstream>
+#include <limits>
+#include <mutex>
 #include <sstream>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace tovrin::atspi {
 
@@ -43,26 +47,6 @@ struct GErrorDeleter {
 };
 using ErrorPtr = std::unique_ptr<GError, GErrorDeleter>;
 
-Reply replyFrom(GVariant* value, GError* error) {
-  Reply reply;
-  if (value) {
-    reply.status = Reply::Status::ok;
-    reply.value = Variant::take(value);
-    return reply;
-  }
-  if (error && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT)) {
-    reply.status = Reply::Status::timeout;
-    return reply;
-  }
-  reply.status = Reply::Status::error;
-  if (error) {
-    gchar* remote = g_dbus_error_get_remote_error(error);
-    reply.error = remote ? remote : (error->message ? error->message : "error");
-    g_free(remote);
-  }
-  return reply;
-}
-
 // Replies that are known at once (a hung application, a replayed call) wait
 // in a queue so they are delivered inside wait(), like real ones.
 class QueuedReplies {
@@ -83,24 +67,20 @@ class QueuedReplies {
   std::deque<std::pair<ReplyHandler, Reply>> queue_;
 };
 
+// Replies are taken off the connection by a filter on GDBus's own I/O
+// thread and handed to the transport's thread through a queue: no task or
+// main-loop dispatch per reply, which is what a call costs most in GDBus
+// when thousands are in flight.
 class BusTransport final : public Transport {
  public:
-  BusTransport(GDBusConnection* bus, GMainContext* context) : bus_(bus), context_(context) {
-    g_main_context_ref(context_);
-  }
+  explicit BusTransport(GDBusConnection* bus) : bus_(bus) { watch(bus_); }
+
   ~BusTransport() override {
-    // Pending callbacks hold a pointer to their state, not to us; cancel them
-    // and let the context drop them.
-    *alive_ = false;
-    g_cancellable_cancel(cancellable_);
-    while (g_main_context_iteration(context_, FALSE)) {
-    }
     for (auto& [name, connection] : direct_) {
-      if (connection) g_object_unref(connection);
+      if (connection) unwatch(connection), g_object_unref(connection);
     }
-    g_object_unref(cancellable_);
+    unwatch(bus_);
     g_object_unref(bus_);
-    g_main_context_unref(context_);
   }
 
   void send(const Call& call, ReplyHandler done) override {
@@ -124,79 +104,164 @@ class BusTransport final : public Transport {
       hungUntil_.erase(it);
     }
     GDBusConnection* direct = directConnection(call.dest);
-    auto* pending = new Pending{this, call.dest, std::move(done), alive_};
-    g_dbus_connection_call(direct ? direct : bus_, direct ? nullptr : call.dest.c_str(),
-                           call.path.c_str(), call.interface.c_str(), call.method.c_str(),
-                           call.args ? g_variant_ref(call.args.get()) : nullptr, nullptr,
-                           G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs_, cancellable_,
-                           &BusTransport::onReply, pending);
+    GDBusConnection* connection = direct ? direct : bus_;
+    GDBusMessage* message =
+        g_dbus_message_new_method_call(direct ? nullptr : call.dest.c_str(), call.path.c_str(),
+                                       call.interface.c_str(), call.method.c_str());
+    if (call.args) g_dbus_message_set_body(message, call.args.get());
+    g_dbus_message_set_flags(message, G_DBUS_MESSAGE_FLAGS_NO_AUTO_START);
+    Outstanding entry{call.dest, std::move(done), now + timeout_};
+    {
+      // Held across the send so that the reply cannot be filtered before
+      // it is expected.
+      std::lock_guard lock(shared_->mutex);
+      guint32 serial = 0;
+      GError* error = nullptr;
+      if (!g_dbus_connection_send_message(connection, message, G_DBUS_SEND_MESSAGE_FLAGS_NONE,
+                                          &serial, &error)) {
+        Reply failed;
+        failed.status = Reply::Status::error;
+        failed.error = error && error->message ? error->message : "not sent";
+        if (error) g_error_free(error);
+        queued_.push(std::move(entry.done), std::move(failed));
+      } else {
+        shared_->expected.insert({connection, serial});
+        outstanding_.emplace(Key{connection, serial}, std::move(entry));
+      }
+    }
+    g_object_unref(message);
   }
 
   bool wait(const std::function<bool()>& finished, double deadline) override {
-    while (queued_.deliverOne()) {
-      if (finished()) return true;
-    }
-    if (finished()) return true;
-    // Replies already in are dispatched without blocking; only then does
-    // the wait sleep, woken by the next reply or the deadline (a stopped
-    // browser never answers).
-    while (g_main_context_iteration(context_, FALSE)) {
-      if (finished()) return true;
-    }
-    const double left = deadline - monotonicNow();
-    if (left <= 0) return finished();
-    bool expired = false;
-    GSource* timer = g_timeout_source_new(static_cast<guint>(left * 1000) + 1);
-    g_source_set_callback(
-        timer,
-        [](gpointer flag) {
-          *static_cast<bool*>(flag) = true;
-          return G_SOURCE_REMOVE;
-        },
-        &expired, nullptr);
-    g_source_attach(timer, context_);
-    bool done = false;
-    while (!(done = finished()) && !expired) {
-      g_main_context_iteration(context_, TRUE);
-      while (queued_.deliverOne() && !(done = finished())) {
+    for (;;) {
+      while (queued_.deliverOne()) {
+        if (finished()) return true;
       }
-      if (done) break;
+      if (finished()) return true;
+      std::deque<std::pair<Key, GDBusMessage*>> arrived;
+      const double now = monotonicNow();
+      const double wake = std::min(deadline, nextTimeout());
+      {
+        std::unique_lock lock(shared_->mutex);
+        if (shared_->arrived.empty() && now < wake) {
+          shared_->ready.wait_for(lock, std::chrono::duration<double>(wake - now),
+                                  [&] { return !shared_->arrived.empty(); });
+        }
+        arrived.swap(shared_->arrived);
+      }
+      for (auto& [key, message] : arrived)
+        deliver(key, message);
+      expireOverdue();
+      if (arrived.empty() && queued_.empty() && monotonicNow() >= deadline) return finished();
     }
-    g_source_destroy(timer);
-    g_source_unref(timer);
-    return done;
   }
 
-  void setCallTimeout(double seconds) override {
-    timeoutMs_ = std::max(1, static_cast<int>(seconds * 1000));
-  }
+  void setCallTimeout(double seconds) override { timeout_ = std::max(0.001, seconds); }
 
  private:
-  struct Pending {
-    BusTransport* self;
+  using Key = std::pair<GDBusConnection*, guint32>;
+  struct KeyHash {
+    std::size_t operator()(const Key& k) const {
+      return std::hash<const void*>()(k.first) ^ (std::hash<guint32>()(k.second) << 1);
+    }
+  };
+  struct Outstanding {
     std::string dest;
     ReplyHandler done;
-    std::shared_ptr<bool> alive;
+    double deadline = 0;
+  };
+  // What the I/O threads and this one share.
+  struct Shared {
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::unordered_set<Key, KeyHash> expected;
+    std::deque<std::pair<Key, GDBusMessage*>> arrived;
+    ~Shared() {
+      for (auto& [key, message] : arrived)
+        g_object_unref(message);
+    }
   };
 
-  static void onReply(GObject* source, GAsyncResult* result, gpointer data) {
-    std::unique_ptr<Pending> pending(static_cast<Pending*>(data));
-    GError* raw = nullptr;
-    GVariant* value = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &raw);
-    ErrorPtr error(raw);
-    if (!*pending->alive || (error && g_error_matches(raw, G_IO_ERROR, G_IO_ERROR_CANCELLED))) {
-      if (value) g_variant_unref(value);
+  static GDBusMessage* filter(GDBusConnection* connection, GDBusMessage* message, gboolean incoming,
+                              gpointer data) {
+    if (!incoming) return message;
+    const GDBusMessageType type = g_dbus_message_get_message_type(message);
+    if (type != G_DBUS_MESSAGE_TYPE_METHOD_RETURN && type != G_DBUS_MESSAGE_TYPE_ERROR) {
+      return message;
+    }
+    auto& shared = **static_cast<std::shared_ptr<Shared>*>(data);
+    Key key{connection, g_dbus_message_get_reply_serial(message)};
+    {
+      std::lock_guard lock(shared.mutex);
+      if (shared.expected.erase(key) == 0) return message;  // someone else's reply
+      shared.arrived.emplace_back(key, message);            // the queue owns it now
+    }
+    shared.ready.notify_one();
+    return nullptr;
+  }
+
+  void watch(GDBusConnection* connection) {
+    filters_[connection] = g_dbus_connection_add_filter(
+        connection, &BusTransport::filter, new std::shared_ptr<Shared>(shared_),
+        [](gpointer data) { delete static_cast<std::shared_ptr<Shared>*>(data); });
+  }
+  void unwatch(GDBusConnection* connection) {
+    if (auto it = filters_.find(connection); it != filters_.end()) {
+      g_dbus_connection_remove_filter(connection, it->second);
+      filters_.erase(it);
+    }
+  }
+
+  void deliver(const Key& key, GDBusMessage* message) {
+    auto it = outstanding_.find(key);
+    if (it == outstanding_.end()) {
+      g_object_unref(message);
       return;
     }
-    Reply reply = replyFrom(value, raw);
-    if (reply.status == Reply::Status::timeout) {
-      // A stopped or hung application: later calls fail at once for a while
-      // instead of each waiting out its own timeout.
-      pending->self->hungUntil_[pending->dest] = monotonicNow() + 10.0;
+    Outstanding entry = std::move(it->second);
+    outstanding_.erase(it);
+    Reply reply;
+    if (g_dbus_message_get_message_type(message) == G_DBUS_MESSAGE_TYPE_ERROR) {
+      reply.status = Reply::Status::error;
+      const gchar* name = g_dbus_message_get_error_name(message);
+      reply.error = name ? name : "error";
     } else {
-      pending->self->hungUntil_.erase(pending->dest);
+      reply.status = Reply::Status::ok;
+      GVariant* body = g_dbus_message_get_body(message);
+      reply.value = Variant::take(body ? g_variant_ref(body) : g_variant_new("()"));
     }
-    pending->done(std::move(reply));
+    g_object_unref(message);
+    hungUntil_.erase(entry.dest);
+    entry.done(std::move(reply));
+  }
+
+  double nextTimeout() const {
+    double next = std::numeric_limits<double>::infinity();
+    for (const auto& [key, entry] : outstanding_)
+      next = std::min(next, entry.deadline);
+    return next;
+  }
+
+  // Calls past their time: a stopped or hung application. Later calls to
+  // it fail at once for a while instead of each waiting out its own time.
+  void expireOverdue() {
+    const double now = monotonicNow();
+    std::vector<Key> overdue;
+    for (const auto& [key, entry] : outstanding_) {
+      if (entry.deadline <= now) overdue.push_back(key);
+    }
+    for (const Key& key : overdue) {
+      {
+        std::lock_guard lock(shared_->mutex);
+        shared_->expected.erase(key);
+      }
+      Outstanding entry = std::move(outstanding_[key]);
+      outstanding_.erase(key);
+      hungUntil_[entry.dest] = now + 10.0;
+      Reply timeout;
+      timeout.status = Reply::Status::timeout;
+      entry.done(std::move(timeout));
+    }
   }
 
   // The application's own socket, when it offers one: no bus daemon between
@@ -206,6 +271,7 @@ class BusTransport final : public Transport {
     if (auto it = direct_.find(dest); it != direct_.end()) {
       if (it->second && !g_dbus_connection_is_closed(it->second)) return it->second;
       if (it->second) {
+        unwatch(it->second);
         g_object_unref(it->second);
         it->second = nullptr;
       }
@@ -216,7 +282,7 @@ class BusTransport final : public Transport {
     GVariant* address = g_dbus_connection_call_sync(
         bus_, dest.c_str(), "/org/a11y/atspi/accessible/root", "org.a11y.atspi.Application",
         "GetApplicationBusAddress", nullptr, G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NO_AUTO_START,
-        timeoutMs_, nullptr, &raw);
+        static_cast<int>(timeout_ * 1000), nullptr, &raw);
     ErrorPtr error(raw);
     if (error && g_error_matches(raw, G_IO_ERROR, G_IO_ERROR_TIMED_OUT)) {
       hungUntil_[dest] = monotonicNow() + 10.0;
@@ -232,6 +298,7 @@ class BusTransport final : public Transport {
       }
       g_variant_unref(address);
     }
+    if (connection) watch(connection);
     direct_[dest] = connection;
     if (std::getenv("TOVRIN_ATSPI_DEBUG")) {
       fprintf(stderr, "atspi: %s: %s connection\n", dest.c_str(), connection ? "direct" : "bus");
@@ -240,13 +307,13 @@ class BusTransport final : public Transport {
   }
 
   GDBusConnection* bus_;
-  GMainContext* context_;
-  GCancellable* cancellable_ = g_cancellable_new();
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
+  std::unordered_map<GDBusConnection*, guint> filters_;
+  std::unordered_map<Key, Outstanding, KeyHash> outstanding_;
   std::unordered_map<std::string, GDBusConnection*> direct_;
   std::unordered_map<std::string, double> hungUntil_;
   QueuedReplies queued_;
-  int timeoutMs_ = 2000;
+  double timeout_ = 2.0;
 };
 
 std::string statusText(const Reply& reply) {
@@ -383,10 +450,7 @@ std::unique_ptr<Transport> connectBus(std::string& error) {
     if (raw) g_error_free(raw);
     return nullptr;
   }
-  GMainContext* context = g_main_context_ref_thread_default();
-  auto transport = std::make_unique<BusTransport>(bus, context);
-  g_main_context_unref(context);
-  return transport;
+  return std::make_unique<BusTransport>(bus);
 }
 
 std::unique_ptr<Transport> recordTo(std::unique_ptr<Transport> inner, const std::string& path) {
