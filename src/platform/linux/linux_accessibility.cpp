@@ -454,6 +454,23 @@ struct Session {
     return fetch;
   }
 
+  // Several elements' reads at once, waited for together.
+  std::vector<std::shared_ptr<Fetch>> fetchAll(const std::vector<uint64_t>& targets,
+                                               std::vector<std::string> attributes) {
+    auto names = std::make_shared<const std::vector<std::string>>(std::move(attributes));
+    std::vector<std::shared_ptr<Fetch>> out;
+    auto pending = std::make_shared<int>(0);
+    for (uint64_t key : targets) {
+      auto f = std::make_shared<Fetch>();
+      f->key = key;
+      ++*pending;
+      start(f, names, {}, [pending] { --*pending; });
+      out.push_back(f);
+    }
+    transport->wait([&] { return *pending == 0; }, deadlineIn(callTimeout + 0.5));
+    return out;
+  }
+
   std::optional<AXValue> valueOf(const Fetch& fetch, const std::string& name) {
     if (name == "AXChildren") {
       if (!fetch.childrenRead) return std::nullopt;
@@ -536,19 +553,11 @@ struct Session {
   // The visible child of `parent` whose extents hold the point.
   std::optional<uint64_t> childAt(uint64_t parent, int32_t x, int32_t y) {
     auto f = fetchNow(parent, {"AXChildren"});
-    auto names = std::make_shared<const std::vector<std::string>>(
-        std::vector<std::string>{"AXRole", "AXPosition"});
-    std::vector<std::shared_ptr<Fetch>> children;
-    int pending = 0;
+    std::vector<uint64_t> real;
     for (uint64_t child : f->children) {
-      if (refs[child].synthetic()) continue;
-      auto c = std::make_shared<Fetch>();
-      c->key = child;
-      ++pending;
-      start(c, names, {}, [&pending] { --pending; });
-      children.push_back(c);
+      if (!refs[child].synthetic()) real.push_back(child);
     }
-    transport->wait([&] { return pending == 0; }, deadlineIn(callTimeout + 0.5));
+    std::vector<std::shared_ptr<Fetch>> children = fetchAll(real, {"AXRole", "AXPosition"});
     for (auto it = children.rbegin(); it != children.rend(); ++it) {
       const Fetch& c = **it;
       if (!c.done || hidden(c.info) || !c.info.has(State::kShowing) || !c.info.extents) continue;
@@ -613,19 +622,7 @@ struct Session {
     std::vector<Window> out;
     auto app = fetchNow(application, {"AXChildren"});
     timedOut = app->timedOut;
-    std::vector<std::shared_ptr<Fetch>> frames;
-    auto names = std::make_shared<const std::vector<std::string>>(
-        std::vector<std::string>{"AXRole", "AXPosition"});
-    int pending = 0;
-    for (uint64_t child : app->children) {
-      auto f = std::make_shared<Fetch>();
-      f->key = child;
-      ++pending;
-      start(f, names, {}, [&pending] { --pending; });
-      frames.push_back(f);
-    }
-    transport->wait([&] { return pending == 0; }, deadlineIn(callTimeout + 0.5));
-    for (const auto& f : frames) {
+    for (const auto& f : fetchAll(app->children, {"AXRole", "AXPosition"})) {
       if (f->done && f->info.role) out.push_back({f->key, f->info});
     }
     return out;
