@@ -990,7 +990,10 @@ int32_t LinuxAccessibility::performAction(const AXElement& element, std::string_
   return onBusThread<int32_t>([key, name](atspi::Session& s) -> int32_t {
     const atspi::Ref* r = s.ref(key);
     if (!r) return AXErr::kInvalidUIElement;
-    if (r->synthetic()) return AXErr::kActionUnsupported;
+    // A run of text Tovrin made is scrolled into view with the element
+    // whose text it is; it has nothing to press.
+    if (r->synthetic() && name == "AXScrollToVisible") r = s.ref(r->parent);
+    if (!r || r->synthetic()) return AXErr::kActionUnsupported;
     const std::string bus = r->bus, path = r->path;
     if (name == "AXScrollToVisible") {
       // Any scroll type brings it into view; "anywhere" moves the page least.
