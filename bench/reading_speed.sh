@@ -21,10 +21,13 @@ bench() {
   local name=$1; shift
   "$@" >"$TOVRIN_DESKTOP_DIR/$name.log" 2>&1 &
   local pid=$!
-  local nodes=""
+  # Ready once the page is read in full and two reads in a row agree (a
+  # large page is still growing in the tree for a while after it shows).
+  local nodes="" last=""
   for _ in $(seq 1 240); do
     nodes=$("$tovrin" snapshot 2>/dev/null | sed -n 's/^Read \([0-9]*\) elements.*/\1/p' || true)
-    [ "${nodes:-0}" -ge 5000 ] && break
+    [ "${nodes:-0}" -ge 5000 ] && [ "$nodes" = "$last" ] && break
+    last=$nodes
     sleep 0.5
   done
   [ "${nodes:-0}" -ge 5000 ] || { echo "$name: the page did not load" >&2; kill "$pid"; return 1; }
