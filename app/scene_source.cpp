@@ -8,16 +8,20 @@
 namespace tovrin::cli {
 namespace {
 
-// Profile values given for one run on the real desktop; nothing is written.
+// Profile values given for one run on the real desktop, over the user's
+// saved ones; nothing given here is written.
 class RunDefaults final : public Defaults {
  public:
+  explicit RunDefaults(std::shared_ptr<Defaults> saved) : saved_(std::move(saved)) {}
   std::optional<std::string> string(const std::string& key) override {
     auto it = strings_.find(key);
-    return it == strings_.end() ? std::nullopt : std::optional<std::string>(it->second);
+    if (it != strings_.end()) return it->second;
+    return saved_ ? saved_->string(key) : std::nullopt;
   }
   std::optional<int64_t> integer(const std::string& key) override {
     auto it = integers_.find(key);
-    return it == integers_.end() ? std::nullopt : std::optional<int64_t>(it->second);
+    if (it != integers_.end()) return it->second;
+    return saved_ ? saved_->integer(key) : std::nullopt;
   }
   void setString(const std::string& key, const std::string& value) override {
     strings_[key] = value;
@@ -27,6 +31,7 @@ class RunDefaults final : public Defaults {
  private:
   std::map<std::string, std::string> strings_;
   std::map<std::string, int64_t> integers_;
+  std::shared_ptr<Defaults> saved_;
 };
 
 }  // namespace
@@ -70,7 +75,7 @@ std::optional<Desktop> openDesktop(const DesktopChoice& choice) {
   }
   desktop.real = std::get<std::shared_ptr<LinuxDesktop>>(opened);
   desktop.platform = desktop.real->platform();
-  desktop.platform.defaults = std::make_shared<RunDefaults>();
+  desktop.platform.defaults = std::make_shared<RunDefaults>(desktop.platform.defaults);
   if (X11Workspace* x11 = desktop.real->x11()) x11->pollActivations();
   return desktop;
 }

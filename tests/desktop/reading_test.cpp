@@ -10,7 +10,12 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
+#include <thread>
 
+#include "accessibility/ax.h"
+#include "accessibility/browser.h"
+#include "actions/input.h"
+#include "content/page_snapshot.h"
 #include "desktop/browser_fixture.h"
 
 namespace tovrin::testing {
@@ -228,6 +233,36 @@ TEST_P(ReadingTest, AStoppedBrowserFailsWithinTheDeadline) {
   // And it reads again once resumed.
   ASSERT_TRUE(b.waitUntilShows("Acme Outdoor Supplies", 30));
   EXPECT_EQ(runTovrin({"snapshot"}).exitCode, 0);
+}
+
+// The input layer on its own, ahead of the flows that will use it: typing
+// any Unicode text through XTest into the focused field, read back from the
+// page's own field.
+TEST_P(ReadingTest, TypingReachesTheFocusedFieldInAnyScript) {
+  Browser& b = shop(GetParam());
+  Platform platform = desktop().platform();
+  auto app = platform.workspace->runningApplication(b.pid());
+  ASSERT_TRUE(app);
+  BrowserTarget target{platform, *app, BrowserRegistry::adapter(app->bundleID)};
+  auto snap = PageSnapshot::capture(target);
+  ASSERT_TRUE(snap);
+  const PageElement* field = nullptr;
+  for (const PageElement& e : snap->elements) {
+    if (e.role == "AXTextField" && e.label() == "Email") field = &e;
+  }
+  ASSERT_NE(field, nullptr);
+  ASSERT_EQ(AX::set(field->element, "AXFocused", true), AXErr::kSuccess);
+  const std::string text = "Zoë Ångström — Ἀθήνα 東京 😀 ada@example.com";
+  Input::type(target, text, [] { return false; });
+  std::string value;
+  for (int i = 0; i < 50 && value != text; ++i) {
+    value = AX::str(AX::copy(field->element, "AXValue"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_EQ(value, text);
+  // Keys are never posted while another process has the active window.
+  KeyEvent key{.keyCode = 0, .flags = 0, .text = "x", .down = true};
+  EXPECT_FALSE(platform.input->postKey(b.pid() + 100000, key));
 }
 
 INSTANTIATE_TEST_SUITE_P(Browsers, ReadingTest,

@@ -158,6 +158,13 @@ TEST(AtspiMappingTest, HypertextSplitsIntoRunsAndEmbeddedChildren) {
   EXPECT_EQ(heading->size(), 1u);
 }
 
+TEST(AtspiMappingTest, FirefoxsPaddingAfterAnEmojiIsDropped) {
+  EXPECT_EQ(withoutSurrogatePadding("a\xF0\x9F\x98\x80\xEF\xBB\xBF b"), "a\xF0\x9F\x98\x80 b");
+  // A no-break space of its own, not after such a character, stays.
+  EXPECT_EQ(withoutSurrogatePadding("\xEF\xBB\xBFx\xC3\xA9\xEF\xBB\xBF"),
+            "\xEF\xBB\xBFx\xC3\xA9\xEF\xBB\xBF");
+}
+
 TEST(AtspiMappingTest, ListMarkersAreRecognised) {
   struct Case {
     const char* text;

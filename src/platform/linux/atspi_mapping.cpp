@@ -518,6 +518,20 @@ std::optional<AXValue> axValue(std::string_view attributeName, const NodeInfo& n
   return std::nullopt;
 }
 
+std::string withoutSurrogatePadding(std::string text) {
+  static constexpr std::string_view kPadding = "\xEF\xBB\xBF";
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const std::size_t length = (c >> 3) == 0x1E ? 4 : 1;
+    out.append(text, i, length);
+    i += length;
+    if (length == 4 && std::string_view(text).substr(i, 3) == kPadding) i += 3;
+  }
+  return out;
+}
+
 std::size_t listMarkerLength(std::string_view text) {
   static constexpr std::string_view kBullets[] = {"•", "◦", "▪", "▫", "‣", "⁃", "–", "—",
                                                   "-", "*", "·", "■", "□", "○", "●"};

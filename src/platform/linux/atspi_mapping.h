@@ -113,6 +113,11 @@ std::optional<AXValue> axValue(std::string_view attribute, const NodeInfo& node,
 // index for an embedded object. Nothing when the count of embedded objects
 // does not match the children (the browser lays text out otherwise) or
 // there are no words at all. Runs of white space alone are dropped.
+// Text as the Text interface reports it, without the U+FEFF Firefox puts
+// after each character outside the Basic Multilingual Plane (an emoji reads
+// back as the emoji and a zero-width no-break space otherwise).
+std::string withoutSurrogatePadding(std::string text);
+
 // The length in bytes of a list marker ("• ", "3. ", "b) ") at the start of
 // a list item's text, trailing spaces included; 0 when there is none.
 // Browsers put the marker into the item's text (Firefox) or a text leaf of

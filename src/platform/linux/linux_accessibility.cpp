@@ -381,7 +381,7 @@ struct Session {
         send(
             fetch, "org.a11y.atspi.Text", "GetText", g_variant_new("(ii)", 0, -1),
             [childrenFromText, askChildren](Fetch& f, GVariant* v) {
-              f.info.text = childString(v, 0);
+              f.info.text = withoutSurrogatePadding(childString(v, 0));
               if (!childrenFromText) return;
               if (f.info.text->find("\xEF\xBF\xBC") != std::string::npos) {
                 askChildren();

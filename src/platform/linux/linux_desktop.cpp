@@ -9,6 +9,8 @@
 
 #include "accessibility/browser.h"
 #include "platform/linux/atspi_transport.h"
+#include "platform/linux/ini_defaults.h"
+#include "platform/linux/x11_input.h"
 
 namespace tovrin {
 namespace {
@@ -89,7 +91,14 @@ std::variant<std::shared_ptr<LinuxDesktop>, std::string> LinuxDesktop::open(
              "desktop).";
     }
     desktop->workspace_ = desktop->x11_;
+    desktop->defaults_ = std::make_shared<IniDefaults>();
     std::weak_ptr<X11Workspace> weak = desktop->x11_;
+    desktop->input_ = X11Input::open([weak]() -> std::optional<int32_t> {
+      auto ws = weak.lock();
+      if (!ws) return std::nullopt;
+      auto front = ws->frontmostApplication();
+      return front ? std::optional<int32_t>(front->pid) : std::nullopt;
+    });
     ax.pidAtPoint = [weak](double x, double y) -> std::optional<int32_t> {
       auto ws = weak.lock();
       return ws ? ws->pidAtPoint(x, y) : std::nullopt;
@@ -118,6 +127,8 @@ Platform LinuxDesktop::platform() const {
   p.accessibility = accessibility_;
   p.workspace = workspace_;
   p.clock = clock_;
+  p.input = input_;
+  p.defaults = defaults_;
   return p;
 }
 

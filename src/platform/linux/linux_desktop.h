@@ -63,6 +63,8 @@ class LinuxDesktop {
   std::shared_ptr<LinuxAccessibility> accessibility_;
   std::shared_ptr<Workspace> workspace_;
   std::shared_ptr<X11Workspace> x11_;
+  std::shared_ptr<SyntheticInput> input_;
+  std::shared_ptr<Defaults> defaults_;
   std::shared_ptr<Clock> clock_ = std::make_shared<SystemClock>();
 };
 
