@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <map>
@@ -17,6 +18,7 @@
 #include "actions/input.h"
 #include "content/page_snapshot.h"
 #include "desktop/browser_fixture.h"
+#include "platform/linux/x11_clipboard.h"
 
 namespace tovrin::testing {
 namespace {
@@ -263,6 +265,43 @@ TEST_P(ReadingTest, TypingReachesTheFocusedFieldInAnyScript) {
   // Keys are never posted while another process has the active window.
   KeyEvent key{.keyCode = 0, .flags = 0, .text = "x", .down = true};
   EXPECT_FALSE(platform.input->postKey(b.pid() + 100000, key));
+}
+
+// A copy stays on the CLIPBOARD after the copying process has exited, and
+// the browser pastes it.
+TEST_P(ReadingTest, CopiedTextOutlivesTheCopierAndPastesIntoThePage) {
+  const std::string text = "Tovrin 📋 clipboard ✓ " + std::string(browserLabel(GetParam()));
+  pid_t copier = fork();
+  if (copier == 0) {
+    X11Clipboard clipboard;
+    clipboard.setString(text);
+    _exit(clipboard.lastCopySucceeded() ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(copier, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(X11Clipboard().string(), text);
+
+  Browser& b = shop(GetParam());
+  Platform platform = desktop().platform();
+  auto app = platform.workspace->runningApplication(b.pid());
+  ASSERT_TRUE(app);
+  BrowserTarget target{platform, *app, BrowserRegistry::adapter(app->bundleID)};
+  auto snap = PageSnapshot::capture(target);
+  ASSERT_TRUE(snap);
+  const PageElement* field = nullptr;
+  for (const PageElement& e : snap->elements) {
+    if (e.role == "AXSearchField") field = &e;
+  }
+  ASSERT_NE(field, nullptr);
+  ASSERT_EQ(AX::set(field->element, "AXFocused", true), AXErr::kSuccess);
+  Input::postKey(target, {KeyCode::kV, KeyFlags::kCommand});
+  std::string value;
+  for (int i = 0; i < 50 && value != text; ++i) {
+    value = AX::str(AX::copy(field->element, "AXValue"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_EQ(value, text);
 }
 
 INSTANTIATE_TEST_SUITE_P(Browsers, ReadingTest,

@@ -10,6 +10,7 @@
 #include "accessibility/browser.h"
 #include "platform/linux/atspi_transport.h"
 #include "platform/linux/ini_defaults.h"
+#include "platform/linux/x11_clipboard.h"
 #include "platform/linux/x11_input.h"
 
 namespace tovrin {
@@ -92,6 +93,7 @@ std::variant<std::shared_ptr<LinuxDesktop>, std::string> LinuxDesktop::open(
     }
     desktop->workspace_ = desktop->x11_;
     desktop->defaults_ = std::make_shared<IniDefaults>();
+    desktop->pasteboard_ = std::make_shared<X11Clipboard>();
     std::weak_ptr<X11Workspace> weak = desktop->x11_;
     desktop->input_ = X11Input::open([weak]() -> std::optional<int32_t> {
       auto ws = weak.lock();
@@ -129,6 +131,7 @@ Platform LinuxDesktop::platform() const {
   p.clock = clock_;
   p.input = input_;
   p.defaults = defaults_;
+  p.pasteboard = pasteboard_;
   return p;
 }
 

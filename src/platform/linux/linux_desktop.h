@@ -65,6 +65,7 @@ class LinuxDesktop {
   std::shared_ptr<X11Workspace> x11_;
   std::shared_ptr<SyntheticInput> input_;
   std::shared_ptr<Defaults> defaults_;
+  std::shared_ptr<Pasteboard> pasteboard_;
   std::shared_ptr<Clock> clock_ = std::make_shared<SystemClock>();
 };
 
