@@ -149,7 +149,8 @@ std::unique_ptr<Browser> Browser::start(BrowserKind kind, const std::string& url
              "user_pref(\"app.update.enabled\", false);\n"
              "user_pref(\"browser.sessionstore.resume_from_crash\", false);\n"
              "user_pref(\"browser.tabs.warnOnClose\", false);\n";
-    argv = {"firefox-esr", "--no-remote", "--profile", profile, "-width", "1280", "-height", "900"};
+    // Remoting stays on: addresses opened later reach this instance by its profile.
+    argv = {"firefox-esr", "--profile", profile, "-width", "1280", "-height", "900"};
   }
   argv.push_back(url);
   pid_t pid = spawn(argv, profile + ".log");

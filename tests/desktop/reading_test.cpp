@@ -304,6 +304,18 @@ TEST_P(ReadingTest, CopiedTextOutlivesTheCopierAndPastesIntoThePage) {
   EXPECT_EQ(value, text);
 }
 
+TEST_P(ReadingTest, AddressesOpenAsTabsOfTheRunningBrowser) {
+  auto b = Browser::start(GetParam(), pageURL("shop.html"), {});
+  ASSERT_TRUE(b && b->waitUntilShows("Acme Outdoor Supplies"));
+  auto app = desktop().workspace()->runningApplication(b->pid());
+  ASSERT_TRUE(app);
+  ASSERT_TRUE(desktop().workspace()->openURLs({pageURL("article.html")}, app->bundleID));
+  // The page shows in that same process, in front: a tab of the running browser.
+  EXPECT_TRUE(b->waitUntilShows("How light travels through space", 30));
+  ProcessResult r = runTovrin({"snapshot"});
+  EXPECT_NE(r.out.find("Page: Why the night sky is dark"), std::string::npos) << r.out << r.err;
+}
+
 INSTANTIATE_TEST_SUITE_P(Browsers, ReadingTest,
                          ::testing::Values(BrowserKind::chromium, BrowserKind::firefox),
                          [](const auto& param) { return std::string(browserLabel(param.param)); });

@@ -5,6 +5,7 @@
 #include <X11/Xutil.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -89,6 +90,13 @@ std::vector<std::string> commandLine(int32_t pid) {
     }
   }
   if (!current.empty()) out.push_back(current);
+  // Chromium rewrites its command line into one string of words.
+  if (out.size() == 1 && out.front().find(' ') != std::string::npos) {
+    std::istringstream words(out.front());
+    out.clear();
+    for (std::string word; words >> word;)
+      out.push_back(word);
+  }
   return out;
 }
 
@@ -312,10 +320,75 @@ bool X11Workspace::activate(int32_t pid) {
   return false;
 }
 
-bool X11Workspace::openURLs(const std::vector<std::string>&, const std::string&) {
-  // Opening addresses in the running browser comes with the acting half of
-  // this desktop; until then the flows report that nothing was opened.
-  return false;
+namespace {
+
+// The arguments that pick a running browser's profile, so the addresses
+// reach that instance rather than starting another, and those it needs to
+// start at all.
+std::vector<std::string> profileArguments(const std::vector<std::string>& commandLine) {
+  std::vector<std::string> out;
+  for (std::size_t i = 1; i < commandLine.size(); ++i) {
+    const std::string& arg = commandLine[i];
+    // Chromium run as root starts only with --no-sandbox, the hand-off
+    // process included.
+    if (arg.rfind("--user-data-dir=", 0) == 0 || arg.rfind("--profile-directory=", 0) == 0 ||
+        arg == "--no-sandbox") {
+      out.push_back(arg);
+    } else if ((arg == "--profile" || arg == "-profile" || arg == "-P") &&
+               i + 1 < commandLine.size()) {
+      out.push_back(arg);
+      out.push_back(commandLine[++i]);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+bool X11Workspace::openURLs(const std::vector<std::string>& urls, const std::string& bundleID) {
+  if (urls.empty()) return true;
+  // The running instance of that browser, front-most first; else the
+  // browser's own command.
+  std::vector<std::string> argv;
+  for (const RunningApplication& app : windowApplications()) {
+    if (app.bundleID != bundleID) continue;
+    char exe[4096];
+    const std::string link = "/proc/" + std::to_string(app.pid) + "/exe";
+    ssize_t n = readlink(link.c_str(), exe, sizeof exe - 1);
+    if (n <= 0) continue;
+    argv.emplace_back(exe, static_cast<std::size_t>(n));
+    for (std::string& a : profileArguments(ProcessInfo::commandLine(app.pid))) {
+      argv.push_back(std::move(a));
+    }
+    break;
+  }
+  if (argv.empty()) argv.push_back(bundleID);
+  const bool firefox = bundleID.rfind("firefox", 0) == 0;
+  for (const std::string& url : urls) {
+    if (firefox) argv.emplace_back("--new-tab");
+    argv.push_back(url);
+  }
+  std::vector<char*> args;
+  for (std::string& a : argv)
+    args.push_back(a.data());
+  args.push_back(nullptr);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  pid_t child = 0;
+  const int code = posix_spawnp(&child, args[0], nullptr, &attributes, args.data(), environ);
+  posix_spawnattr_destroy(&attributes);
+  if (code != 0) return false;
+  // A running browser takes the addresses from this process, which then
+  // leaves; one that keeps running is a browser that was not running yet.
+  for (int i = 0; i < 100; ++i) {
+    int status = 0;
+    if (waitpid(child, &status, WNOHANG) == child) {
+      return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
 }
 
 std::optional<int32_t> X11Workspace::pidAtPoint(double x, double y) {

@@ -31,7 +31,8 @@ namespace ProcessInfo {
 ProcessIdentity identify(const std::string& executable, const std::string& windowClass);
 // The executable's file name of a running process, or empty.
 std::string executableName(int32_t pid);
-// The process's command line, one entry per argument.
+// The process's command line, one entry per argument (split at spaces
+// where the process rewrote it into one string, as Chromium does).
 std::vector<std::string> commandLine(int32_t pid);
 bool alive(int32_t pid);
 }  // namespace ProcessInfo
