@@ -68,16 +68,6 @@ namespace {
 
 // The palette's order: the rules, then the model, then a plain find (fewer
 // than five words) or a question.
-// What the real desktop can carry out so far: commands that only read the page.
-bool onlyReads(const Intent& intent) {
-  return std::holds_alternative<Intent::Find>(intent.value) ||
-         std::holds_alternative<Intent::FindAll>(intent.value) ||
-         std::holds_alternative<Intent::List>(intent.value) ||
-         std::holds_alternative<Intent::Read>(intent.value) ||
-         std::holds_alternative<Intent::Summarize>(intent.value) ||
-         std::holds_alternative<Intent::Ask>(intent.value);
-}
-
 Intent understand(const std::string& command, LanguageModel& model,
                   std::vector<std::string>& notes) {
   if (auto intent = IntentParser::parse(command)) return *intent;
@@ -178,12 +168,6 @@ int run(const RunOptions& options) {
   Platform platform = session->desktop.platform;
   std::vector<std::string> notes;
   Intent intent = understand(command, *model, notes);
-  if (session->desktop.real && (!onlyReads(intent) || options.reveal > 0)) {
-    std::cerr << "tovrin run: on the real desktop Tovrin so far only reads (find, find all, "
-                 "list, read, summarize, ask); “"
-              << intent.title() << "” needs --scene\n";
-    return 2;
-  }
   auto target = frontBrowser(session->desktop);
   if (!target) return 1;
   auto highlighter = std::make_shared<Highlighter>(platform);

@@ -180,13 +180,6 @@ TEST_P(ReadingTest, FindAllItemsPointAtTheirElements) {
   EXPECT_EQ(j["effects"], nlohmann::json::array());
 }
 
-TEST_P(ReadingTest, ActingCommandsAreRefusedUntilTheyCanBeCarriedOut) {
-  shop(GetParam());
-  ProcessResult r = runTovrin({"run", "click", "sign", "in"});
-  EXPECT_EQ(r.exitCode, 2);
-  EXPECT_NE(r.err.find("needs --scene"), std::string::npos) << r.err;
-}
-
 TEST_P(ReadingTest, InspectorNamesTheElementUnderAPoint) {
   shop(GetParam());
   ProcessResult json = runTovrin({"snapshot", "--json"});

@@ -1,0 +1,69 @@
+// Tovrin acting on real Chromium and Firefox: each command runs as a whole
+// `tovrin run` process, and what the page itself shows afterwards (its
+// status line, read back by another process) is the proof.
+
+#include <gtest/gtest.h>
+
+#include "desktop/browser_fixture.h"
+
+namespace tovrin::testing {
+namespace {
+
+class ActingTest : public ::testing::TestWithParam<BrowserKind> {};
+
+// The page's own report of what was last done.
+std::string pageStatus() {
+  ProcessResult r = runTovrin({"snapshot", "--lines"});
+  for (const char* prefix : {"Signed in", "Purchased", "Added ", "Searched for ", "Nothing done"}) {
+    auto at = r.out.find(std::string("\t") + prefix);
+    if (at == std::string::npos) continue;
+    auto end = r.out.find('\n', at);
+    return r.out.substr(at + 1, end - at - 1);
+  }
+  return "(no status line)\n" + r.out + r.err;
+}
+
+TEST_P(ActingTest, CommandsChangeWhatThePageShows) {
+  auto browser = Browser::start(GetParam(), pageURL("shop.html"), {});
+  ASSERT_TRUE(browser && browser->waitUntilShows("Acme Outdoor Supplies"));
+  struct Step {
+    std::vector<std::string> command;
+    const char* outcome;  // in the printed outcome
+    const char* status;   // the page's status line afterwards
+  };
+  const Step steps[] = {
+      {{"click", "sign", "in"}, "[success] Clicked **Sign in**", "Signed in"},
+      {{"--decline", "click", "buy", "now"}, "→ declined: nothing was done", "Signed in"},
+      {{"--confirm", "click", "buy", "now"}, "[success] Clicked **Buy now**", "Purchased"},
+      {{"--pick", "2", "click", "add", "to", "cart"},
+       "→ picked\n[success] Clicked **Add to cart**",
+       "Added Summit Jacket to the cart"},
+      {{"type", "Zoë", "Ångström", "😀", "into", "the", "search", "box"},
+       "[success] Typed in **Search Acme**",
+       "Added Summit Jacket to the cart"},
+      {{"press", "enter"}, "[success] Pressed **Return**", "Searched for Zoë Ångström 😀"},
+  };
+  for (const Step& step : steps) {
+    std::vector<std::string> args = {"run"};
+    args.insert(args.end(), step.command.begin(), step.command.end());
+    std::string shown;
+    for (const auto& w : step.command)
+      shown += w + " ";
+    SCOPED_TRACE(shown);
+    ASSERT_TRUE(browser->front());
+    ProcessResult r = runTovrin(args);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find(step.outcome), std::string::npos) << r.out << r.err;
+    std::string status;
+    for (int i = 0; i < 30 && status != step.status; ++i)
+      status = pageStatus();
+    EXPECT_EQ(status, step.status);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Browsers, ActingTest,
+                         ::testing::Values(BrowserKind::chromium, BrowserKind::firefox),
+                         [](const auto& param) { return std::string(browserLabel(param.param)); });
+
+}  // namespace
+}  // namespace tovrin::testing
