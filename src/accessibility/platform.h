@@ -134,6 +134,16 @@ class SyntheticInput {
   virtual bool postMouse(double x, double y, bool down) = 0;  // left button
   // Pixels; positive moves the content down (scrolls up).
   virtual bool postScrollWheel(double x, double y, int32_t pixels) = 0;
+  // How the chord this key event becomes for that process reads ("Ctrl+3"),
+  // where the desktop sends another chord than the macOS one; nothing when
+  // it sends the macOS chord itself.
+  [[nodiscard]] virtual std::optional<std::string> sentChord(int32_t pid, uint16_t keyCode,
+                                                             uint64_t flags) {
+    (void)pid;
+    (void)keyCode;
+    (void)flags;
+    return std::nullopt;
+  }
 };
 
 class Pasteboard {

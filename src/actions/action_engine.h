@@ -72,6 +72,8 @@ class ActionEngine : public std::enable_shared_from_this<ActionEngine> {
 
   ActionResult pressKey(KeyAction key, Trail dbg);
   Outcome navigate(const NavAction& action, Trail dbg);
+  // The trail's line for a shortcut sent: the chord the desktop really sent.
+  [[nodiscard]] std::string sentLine(KeyStroke key, const std::string& macChord) const;
   static std::optional<PageElement> chromeButton(const std::vector<std::string>& names,
                                                  const PageSnapshot* snap);
 

@@ -45,6 +45,13 @@ std::optional<PageElement> ActionEngine::chromeButton(const std::vector<std::str
   return std::nullopt;
 }
 
+std::string ActionEngine::sentLine(KeyStroke key, const std::string& macChord) const {
+  if (SyntheticInput* input = target_.platform.input.get()) {
+    if (auto sent = input->sentChord(target_.app.pid, key.code, key.flags)) return *sent + " sent";
+  }
+  return macChord + " sent";
+}
+
 Outcome ActionEngine::navigate(const NavAction& action, Trail dbg) {
   auto shortcut = [&](KeyStroke key, std::string headline, std::string line) -> Outcome {
     if (auto refused = requireActive(dbg)) return Outcome{*refused};
@@ -75,7 +82,7 @@ Outcome ActionEngine::navigate(const NavAction& action, Trail dbg) {
             const int k = static_cast<int>(std::clamp<int64_t>(t.index, 1, 9));
             return shortcut({KeyCode::digit(k), cmd},
                             "Switched to tab **" + std::to_string(k) + "**",
-                            "⌘" + std::to_string(k) + " sent");
+                            sentLine({KeyCode::digit(k), cmd}, "⌘" + std::to_string(k)));
           },
           [&](const NavAction::TabNamed& t) -> Outcome {
             auto snap = snapshot();
@@ -125,22 +132,24 @@ Outcome ActionEngine::navigate(const NavAction& action, Trail dbg) {
           },
           [&](const NavAction::CloseTab&) {
             auto self = shared_from_this();
-            return Outcome{
-                Confirmation{"Close this tab?", "Unsaved work on the page may be lost.",
-                             "Close tab", dbg, [self, dbg]() mutable {
-                               if (auto refused = self->requireActive(dbg)) return *refused;
-                               Input::postKey(self->target_, {KeyCode::kW, KeyFlags::kCommand});
-                               dbg.push_back("⌘W sent");
-                               return Display::result(Kind::success, "Closed the tab", dbg);
-                             }}};
+            return Outcome{Confirmation{
+                "Close this tab?", "Unsaved work on the page may be lost.", "Close tab", dbg,
+                [self, dbg]() mutable {
+                  if (auto refused = self->requireActive(dbg)) return *refused;
+                  Input::postKey(self->target_, {KeyCode::kW, KeyFlags::kCommand});
+                  dbg.push_back(self->sentLine({KeyCode::kW, KeyFlags::kCommand}, "⌘W"));
+                  return Display::result(Kind::success, "Closed the tab", dbg);
+                }}};
           },
           [&](const NavAction::NextTab&) {
             return shortcut({KeyCode::kTab, KeyFlags::kControl}, "Switched to the **next** tab",
-                            "⌃Tab sent");
+                            sentLine({KeyCode::kTab, KeyFlags::kControl}, "⌃Tab"));
           },
           [&](const NavAction::PreviousTab&) {
-            return shortcut({KeyCode::kTab, KeyFlags::kControl | KeyFlags::kShift},
-                            "Switched to the **previous** tab", "⌃Tab sent");
+            return shortcut(
+                {KeyCode::kTab, KeyFlags::kControl | KeyFlags::kShift},
+                "Switched to the **previous** tab",
+                sentLine({KeyCode::kTab, KeyFlags::kControl | KeyFlags::kShift}, "⌃Tab"));
           },
       },
       action.value);

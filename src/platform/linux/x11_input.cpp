@@ -149,6 +149,12 @@ bool X11Input::postKey(int32_t pid, const KeyEvent& event) {
   return true;
 }
 
+std::optional<std::string> X11Input::sentChord(int32_t pid, uint16_t keyCode, uint64_t flags) {
+  auto chord = Keys::translate(keyCode, flags, familyOf(pid));
+  if (!chord) return std::nullopt;
+  return Keys::describe(*chord);
+}
+
 bool X11Input::postMouse(double x, double y, bool down) {
   if (!std::isfinite(x) || !std::isfinite(y)) return false;
   std::lock_guard lock(mutex_);

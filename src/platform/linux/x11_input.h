@@ -28,6 +28,7 @@ class X11Input final : public SyntheticInput {
   bool postKey(int32_t pid, const KeyEvent& event) override;
   bool postMouse(double x, double y, bool down) override;
   bool postScrollWheel(double x, double y, int32_t pixels) override;
+  std::optional<std::string> sentChord(int32_t pid, uint16_t keyCode, uint64_t flags) override;
 
  private:
   X11Input(_XDisplay* display, std::function<std::optional<int32_t>()> activePid)
