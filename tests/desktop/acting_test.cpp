@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "desktop/browser_fixture.h"
+#include "platform/linux/x11_clipboard.h"
 
 namespace tovrin::testing {
 namespace {
@@ -66,6 +67,17 @@ TEST_P(ActingTest, CommandsChangeWhatThePageShows) {
       status = pageStatus();
     EXPECT_EQ(status, step.status);
   }
+}
+
+TEST_P(ActingTest, CopiedArticleStaysOnTheClipboardAfterTovrinExits) {
+  auto browser = Browser::start(GetParam(), pageURL("article.html"), {});
+  ASSERT_TRUE(browser && browser->waitUntilShows("How light travels through space"));
+  ProcessResult r = runTovrin({"run", "copy", "the", "article"});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  auto copied = X11Clipboard().string();
+  ASSERT_TRUE(copied) << "nobody serves the CLIPBOARD";
+  EXPECT_NE(copied->find("Together these two effects keep the night sky dark."), std::string::npos)
+      << *copied;
 }
 
 INSTANTIATE_TEST_SUITE_P(Browsers, ActingTest,
