@@ -19,5 +19,6 @@ Command addRunCommand(CLI::App& app);
 Command addShellCommand(CLI::App& app);
 Command addInspectCommand(CLI::App& app);
 Command addDoctorCommand(CLI::App& app);
+Command addDemoCommand(CLI::App& app);
 
 }  // namespace tovrin::cli

@@ -10,7 +10,7 @@ int main(int argc, char** argv) {
       tovrin::cli::addParseCommand(app),  tovrin::cli::addSnapshotCommand(app),
       tovrin::cli::addMatchCommand(app),  tovrin::cli::addRunCommand(app),
       tovrin::cli::addShellCommand(app),  tovrin::cli::addInspectCommand(app),
-      tovrin::cli::addDoctorCommand(app),
+      tovrin::cli::addDoctorCommand(app), tovrin::cli::addDemoCommand(app),
   };
   try {
     app.parse(argc, argv);

@@ -3,6 +3,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <png.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -257,6 +258,13 @@ std::optional<RunningApplication> X11Workspace::runningApplication(int32_t pid) 
 }
 
 void X11Workspace::observeActivations(std::function<void(const RunningApplication&)> handler) {
+  // A command started from a terminal finds the terminal in front; the
+  // browser the user was in is the one the window manager raised last, so
+  // the stacking order stands in for the activations before Tovrin ran:
+  // told from the oldest to the newest, the front one last.
+  auto history = windowApplications();
+  for (auto it = history.rbegin(); it != history.rend(); ++it)
+    handler(*it);
   observers_.push_back(std::move(handler));
 }
 
@@ -444,6 +452,109 @@ std::vector<RunningApplication> X11Workspace::windowApplications() {
     if (auto app = describe(pid, cls)) out.push_back(*app);
   }
   return out;
+}
+
+namespace {
+
+// A channel of a TrueColor pixel, scaled to 8 bits.
+unsigned char channel(unsigned long pixel, unsigned long mask) {
+  if (mask == 0) return 0;
+  int shift = 0;
+  while (((mask >> shift) & 1UL) == 0)
+    ++shift;
+  const unsigned long max = mask >> shift;
+  return static_cast<unsigned char>(((pixel & mask) >> shift) * 255 / max);
+}
+
+bool writePNG(const std::string& path, int width, int height, const std::vector<unsigned char>& rgb,
+              std::string& error) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) {
+    error = path + ": cannot be written";
+    return false;
+  }
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  bool ok = png && info;
+  // libpng reports failures by longjmp; nothing with a destructor lives
+  // between here and the end of the writing.
+  if (ok && setjmp(png_jmpbuf(png)) == 0) {
+    png_init_io(png, file);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < height; ++y)
+      png_write_row(png, rgb.data() + static_cast<std::size_t>(y) * width * 3);
+    png_write_end(png, nullptr);
+  } else {
+    ok = false;
+  }
+  png_destroy_write_struct(png ? &png : nullptr, info ? &info : nullptr);
+  if (std::fclose(file) != 0) ok = false;
+  if (!ok) {
+    error = path + ": the picture could not be written";
+    std::remove(path.c_str());
+  }
+  return ok;
+}
+
+}  // namespace
+
+bool X11Workspace::screenshot(int32_t pid, const std::string& path, std::string& error) {
+  int width = 0, height = 0;
+  std::vector<unsigned char> rgb;
+  {
+    std::lock_guard lock(mutex_);
+    Window root = DefaultRootWindow(display_);
+    XWindowAttributes screen{};
+    XGetWindowAttributes(display_, root, &screen);
+    int x = 0, y = 0;
+    width = screen.width;
+    height = screen.height;
+    // The process's top-most window as the screen shows it; the whole
+    // screen when it has none.
+    auto stacking = windowList(display_, root, "_NET_CLIENT_LIST_STACKING");
+    for (auto it = stacking.rbegin(); it != stacking.rend(); ++it) {
+      if (cardinal(display_, *it, "_NET_WM_PID", XA_CARDINAL) != static_cast<unsigned long>(pid))
+        continue;
+      XWindowAttributes attributes{};
+      if (!XGetWindowAttributes(display_, *it, &attributes) || attributes.map_state != IsViewable) {
+        continue;
+      }
+      Window child = 0;
+      XTranslateCoordinates(display_, *it, root, 0, 0, &x, &y, &child);
+      const int right = std::min(x + attributes.width, screen.width);
+      const int bottom = std::min(y + attributes.height, screen.height);
+      x = std::max(x, 0);
+      y = std::max(y, 0);
+      width = right - x;
+      height = bottom - y;
+      break;
+    }
+    if (width <= 0 || height <= 0) {
+      error = "the window is off the screen";
+      return false;
+    }
+    XImage* image = XGetImage(display_, root, x, y, static_cast<unsigned>(width),
+                              static_cast<unsigned>(height), AllPlanes, ZPixmap);
+    if (!image) {
+      error = "the screen could not be read";
+      return false;
+    }
+    rgb.resize(static_cast<std::size_t>(width) * height * 3);
+    std::size_t at = 0;
+    for (int row = 0; row < height; ++row) {
+      for (int col = 0; col < width; ++col) {
+        const unsigned long pixel = XGetPixel(image, col, row);
+        rgb[at++] = channel(pixel, image->red_mask);
+        rgb[at++] = channel(pixel, image->green_mask);
+        rgb[at++] = channel(pixel, image->blue_mask);
+      }
+    }
+    XDestroyImage(image);
+  }
+  return writePNG(path, width, height, rgb, error);
 }
 
 }  // namespace tovrin

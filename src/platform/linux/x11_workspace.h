@@ -58,6 +58,10 @@ class X11Workspace final : public Workspace {
   // Every process that owns a top-level window, front-most first.
   std::vector<RunningApplication> windowApplications();
   [[nodiscard]] std::string displayName() const { return displayName_; }
+  // Writes what the screen shows of the process's top-most window (the
+  // whole screen when it has none) to a PNG file; false with `error` set
+  // when it cannot.
+  bool screenshot(int32_t pid, const std::string& path, std::string& error);
 
  private:
   explicit X11Workspace(_XDisplay* display);

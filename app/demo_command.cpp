@@ -1,0 +1,320 @@
+// The main job, on a real browser: a private headless desktop of its own
+// (or the user's, with --visible), a browser opened on the shop page, the
+// palette session run against it as a user would type it, and a picture
+// of the browser after each command. Everything it started is stopped when
+// it ends, however it ends.
+
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "ai/language_model.h"
+#include "base/unicode.h"
+#include "commands.h"
+#include "content/page_snapshot.h"
+#include "demo.h"
+#include "palette_terminal.h"
+#include "platform/linux/browser_launch.h"
+#include "platform/linux/child_process.h"
+#include "platform/linux/private_desktop.h"
+#include "scene_source.h"
+
+namespace tovrin::cli {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct DemoOptions {
+  std::string browser = "chromium";
+  bool visible = false;
+  std::string screenshots;
+  std::string script;
+};
+
+// What the demo started, stopped from the main thread at the end or from
+// the signal thread on Ctrl-C, whichever comes first.
+class Cleanup {
+ public:
+  void setDesktop(std::unique_ptr<PrivateDesktop> desktop) {
+    std::lock_guard lock(mutex_);
+    desktop_ = std::move(desktop);
+  }
+  [[nodiscard]] PrivateDesktop* desktop() {
+    std::lock_guard lock(mutex_);
+    return desktop_.get();
+  }
+  void setBrowser(pid_t pid) {
+    std::lock_guard lock(mutex_);
+    browser_ = pid;
+  }
+  void setScratch(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    scratch_ = path;
+  }
+  void stopAll() {
+    std::lock_guard lock(mutex_);
+    if (browser_) ChildProcess::stopGroup(browser_, 3s);
+    browser_ = 0;
+    if (desktop_) desktop_->stop();
+    if (!scratch_.empty()) removeTree(scratch_);
+    scratch_.clear();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unique_ptr<PrivateDesktop> desktop_;
+  pid_t browser_ = 0;
+  std::string scratch_;  // the demo's own folder on the user's display
+};
+
+// Ctrl-C, a closed terminal or a kill: the signals are blocked in every
+// thread (set before any starts) and taken here, where stopping the
+// browser and the desktop is ordinary code.
+void stopOnSignals(Cleanup& cleanup) {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int s : {SIGINT, SIGTERM, SIGHUP})
+    sigaddset(&signals, s);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::thread([signals, &cleanup] {
+    int received = 0;
+    sigwait(&signals, &received);
+    std::cerr << "\nStopping the demo: closing the browser and the desktop it started…\n";
+    cleanup.stopAll();
+    std::_Exit(128 + received);
+  }).detach();
+}
+
+// "01-click-sign-in.png" for the first command.
+std::string pictureName(int number, const std::string& line) {
+  std::string slug;
+  for (char c : unicode::lower(line)) {
+    const bool keep = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    if (keep) {
+      slug += c;
+    } else if (!slug.empty() && slug.back() != '-') {
+      slug += '-';
+    }
+    if (slug.size() >= 40) break;
+  }
+  while (!slug.empty() && slug.back() == '-')
+    slug.pop_back();
+  std::ostringstream name;
+  name << std::setw(2) << std::setfill('0') << number << '-' << (slug.empty() ? "answer" : slug)
+       << ".png";
+  return name.str();
+}
+
+std::vector<std::string> scriptLines(const DemoOptions& options, std::string& error) {
+  std::string text = kDemoScript;
+  if (!options.script.empty()) {
+    std::ifstream in(options.script);
+    if (!in) {
+      error = options.script + ": cannot be read";
+      return {};
+    }
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!unicode::trimWhitespace(line).empty()) lines.push_back(line);
+  }
+  if (lines.empty()) error = "the script has no commands";
+  return lines;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Until the browser's page, read as Tovrin reads it, shows `text`: the
+// document is in the tree and loaded.
+bool waitUntilPageShows(const Desktop& desktop, pid_t pid, const std::string& text,
+                        std::chrono::seconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  Platform platform = desktop.platform;
+  while (std::chrono::steady_clock::now() < deadline && ChildProcess::running(pid)) {
+    auto app = platform.workspace->runningApplication(pid);
+    const BrowserAdapter* adapter = app ? BrowserRegistry::adapter(app->bundleID) : nullptr;
+    if (adapter) {
+      BrowserTarget target{platform, *app, adapter};
+      if (auto snap = PageSnapshot::capture(target); snap && snap->webArea) {
+        for (const PageLine& line : snap->lines) {
+          if (line.text.find(text) != std::string::npos) return true;
+        }
+      }
+    }
+    std::this_thread::sleep_for(250ms);
+  }
+  return false;
+}
+
+bool bringToFront(const Desktop& desktop, pid_t pid) {
+  for (int attempt = 0; attempt < 25; ++attempt) {
+    if (desktop.platform.workspace->activate(pid)) {
+      auto front = desktop.platform.workspace->frontmostApplication();
+      if (front && front->pid == pid) return true;
+    }
+    std::this_thread::sleep_for(200ms);
+  }
+  return false;
+}
+
+int run(const DemoOptions& options) {
+  BrowserFamily family = BrowserFamily::chromium;
+  if (!parseFamily(unicode::lower(options.browser), family)) {
+    std::cerr << "tovrin demo: --browser " << options.browser
+              << ": Tovrin's demo runs chromium or firefox\n";
+    return 2;
+  }
+  std::string error;
+  const std::vector<std::string> lines = scriptLines(options, error);
+  if (lines.empty()) {
+    std::cerr << "tovrin demo: " << error << '\n';
+    return 2;
+  }
+  const char* browserName = family == BrowserFamily::chromium ? "Chromium" : "Firefox";
+
+  static Cleanup cleanup;  // outlives the signal thread's use of it
+  stopOnSignals(cleanup);
+
+  std::string scratch;
+  if (options.visible) {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) {
+      std::cerr << "tovrin demo: --visible needs your desktop, and DISPLAY is not set.\n"
+                   "Run it from a terminal of your X11 session, or without --visible for a "
+                   "private desktop.\n";
+      return 2;
+    }
+    scratch = makeScratchFolder("tovrin-demo");
+    cleanup.setScratch(scratch);
+    std::cout << "Using your display " << display << ".\n";
+  } else {
+    auto started = PrivateDesktop::start({});
+    if (auto* why = std::get_if<std::string>(&started)) {
+      std::cerr << "tovrin demo: couldn't start a private desktop: " << *why << '\n';
+      return 2;
+    }
+    cleanup.setDesktop(std::move(std::get<std::unique_ptr<PrivateDesktop>>(started)));
+    scratch = cleanup.desktop()->scratch();
+    std::cout << "Started a private desktop on " << cleanup.desktop()->display()
+              << " (Xvfb, openbox, a session bus, the accessibility bus).\n";
+  }
+  if (scratch.empty()) {
+    std::cerr << "tovrin demo: couldn't make a scratch folder under /tmp\n";
+    return 2;
+  }
+
+  std::string shots = options.screenshots;
+  if (shots.empty()) {
+    shots = makeScratchFolder(std::string("tovrin-demo-") + familyName(family));
+  } else if (::mkdir(shots.c_str(), 0755) != 0 && errno != EEXIST) {
+    shots.clear();
+  }
+  if (shots.empty()) {
+    std::cerr << "tovrin demo: couldn't make the screenshots folder "
+              << (options.screenshots.empty() ? "under /tmp" : options.screenshots) << '\n';
+    cleanup.stopAll();
+    return 2;
+  }
+
+  const std::string page = scratch + "/shop.html";
+  std::ofstream(page) << kDemoPage;
+  const auto starting = std::chrono::steady_clock::now();
+  std::cout << "Opening the shop page in " << browserName << "…\n" << std::flush;
+  const auto command = launchCommand(
+      {.family = family, .profileDir = scratch + "/profile", .url = "file://" + page});
+  const pid_t browser =
+      command.empty() ? 0 : ChildProcess::spawn(command, scratch + "/browser.log");
+  cleanup.setBrowser(browser);
+  if (!browser) {
+    std::cerr << "tovrin demo: couldn't start " << browserName << '\n';
+    cleanup.stopAll();
+    return 2;
+  }
+
+  int code = 0;
+  {
+    auto desktop = openDesktop(DesktopChoice{});
+    if (!desktop) {
+      cleanup.stopAll();
+      return 2;
+    }
+    if (!waitUntilPageShows(*desktop, browser, "Acme Outdoor Supplies", 90s)) {
+      std::cerr << "tovrin demo: " << browserName
+                << (ChildProcess::running(browser) ? " did not show the shop page within 90 s"
+                                                   : " exited (is it installed? "
+                                                     "bash scripts/setup.sh installs it)")
+                << '\n';
+      cleanup.stopAll();
+      return 2;
+    }
+    if (!bringToFront(*desktop, browser)) {
+      std::cerr << "tovrin demo: " << browserName
+                << "'s window could not be brought to the front\n";
+      cleanup.stopAll();
+      return 2;
+    }
+    std::cout << browserName << " shows the page (" << std::fixed << std::setprecision(1)
+              << secondsSince(starting) << " s). The palette session:\n\n";
+
+    Session session{*desktop, std::make_shared<UnavailableModel>()};
+    PaletteTerminal palette(session, std::cout);
+    int pictures = 0;
+    for (const std::string& line : lines) {
+      std::cout << "› " << line << '\n';
+      if (!palette.handle(line)) continue;
+      std::cout << std::flush;
+      // The page repaints after the event that changed it.
+      std::this_thread::sleep_for(300ms);
+      const std::string name = pictureName(++pictures, line);
+      std::string why;
+      if (!desktop->real->x11()->screenshot(browser, shots + "/" + name, why)) {
+        std::cerr << "  (no screenshot: " << why << ")\n";
+        code = 1;
+      }
+    }
+    std::cout << "\nScreenshots of " << browserName << " after each command: " << shots << " ("
+              << pictures << " pictures)\n";
+  }
+  std::cout << "Stopping " << browserName << (options.visible ? "" : " and the private desktop")
+            << "…\n"
+            << std::flush;
+  cleanup.stopAll();
+  return code;
+}
+
+}  // namespace
+
+Command addDemoCommand(CLI::App& app) {
+  auto options = std::make_shared<DemoOptions>();
+  CLI::App* sub = app.add_subcommand(
+      "demo",
+      "Tovrin driving a real browser: a private headless desktop, the shop page, a scripted "
+      "palette session, a screenshot after each command");
+  sub->add_option("--browser", options->browser, "chromium (default) or firefox");
+  sub->add_flag("--visible", options->visible,
+                "Use your own display instead of a private headless desktop");
+  sub->add_option("--screenshots", options->screenshots,
+                  "The folder for the screenshots (default: a new one under /tmp, named at the "
+                  "end)");
+  sub->add_option("--script", options->script,
+                  "Palette lines to run instead of the built-in session, one per line");
+  return Command{sub, [options] { return run(*options); }};
+}
+
+}  // namespace tovrin::cli

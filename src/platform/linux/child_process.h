@@ -1,0 +1,28 @@
+#pragma once
+
+// Programs Tovrin starts and must be able to stop again, with everything
+// they spawned: each runs in a process group of its own, so one signal to
+// the group reaches its helpers too, and the terminal's Ctrl-C reaches only
+// Tovrin, which then stops them in order.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace tovrin::ChildProcess {
+
+// Starts argv[0] (looked up on PATH) with standard input from /dev/null and
+// its output appended to `log` (discarded when empty). 0 when it could not
+// be started; a program that is not installed exits 127 at once.
+pid_t spawn(const std::vector<std::string>& argv, const std::string& log);
+
+// Stops the process group led by `pid`: SIGTERM, up to `grace` for the
+// leader to exit, then SIGKILL. Reaps the leader when it is our child.
+void stopGroup(pid_t pid, std::chrono::milliseconds grace);
+
+// True while `pid` runs (a zombie counts as ended).
+bool running(pid_t pid);
+
+}  // namespace tovrin::ChildProcess
