@@ -102,8 +102,26 @@ Outcome ActionEngine::navigate(const NavAction& action, Trail dbg) {
             if (best == nullptr)
               return Outcome{
                   Display::result(Kind::failure, "No tab matches “" + t.name + "”", dbg)};
-            (void)AX::perform(best->element, "AXPress");
-            dbg.push_back("Pressed tab “" + best->label() + "”");
+            // Some tab strips offer only a context menu on their tabs
+            // (Chromium's on Linux): a refused press is not a switch, so
+            // the tab is clicked where it is shown, or the failure told.
+            if (const int32_t code = AX::perform(best->element, "AXPress");
+                code == AXErr::kSuccess) {
+              dbg.push_back("Pressed tab “" + best->label() + "”");
+            } else {
+              dbg.push_back("AXPress failed (" + std::to_string(code) + ")");
+              std::optional<Frame> frame = AX::frame(best->element);
+              SyntheticInput* input = target_.platform.input.get();
+              if (!frame || !(frame->width > 0 && frame->height > 0) || input == nullptr) {
+                return Outcome{Display::result(
+                    Kind::failure,
+                    "Couldn't switch to “" + unicode::truncate(best->label(), 50) + "”", dbg,
+                    "The tab can't be pressed and has no on-screen position.")};
+              }
+              dbg.push_back("Clicked tab “" + best->label() + "” at its center");
+              input->postMouse(frame->x + frame->width / 2, frame->y + frame->height / 2, true);
+              input->postMouse(frame->x + frame->width / 2, frame->y + frame->height / 2, false);
+            }
             return Outcome{Display::result(
                 Kind::success,
                 "Switched to **" + TextUtil::md(unicode::truncate(best->label(), 50)) + "**", dbg)};

@@ -94,6 +94,28 @@ Outcome ActionEngine::scroll(const ScrollSpec& spec, const PageSnapshot& snap, T
       target = &e;
       if (top) break;
     }
+    // An element fixed to the view (a header, a cookie bar, a status line)
+    // is in view wherever the page is, so bringing it into view moves
+    // nothing: the element that does is the farthest one outside the view.
+    if (const std::optional<Frame> area = snap.webArea ? snap.webArea->frame : std::nullopt) {
+      const PageElement* farthest = nullptr;
+      for (const PageElement& e : snap.elements) {
+        // Unlabelled blocks count (text runs may carry no frame of their
+        // own); ones taller than the view are wrappers, not an end.
+        if (!e.frame || !(e.frame->width > 0 && e.frame->height > 0) ||
+            e.frame->height > area->height || e.role == "AXWebArea") {
+          continue;
+        }
+        const double edge = top ? e.frame->y : e.frame->y + e.frame->height;
+        const bool outside = top ? edge < area->y : edge > area->y + area->height;
+        if (!outside) continue;
+        const double best = farthest == nullptr ? 0
+                            : top               ? farthest->frame->y
+                                                : farthest->frame->y + farthest->frame->height;
+        if (farthest == nullptr || (top ? edge < best : edge > best)) farthest = &e;
+      }
+      if (farthest != nullptr) target = farthest;
+    }
     if (target != nullptr && scrollIntoView(target->element)) {
       dbg.push_back(std::string("AXScrollToVisible on the ") + (top ? "first" : "last") +
                     " element");

@@ -147,6 +147,28 @@ AXWindow "W" id=w
             std::vector<std::string>{"AXPress AXTab “Docs” #first → 0"});
 }
 
+// A tab that offers only its context menu is clicked where it is shown;
+// one with nowhere to click is a failure, not a switch.
+TEST(NavigationTest, ARefusedTabPressClicksTheTabOrFails) {
+  const struct {
+    const char* tab;
+    std::string headline;
+    std::vector<std::string> clicks;
+  } cases[] = {
+      {R"(AXTab "Docs" actions=AXShowMenu frame=100,10,200,30)",
+       "Switched to **Docs**",
+       {"mouse down at 200,25", "mouse up at 200,25"}},
+      {R"(AXTab "Docs" actions=AXShowMenu)", "Couldn't switch to “Docs”", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tab);
+    EngineFixture f(std::string("AXWindow \"W\" id=w\n  ") + c.tab + "\n");
+    Outcome o = f.run("switch to the docs tab");
+    EXPECT_EQ(resultOf(o).headline, c.headline);
+    EXPECT_EQ(f.effectsContaining("mouse"), c.clicks);
+  }
+}
+
 TEST(HighlighterTest, OutlinesReplaceEachOtherAndHideOnTime) {
   auto desktop = testing::browserDesktop("AXWindow \"W\"");
   Highlighter highlighter(desktop->platform());

@@ -94,6 +94,33 @@ TEST(ScrollTest, SectionsTopBottomAndReveal) {
   EXPECT_EQ(outlines[0], "outline 0,285,200,30 for 3.5s");
 }
 
+// Bars fixed to the view come first and last in document order but are
+// always in view; the page's ends are the content farthest outside it.
+TEST(ScrollTest, TopAndBottomSkipElementsFixedToTheView) {
+  constexpr const char* kScrolledPage = R"(
+AXWindow "W" id=w frame=0,0,1000,700
+  AXWebArea "Scrolled page" frame=0,100,1000,600
+    AXStaticText value="Cookie bar at the top" frame=0,100,1000,20
+    AXHeading "Start of the page" value=1 frame=0,-900,500,30 id=start
+    AXStaticText value="The middle of the page." frame=0,400,500,20
+    AXStaticText value="The end of the page." frame=0,2500,500,20 id=end
+    AXStaticText value="Status line at the bottom" frame=0,680,1000,20
+)";
+  const struct {
+    const char* command;
+    const char* element;
+  } cases[] = {{"scroll to the bottom", "end"}, {"scroll to the top", "start"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    EngineFixture f(kScrolledPage);
+    f.run(c.command);
+    auto frame = AX::frame(f.desktop->elementNamed(c.element));
+    ASSERT_TRUE(frame);
+    EXPECT_GE(frame->y, 100);
+    EXPECT_LE(frame->y + frame->height, 700);
+  }
+}
+
 TEST(ScrollTest, ScrollToTheBottomOfAnUnlabelledPagePostsEnd) {
   EngineFixture f(R"(
 AXWindow "W" id=w frame=0,0,1000,700

@@ -1,5 +1,7 @@
 #include "desktop/browser_fixture.h"
 
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -14,6 +16,8 @@
 
 #include "accessibility/browser.h"
 #include "content/page_snapshot.h"
+#include "platform/linux/browser_launch.h"
+#include "platform/linux/child_process.h"
 
 namespace tovrin::testing {
 namespace {
@@ -33,28 +37,6 @@ std::string readFile(const std::string& path) {
 double now() {
   using namespace std::chrono;
   return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
-// Starts a program in a process group of its own, output to `log`.
-pid_t spawn(const std::vector<std::string>& argv, const std::string& log) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    setpgid(0, 0);
-    int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd >= 0) {
-      dup2(fd, 1);
-      dup2(fd, 2);
-    }
-    int in = ::open("/dev/null", O_RDONLY);
-    if (in >= 0) dup2(in, 0);
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-      args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  return pid;
 }
 
 int counter = 0;
@@ -82,15 +64,55 @@ std::string pageURL(const std::string& name) {
   return std::string("file://") + (source ? source : ".") + "/tests/pages/" + name;
 }
 
-ProcessResult runTovrin(const std::vector<std::string>& args) {
+namespace {
+
+// Links are opened in bulk only when they are web addresses, so the pages
+// that test it are served over HTTP on the loopback interface.
+class PageServer {
+ public:
+  PageServer() {
+    const char* source = std::getenv("TOVRIN_SOURCE_DIR");
+    const std::string log = scratch() + "/pages-" + std::to_string(getpid()) + ".log";
+    pid_ = ChildProcess::spawn({"python3", "-u", "-m", "http.server", "0", "--bind", "127.0.0.1",
+                                "--directory", std::string(source ? source : ".") + "/tests/pages"},
+                               log);
+    for (int i = 0; i < 200 && port_.empty(); ++i) {
+      const std::string text = readFile(log);
+      auto at = text.find(" port ");
+      if (at != std::string::npos) {
+        auto end = text.find_first_not_of("0123456789", at + 6);
+        port_ = text.substr(at + 6, end - at - 6);
+      }
+      if (port_.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  }
+  ~PageServer() { ChildProcess::stopGroup(pid_, std::chrono::seconds(2)); }
+  [[nodiscard]] const std::string& port() const { return port_; }
+
+ private:
+  pid_t pid_ = 0;
+  std::string port_;
+};
+
+}  // namespace
+
+std::string servedPageURL(const std::string& name) {
+  static PageServer server;
+  return "http://127.0.0.1:" + server.port() + "/" + name;
+}
+
+ProcessResult runTovrin(const std::vector<std::string>& args, const std::string& input) {
   const std::string base =
       scratch() + "/run-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
-  const std::string outPath = base + ".out", errPath = base + ".err";
+  const std::string outPath = base + ".out", errPath = base + ".err", inPath = base + ".in";
+  std::ofstream(inPath) << input;
   const double start = now();
   pid_t pid = fork();
   if (pid == 0) {
     int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int in = ::open(inPath.c_str(), O_RDONLY);
+    dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
     std::vector<char*> argv;
@@ -111,6 +133,7 @@ ProcessResult runTovrin(const std::vector<std::string>& args) {
   result.err = readFile(errPath);
   std::remove(outPath.c_str());
   std::remove(errPath.c_str());
+  std::remove(inPath.c_str());
   return result;
 }
 
@@ -118,55 +141,18 @@ std::unique_ptr<Browser> Browser::start(BrowserKind kind, const std::string& url
   const std::string profile = scratch() + "/" +
                               (kind == BrowserKind::chromium ? "chromium-" : "firefox-") +
                               std::to_string(getpid()) + "-" + std::to_string(++counter);
-  std::vector<std::string> argv;
-  if (kind == BrowserKind::chromium) {
-    argv = {"chromium",
-            "--no-sandbox",
-            "--disable-gpu",
-            "--no-first-run",
-            "--no-default-browser-check",
-            "--disable-background-networking",
-            "--disable-component-update",
-            "--disable-sync",
-            "--disable-features=Translate,MediaRouter",
-            "--password-store=basic",
-            "--window-position=0,0",
-            "--window-size=1280,900",
-            "--user-data-dir=" + profile};
-    if (options.accessibilityFlag) argv.emplace_back("--force-renderer-accessibility");
-  } else {
-    ::mkdir(profile.c_str(), 0700);
-    // A first start shows welcome and privacy tabs, and checks for updates.
-    std::ofstream prefs(profile + "/user.js");
-    prefs << "user_pref(\"browser.aboutwelcome.enabled\", false);\n"
-             "user_pref(\"browser.startup.homepage_override.mstone\", \"ignore\");\n"
-             "user_pref(\"startup.homepage_welcome_url\", \"\");\n"
-             "user_pref(\"startup.homepage_welcome_url.additional\", \"\");\n"
-             "user_pref(\"datareporting.policy.dataSubmissionEnabled\", false);\n"
-             "user_pref(\"datareporting.policy.firstRunURL\", \"\");\n"
-             "user_pref(\"toolkit.telemetry.reportingpolicy.firstRun\", false);\n"
-             "user_pref(\"browser.shell.checkDefaultBrowser\", false);\n"
-             "user_pref(\"app.update.enabled\", false);\n"
-             "user_pref(\"browser.sessionstore.resume_from_crash\", false);\n"
-             "user_pref(\"browser.tabs.warnOnClose\", false);\n";
-    // Remoting stays on: addresses opened later reach this instance by its profile.
-    argv = {"firefox-esr", "--profile", profile, "-width", "1280", "-height", "900"};
-  }
-  argv.push_back(url);
-  pid_t pid = spawn(argv, profile + ".log");
+  auto argv = launchCommand(
+      {.family = kind == BrowserKind::chromium ? BrowserFamily::chromium : BrowserFamily::firefox,
+       .profileDir = profile,
+       .url = url,
+       .accessibilityFlag = options.accessibilityFlag});
+  pid_t pid = argv.empty() ? 0 : ChildProcess::spawn(argv, profile + ".log");
   if (pid <= 0) return nullptr;
   return std::unique_ptr<Browser>(new Browser(kind, pid));
 }
 
 Browser::~Browser() {
-  resume();
-  kill(-pid_, SIGTERM);
-  for (int i = 0; i < 50; ++i) {
-    if (waitpid(pid_, nullptr, WNOHANG) == pid_) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  kill(-pid_, SIGKILL);
-  waitpid(pid_, nullptr, WNOHANG);
+  ChildProcess::stopGroup(pid_, std::chrono::seconds(5));
 }
 
 bool Browser::waitForWindow(double seconds) {
@@ -216,6 +202,24 @@ void Browser::pause() {
 }
 void Browser::resume() {
   kill(-pid_, SIGCONT);
+}
+
+TestWindow::TestWindow() : display_(XOpenDisplay(nullptr)) {
+  if (!display_) return;
+  window_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 100, 100, 600, 400, 0, 0,
+                                0xffffff);
+  auto pid = static_cast<unsigned long>(getpid());
+  XChangeProperty(display_, window_, XInternAtom(display_, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                  PropModeReplace, reinterpret_cast<unsigned char*>(&pid), 1);
+  XStoreName(display_, window_, "Tovrin test window");
+  XMapRaised(display_, window_);
+  XFlush(display_);
+}
+
+TestWindow::~TestWindow() {
+  if (!display_) return;
+  XDestroyWindow(display_, window_);
+  XCloseDisplay(display_);
 }
 
 }  // namespace tovrin::testing

@@ -12,6 +12,8 @@
 
 #include "platform/linux/linux_desktop.h"
 
+struct _XDisplay;
+
 namespace tovrin::testing {
 
 enum class BrowserKind { chromium, firefox };
@@ -24,11 +26,14 @@ struct ProcessResult {
   double seconds = 0;
 };
 
-// Runs the tovrin binary under test with these arguments.
-ProcessResult runTovrin(const std::vector<std::string>& args);
+// Runs the tovrin binary under test with these arguments, `input` on its
+// standard input.
+ProcessResult runTovrin(const std::vector<std::string>& args, const std::string& input = {});
 
 // The path of a page in tests/pages, as a file: address.
 std::string pageURL(const std::string& name);
+// The same page served over HTTP on the loopback interface.
+std::string servedPageURL(const std::string& name);
 
 class Browser {
  public:
@@ -57,6 +62,20 @@ class Browser {
   Browser(BrowserKind kind, int32_t pid) : kind_(kind), pid_(pid) {}
   BrowserKind kind_;
   int32_t pid_;
+};
+
+// A plain window of the test process (its _NET_WM_PID is ours), mapped on
+// top of the others; closed when the object goes.
+class TestWindow {
+ public:
+  TestWindow();
+  ~TestWindow();
+  TestWindow(const TestWindow&) = delete;
+  TestWindow& operator=(const TestWindow&) = delete;
+
+ private:
+  _XDisplay* display_;
+  unsigned long window_ = 0;
 };
 
 // The desktop the tests run in, opened once.

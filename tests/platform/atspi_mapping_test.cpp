@@ -105,6 +105,13 @@ TEST(AtspiMappingTest, ValuesFollowTheRole) {
   EXPECT_EQ(axValue("AXPlaceholderValue", entry, Toolkit::chromium),
             AXValue(std::string("you@example.com")));
 
+  // Chromium's tab names carry the hover card's memory line; the title is the page's.
+  NodeInfo tab = node(Role::kPageTab, {State::kVisible});
+  tab.name = "Acme Help Desk - Memory usage - 23.2 MB";
+  EXPECT_EQ(axValue("AXTitle", tab, Toolkit::chromium), AXValue(std::string("Acme Help Desk")));
+  tab.name = "Notes - Memory usage - Part 2";  // Firefox names tabs by their titles alone
+  EXPECT_EQ(axValue("AXTitle", tab, Toolkit::gecko), AXValue(*tab.name));
+
   NodeInfo unknown = node(Role::kDocumentWeb);
   unknown.extents = std::array<int32_t, 4>{-1, -1, -1, -1};  // Firefox's document
   EXPECT_EQ(axValue("AXPosition", unknown, Toolkit::gecko), std::nullopt);

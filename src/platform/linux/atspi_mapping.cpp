@@ -448,6 +448,11 @@ std::optional<AXValue> axValue(std::string_view attributeName, const NodeInfo& n
     if (role == Role::kListItem && toolkit == Toolkit::gecko) {
       return AXValue(node.name->substr(listMarkerLength(*node.name)));
     }
+    if (role == Role::kPageTab && toolkit == Toolkit::chromium) {
+      // Chromium's tab names carry its hover card: "Title - Memory usage - 23.2 MB".
+      const std::size_t card = node.name->rfind(" - Memory usage - ");
+      if (card != std::string::npos && card > 0) return AXValue(node.name->substr(0, card));
+    }
     return AXValue(*node.name);
   }
   if (attributeName == "AXDescription") {

@@ -996,9 +996,11 @@ int32_t LinuxAccessibility::performAction(const AXElement& element, std::string_
     if (!r || r->synthetic()) return AXErr::kActionUnsupported;
     const std::string bus = r->bus, path = r->path;
     if (name == "AXScrollToVisible") {
-      // Any scroll type brings it into view; "anywhere" moves the page least.
+      // To the top edge: Chromium's "anywhere" moves the page least, which
+      // leaves a section brought in from above at the bottom of the view,
+      // where the reader does not look. The page stops at its own ends.
       atspi::Reply reply =
-          s.call(bus, path, "org.a11y.atspi.Component", "ScrollTo", g_variant_new("(u)", 6u));
+          s.call(bus, path, "org.a11y.atspi.Component", "ScrollTo", g_variant_new("(u)", 2u));
       return reply.ok()                                      ? AXErr::kSuccess
              : reply.gone()                                  ? AXErr::kInvalidUIElement
              : reply.status == atspi::Reply::Status::timeout ? AXErr::kCannotComplete
