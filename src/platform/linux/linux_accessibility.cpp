@@ -1070,6 +1070,10 @@ AXResult<bool> LinuxAccessibility::isAttributeSettable(const AXElement& element,
     if (int32_t code = s.codeOf(*fetch); code != AXErr::kSuccess) return {code, false};
     if (name == "AXFocused") return {AXErr::kSuccess, fetch->info.has(atspi::State::kFocusable)};
     if (name == "AXValue") {
+      // Chromium's fields carry no EditableText interface: their text
+      // changes only by typing, so saying settable would promise a
+      // fallback that cannot happen.
+      if (s.app(r->bus).toolkit == atspi::Toolkit::chromium) return {AXErr::kSuccess, false};
       return {AXErr::kSuccess, fetch->info.has(atspi::State::kEditable) &&
                                    !fetch->info.has(atspi::State::kReadOnly)};
     }
