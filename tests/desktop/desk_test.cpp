@@ -166,6 +166,10 @@ TEST_P(DeskTest, TabsHistoryAndLinksFollowTheCommands) {
       {{"go", "back"}, "[success] **Went back**", "/desk.html"},
       {{"go", "forward"}, "[success] **Went forward**", "/story.html"},
       {{"go", "back"}, "[success] **Went back**", "/desk.html"},
+      {{"open", "the", "customer", "reviews", "of", "the", "tent", "link"},
+       "[success]",
+       "/reviews.html"},
+      {{"go", "back"}, "[success] **Went back**", "/desk.html"},
       // They open as tabs two and three, in the order of the page.
       {{"open", "every", "link", "about", "reviews"},
        "[success] Opened **2** links mentioning “reviews”",
