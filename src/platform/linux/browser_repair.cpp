@@ -1,7 +1,6 @@
 #include "platform/linux/browser_repair.h"
 
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,9 +12,8 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/linux/child_process.h"
 #include "platform/linux/x11_workspace.h"
-
-extern char** environ;
 
 namespace tovrin::BrowserRepair {
 
@@ -56,18 +54,10 @@ std::optional<int32_t> restartWithAccessibility(int32_t pid, std::string& error)
     error = "it did not quit within 15 seconds";
     return std::nullopt;
   }
-  std::vector<char*> argv;
-  for (std::string& a : args)
-    argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-  pid_t child = 0;
-  const int code = posix_spawn(&child, argv[0], nullptr, &attributes, argv.data(), environ);
-  posix_spawnattr_destroy(&attributes);
-  if (code != 0) {
-    error = std::string("it could not be started again: ") + std::strerror(code);
+  std::string why;
+  const pid_t child = ChildProcess::startDetached(args, why);
+  if (child == 0) {
+    error = "it could not be started again: " + why;
     return std::nullopt;
   }
   return child;

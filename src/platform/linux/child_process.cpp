@@ -2,11 +2,15 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <thread>
+
+extern char** environ;
 
 namespace tovrin::ChildProcess {
 
@@ -39,6 +43,28 @@ pid_t spawn(const std::vector<std::string>& argv, const std::string& log) {
   }
   setpgid(pid, pid);  // also from the parent, so a signal sent at once finds the group
   return pid;
+}
+
+pid_t startDetached(const std::vector<std::string>& argv, std::string& error) {
+  if (argv.empty()) {
+    error = "nothing to start";
+    return 0;
+  }
+  std::vector<char*> args;
+  for (const std::string& a : argv)
+    args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  pid_t child = 0;
+  const int code = posix_spawnp(&child, args[0], nullptr, &attributes, args.data(), environ);
+  posix_spawnattr_destroy(&attributes);
+  if (code != 0) {
+    error = std::strerror(code);
+    return 0;
+  }
+  return child;
 }
 
 bool running(pid_t pid) {

@@ -18,6 +18,12 @@ namespace tovrin::ChildProcess {
 // be started; a program that is not installed exits 127 at once.
 pid_t spawn(const std::vector<std::string>& argv, const std::string& log);
 
+// Starts argv[0] (looked up on PATH) in a session of its own, with this
+// process's standard streams: a program the user keeps (a browser Tovrin
+// opened or restarted) that must outlive Tovrin and its terminal. 0 with
+// `error` set when it could not be started.
+pid_t startDetached(const std::vector<std::string>& argv, std::string& error);
+
 // Stops the process group led by `pid`: SIGTERM, up to `grace` for the
 // leader to exit, then SIGKILL. Reaps the leader when it is our child.
 void stopGroup(pid_t pid, std::chrono::milliseconds grace);

@@ -4,7 +4,6 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <png.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,7 +17,7 @@
 #include <sstream>
 #include <thread>
 
-extern char** environ;
+#include "platform/linux/child_process.h"
 
 namespace tovrin {
 
@@ -281,9 +280,8 @@ void X11Workspace::pollActivations() {
 void X11Workspace::openPrivacySettings() {
   // Desktops keep the assistive-technology switch in their accessibility
   // settings; GNOME's is the one with a command to open it.
-  const char* argv[] = {"gnome-control-center", "universal-access", nullptr};
-  pid_t child = 0;
-  posix_spawnp(&child, argv[0], nullptr, nullptr, const_cast<char* const*>(argv), environ);
+  std::string error;
+  ChildProcess::startDetached({"gnome-control-center", "universal-access"}, error);
 }
 
 bool X11Workspace::activate(int32_t pid) {
@@ -376,17 +374,9 @@ bool X11Workspace::openURLs(const std::vector<std::string>& urls, const std::str
     if (firefox) argv.emplace_back("--new-tab");
     argv.push_back(url);
   }
-  std::vector<char*> args;
-  for (std::string& a : argv)
-    args.push_back(a.data());
-  args.push_back(nullptr);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-  pid_t child = 0;
-  const int code = posix_spawnp(&child, args[0], nullptr, &attributes, args.data(), environ);
-  posix_spawnattr_destroy(&attributes);
-  if (code != 0) return false;
+  std::string error;
+  const pid_t child = ChildProcess::startDetached(argv, error);
+  if (child == 0) return false;
   // A running browser takes the addresses from this process, which then
   // leaves; one that keeps running is a browser that was not running yet.
   for (int i = 0; i < 100; ++i) {
