@@ -5,6 +5,7 @@
 // Xlib names a type with a macro that would rename Reply::Status.
 #undef Status
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -189,7 +190,7 @@ class BusTransport final : public Transport {
     if (type != G_DBUS_MESSAGE_TYPE_METHOD_RETURN && type != G_DBUS_MESSAGE_TYPE_ERROR) {
       return message;
     }
-    auto& shared = **static_cast<std::shared_ptr<Shared>*>(data);
+    auto& shared = *static_cast<Shared*>(data);
     Key key{connection, g_dbus_message_get_reply_serial(message)};
     {
       std::lock_guard lock(shared.mutex);
@@ -200,10 +201,22 @@ class BusTransport final : public Transport {
     return nullptr;
   }
 
+  // A filter may still be running on GDBus's thread after it is removed,
+  // and GDBus hands a removed filter's data back later, on a main context
+  // that nobody may ever run again (its free function then never comes).
+  // So the filters' shared state is kept for the life of the process, one
+  // per transport, instead of being freed through GDBus.
+  static Shared* lasting(const std::shared_ptr<Shared>& shared) {
+    static std::mutex mutex;
+    static auto* kept = new std::vector<std::shared_ptr<Shared>>();
+    std::lock_guard lock(mutex);
+    if (std::find(kept->begin(), kept->end(), shared) == kept->end()) kept->push_back(shared);
+    return shared.get();
+  }
+
   void watch(GDBusConnection* connection) {
-    filters_[connection] = g_dbus_connection_add_filter(
-        connection, &BusTransport::filter, new std::shared_ptr<Shared>(shared_),
-        [](gpointer data) { delete static_cast<std::shared_ptr<Shared>*>(data); });
+    filters_[connection] =
+        g_dbus_connection_add_filter(connection, &BusTransport::filter, lasting(shared_), nullptr);
   }
   void unwatch(GDBusConnection* connection) {
     if (auto it = filters_.find(connection); it != filters_.end()) {

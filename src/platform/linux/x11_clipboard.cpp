@@ -76,6 +76,10 @@ void X11Clipboard::setString(const std::string& text) {
     setsid();
     if (fork() != 0) _exit(0);
     signal(SIGHUP, SIG_IGN);
+    // When the X server goes, Xlib would call exit(): in a fork of a
+    // threaded process that runs the parent's exit handlers and static
+    // destructors, with its other threads missing. Leave plainly instead.
+    XSetIOErrorHandler([](Display*) -> int { _exit(0); });
     Display* d = XOpenDisplay(nullptr);
     char ok = 0;
     if (d) {
