@@ -417,6 +417,11 @@ bool SimulatedDesktop::isProcessTrusted() {
   return scene_.trusted;
 }
 
+void SimulatedDesktop::setTrusted(bool trusted) {
+  std::lock_guard lock(mutex_);
+  scene_.trusted = trusted;
+}
+
 bool SimulatedDesktop::isProcessTrustedWithPrompt() {
   return isProcessTrusted();
 }

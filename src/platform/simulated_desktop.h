@@ -99,6 +99,8 @@ class SimulatedDesktop final : public Accessibility,
   AXElement createSystemWide() override;
   int32_t setMessagingTimeout(const AXElement& application, double seconds) override;
   bool isProcessTrusted() override;
+  // The user granting (or taking back) access while Tovrin runs.
+  void setTrusted(bool trusted);
   bool isProcessTrustedWithPrompt() override;
 
   // Workspace

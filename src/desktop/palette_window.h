@@ -1,0 +1,82 @@
+#pragma once
+
+// The palette panel: a frameless, always-on-top, translucent window 680
+// wide that shows the palette view model's phase (command bar, content,
+// footer), grows and shrinks with its content with its top edge fixed, and
+// routes keys through the palette's own rules before the text field.
+
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "ui/palette_view_model.h"
+
+class QLabel;
+class QLineEdit;
+class QVBoxLayout;
+class QFrame;
+
+namespace tovrin::desktop {
+
+class PaletteWindow final : public QWidget {
+  Q_OBJECT
+
+ public:
+  struct Texts {
+    std::string modelStatus;  // the footer's first line
+    std::string hotkey;       // "Alt+Space", for the onboarding note
+  };
+  PaletteWindow(std::shared_ptr<PaletteViewModel> vm, Texts texts, QWidget* parent = nullptr);
+  ~PaletteWindow() override;
+
+  // Resets the palette, places the panel on the screen under the pointer
+  // with its top at 22 % of that screen's available height, and shows it
+  // with the command field focused.
+  void present();
+  void setModelStatus(const std::string& text);
+  // A line shown above the content until the palette hides (a hotkey that
+  // could not be had, say).
+  void setNote(const std::string& text);
+
+  [[nodiscard]] PaletteViewModel& viewModel() const { return *vm_; }
+  // The content as shown, for tests: every label's text, top to bottom.
+  [[nodiscard]] QStringList shownTexts() const;
+
+ signals:
+  void inspectorRequested();
+  void settingsRequested();
+  void hidden();
+  // The onboarding view's fix buttons.
+  void turnOnAccessibilityRequested();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  bool event(QEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+
+ private:
+  void render();
+  void fitHeight();
+  void buildIdle(QVBoxLayout* into);
+  void buildResult(QVBoxLayout* into, const ActionResult& result);
+  void buildConfirmation(QVBoxLayout* into, const Confirmation& confirmation);
+  void buildChoice(QVBoxLayout* into, const ChoiceSet& choices);
+  void buildOnboarding(QVBoxLayout* into);
+  void returnPressed();
+
+  std::shared_ptr<PaletteViewModel> vm_;
+  Texts texts_;
+  std::string note_;
+  QFrame* panel_ = nullptr;
+  QLineEdit* input_ = nullptr;
+  QLabel* busy_ = nullptr;
+  QLabel* badge_ = nullptr;
+  QWidget* content_ = nullptr;
+  QLabel* modelStatus_ = nullptr;
+  bool rendering_ = false;
+  int top_ = -1;  // the panel's top edge while shown
+};
+
+}  // namespace tovrin::desktop

@@ -1,0 +1,209 @@
+// The palette panel over the simulated desktop, on Qt's offscreen
+// platform: what each phase shows, the keys the panel takes, its height,
+// Copy and onboarding. Every phase is also written as a picture under the
+// build folder, for a person to look at (never compared).
+
+#include "desktop/palette_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTest>
+#include <cstdlib>
+
+#include "actions/highlighter.h"
+#include "support/scene_tree.h"
+#include "ui/palette_controls.h"
+
+namespace tovrin::desktop {
+namespace {
+
+constexpr const char* kShop = R"(
+AXWindow "Shop" id=w
+  AXWebArea "Acme Shop" frame=0,100,1000,800
+    AXButton "Sign in" actions=AXPress frame=10,110,80,30
+    AXButton "Buy now" actions=AXPress frame=100,110,80,30
+    AXButton "Add to cart" actions=AXPress frame=10,200,80,30 id=add1
+    AXButton "Add to cart" actions=AXPress frame=10,300,80,30 id=add2
+    AXButton "Add to cart" actions=AXPress frame=10,400,80,30 id=add3
+    AXStaticText value="Acme Plus costs $5 per month."
+)";
+
+struct Panel {
+  std::shared_ptr<SimulatedDesktop> desktop;
+  std::shared_ptr<PaletteViewModel> vm;
+  std::unique_ptr<PaletteWindow> window;
+
+  explicit Panel(std::shared_ptr<SimulatedDesktop> d) : desktop(std::move(d)) {
+    Platform platform = desktop->platform();
+    auto tracker = std::make_shared<BrowserTracker>(platform);
+    tracker->start();
+    vm = PaletteViewModel::make({.platform = platform,
+                                 .tracker = tracker,
+                                 .model = std::make_shared<UnavailableModel>(),
+                                 .highlighter = std::make_shared<Highlighter>(platform),
+                                 .executor = std::make_shared<InlineExecutor>()});
+    window = std::make_unique<PaletteWindow>(
+        vm, PaletteWindow::Texts{"Using built-in rules (no local model set up)", "Alt+Space"});
+    window->present();
+  }
+  explicit Panel(std::string_view tree = kShop) : Panel(testing::browserDesktop(tree)) {}
+
+  QLineEdit* input() const { return window->findChild<QLineEdit*>("command"); }
+  void type(const QString& text) {
+    QTest::keyClicks(input(), text);
+    QTest::keyClick(input(), Qt::Key_Return);
+  }
+  [[nodiscard]] bool shows(const QString& text) const {
+    for (const QString& shown : window->shownTexts()) {
+      if (shown.contains(text)) return true;
+    }
+    return false;
+  }
+  // The shown button of that name (a view just replaced may linger hidden).
+  QPushButton* button(const char* name) const {
+    for (QPushButton* b : window->findChildren<QPushButton*>(name)) {
+      if (b->isVisibleTo(window.get())) return b;
+    }
+    return nullptr;
+  }
+  void picture(const std::string& name) const {
+    const char* dir = std::getenv("TOVRIN_SCREENSHOT_DIR");
+    if (dir == nullptr) return;
+    QDir().mkpath(dir);
+    window->grab().save(QString("%1/palette-%2.png").arg(dir, QString::fromStdString(name)));
+  }
+};
+
+TEST(PaletteWindowTest, EveryPhaseShowsItsTextsAndButtons) {
+  Panel panel;
+  struct Step {
+    const char* typed;  // nothing: the idle phase as opened
+    const char* picture;
+    std::vector<QString> shown;
+    std::vector<const char*> buttons;
+  };
+  const Step steps[] = {
+      {nullptr, "idle", {"Google Chrome", "Using built-in rules"}, {"chip"}},
+      {"click sign in", "success", {"Clicked **Sign in**"}, {"whyButton"}},
+      {"click the unicorn", "failure", {"Couldn't find"}, {"whyButton"}},
+      {"click buy now", "confirmation", {"Click “Buy now”?"}, {"cancelButton", "confirmButton"}},
+      {"click add to cart",
+       "choice",
+       {"Which one do you mean?", "1   Add to cart", "↑↓ to preview"},
+       {"selectedOption", "option"}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.picture);
+    panel.vm->reset();
+    if (step.typed != nullptr) panel.type(step.typed);
+    for (const QString& text : step.shown)
+      EXPECT_TRUE(panel.shows(text))
+          << text.toStdString() << " in " << panel.window->shownTexts().join(" | ").toStdString();
+    for (const char* name : step.buttons)
+      EXPECT_NE(panel.button(name), nullptr) << name;
+    panel.picture(step.picture);
+  }
+  // The trail opens under "Why?".
+  panel.vm->reset();
+  panel.type("click sign in");
+  panel.button("whyButton")->click();
+  EXPECT_TRUE(panel.shows("AXPress succeeded"));
+  panel.picture("success-with-trail");
+}
+
+TEST(PaletteWindowTest, ChoiceMovesWithArrowsAndRunsOnADigit) {
+  Panel panel;
+  panel.type("click add to cart");
+  ASSERT_TRUE(std::holds_alternative<ChoiceSet>(panel.vm->phase()));
+  QTest::keyClick(panel.input(), Qt::Key_Down);
+  EXPECT_EQ(panel.vm->selected, 1);
+  EXPECT_TRUE(panel.button("selectedOption")->text().startsWith("2"));
+  QTest::keyClick(panel.input(), Qt::Key_Up);
+  QTest::keyClick(panel.input(), Qt::Key_Up);  // round to the last
+  EXPECT_EQ(panel.vm->selected, 2);
+  EXPECT_TRUE(panel.button("selectedOption")->text().startsWith("3"));
+  QTest::keyClick(panel.input(), '3');
+  const auto* result = std::get_if<ActionResult>(&panel.vm->phase());
+  ASSERT_NE(result, nullptr);
+  EXPECT_EQ(result->headline, "Clicked **Add to cart**");
+  bool pressedThird = false;
+  for (const auto& effect : panel.desktop->effects())
+    pressedThird |= effect.describe().find("#add3") != std::string::npos;
+  EXPECT_TRUE(pressedThird);
+}
+
+TEST(PaletteWindowTest, HeightFollowsTheContentWithinItsCaps) {
+  std::string tree = "AXWindow \"Long\" id=w\n  AXWebArea \"Long\" frame=0,100,1000,800\n";
+  for (int i = 0; i < 200; ++i)
+    tree += "    AXStaticText value=\"Line " + std::to_string(i) + " of a long page.\"\n";
+  Panel panel(tree);
+  const int idle = panel.window->height();
+  panel.type("read this page");
+  const int reading = panel.window->height();
+  EXPECT_GT(reading, idle);
+  auto* body = panel.window->findChild<QScrollArea*>();
+  ASSERT_NE(body, nullptr);
+  EXPECT_LE(body->height(), 260);
+  EXPECT_LT(reading, idle + 400);  // the body scrolls instead of growing
+  panel.vm->reset();
+  EXPECT_EQ(panel.window->height(), idle);
+}
+
+TEST(PaletteWindowTest, CopyPutsTheResultsTextOnTheClipboard) {
+  Panel panel;
+  panel.type("read this page");
+  ASSERT_NE(panel.button("copyButton"), nullptr);
+  panel.button("copyButton")->click();
+  EXPECT_TRUE(QGuiApplication::clipboard()->text().contains("Acme Plus costs $5 per month."));
+  panel.vm->reset();
+  panel.type("click sign in");
+  EXPECT_EQ(panel.button("copyButton"), nullptr);  // nothing to copy there
+}
+
+TEST(PaletteWindowTest, OnboardingTurnsIntoThePaletteOnceAccessIsOn) {
+  auto desktop = testing::browserDesktop(kShop);
+  desktop->setTrusted(false);
+  Panel panel(desktop);
+  EXPECT_TRUE(panel.shows("Tovrin needs Accessibility access"));
+  EXPECT_NE(panel.button("grantButton"), nullptr);
+  panel.picture("onboarding");
+  desktop->setTrusted(true);
+  panel.button("enabledButton")->click();
+  EXPECT_FALSE(panel.shows("Tovrin needs Accessibility access"));
+  EXPECT_NE(panel.button("chip"), nullptr);
+}
+
+TEST(PaletteWindowTest, WithoutABrowserTheBadgeAndHintSaySo) {
+  auto desktop = testing::sceneDesktop({{"apps", nlohmann::json::array()}});
+  Panel panel(desktop);
+  EXPECT_TRUE(panel.shows("No browser"));
+  EXPECT_TRUE(panel.shows("Bring Chrome, Chromium, Firefox, Brave or Edge to the front"));
+}
+
+TEST(PaletteWindowTest, EscapeInTheIdlePhaseHidesThePanel) {
+  Panel panel;
+  ASSERT_TRUE(panel.window->isVisible());
+  panel.type("click buy now");
+  QTest::keyClick(panel.input(), Qt::Key_Escape);  // declines the confirmation first
+  EXPECT_TRUE(panel.window->isVisible());
+  EXPECT_TRUE(std::holds_alternative<PaletteViewModel::Idle>(panel.vm->phase()));
+  QTest::keyClick(panel.input(), Qt::Key_Escape);
+  EXPECT_FALSE(panel.window->isVisible());
+}
+
+}  // namespace
+}  // namespace tovrin::desktop
+
+int main(int argc, char** argv) {
+  // Widgets without a display: Qt's offscreen platform.
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
