@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace tovrin::cli {
 
@@ -20,5 +22,9 @@ Command addShellCommand(CLI::App& app);
 Command addInspectCommand(CLI::App& app);
 Command addDoctorCommand(CLI::App& app);
 Command addDemoCommand(CLI::App& app);
+// toggle, show, hide and quit: the running application, over the session bus.
+std::vector<Command> addRemoteCommands(CLI::App& app);
+// The desktop application itself; `scene` puts it on the simulated desktop.
+int runDesktopApplication(int argc, char** argv, const std::string& scene);
 
 }  // namespace tovrin::cli

@@ -1,17 +1,24 @@
 #include <CLI/CLI.hpp>
+#include <string>
 #include <vector>
 
 #include "commands.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Tovrin: a command palette for web browsers"};
-  app.require_subcommand(1);
+  // No subcommand starts the desktop application.
+  app.require_subcommand(0, 1);
+  std::string scene;
+  app.add_option("--scene", scene,
+                 "Run the desktop application on a scene file (or the built-in shop scene)");
   std::vector<tovrin::cli::Command> commands = {
       tovrin::cli::addParseCommand(app),  tovrin::cli::addSnapshotCommand(app),
       tovrin::cli::addMatchCommand(app),  tovrin::cli::addRunCommand(app),
       tovrin::cli::addShellCommand(app),  tovrin::cli::addInspectCommand(app),
       tovrin::cli::addDoctorCommand(app), tovrin::cli::addDemoCommand(app),
   };
+  for (auto& remote : tovrin::cli::addRemoteCommands(app))
+    commands.push_back(std::move(remote));
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -21,5 +28,5 @@ int main(int argc, char** argv) {
   for (const auto& command : commands) {
     if (command.sub->parsed()) return command.run();
   }
-  return 2;
+  return tovrin::cli::runDesktopApplication(argc, argv, scene);
 }

@@ -229,7 +229,16 @@ void PaletteWindow::render() {
   if (rendering_) return;
   rendering_ = true;
   if (input_->text().toStdString() != vm_->input) input_->setText(q(vm_->input));
-  busy_->setVisible(std::holds_alternative<PaletteViewModel::Working>(vm_->phase()));
+  const bool working = std::holds_alternative<PaletteViewModel::Working>(vm_->phase());
+  busy_->setVisible(working);
+  // The command may have brought the browser to the front; the palette
+  // takes the keyboard back to show its outcome and take the next one.
+  if (wasWorking_ && !working && isVisible()) {
+    raise();
+    activateWindow();
+    input_->setFocus(Qt::ActiveWindowFocusReason);
+  }
+  wasWorking_ = working;
 
   if (const auto& target = vm_->target()) {
     const std::string& name =
@@ -552,7 +561,10 @@ bool PaletteWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool PaletteWindow::event(QEvent* event) {
-  if (event->type() == QEvent::WindowDeactivate) {
+  // A command that types or presses keys brings the browser to the front
+  // while it works: that is not the user leaving the palette.
+  if (event->type() == QEvent::WindowDeactivate &&
+      !std::holds_alternative<PaletteViewModel::Working>(vm_->phase())) {
     // Another window took the focus: the palette steps aside shortly after,
     // unless the focus came straight back (a click on one of its buttons).
     QTimer::singleShot(150, this, [this] {

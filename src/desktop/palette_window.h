@@ -76,6 +76,7 @@ class PaletteWindow final : public QWidget {
   QWidget* content_ = nullptr;
   QLabel* modelStatus_ = nullptr;
   bool rendering_ = false;
+  bool wasWorking_ = false;
   int top_ = -1;  // the panel's top edge while shown
 };
 

@@ -2,6 +2,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -220,6 +221,108 @@ TestWindow::~TestWindow() {
   if (!display_) return;
   XDestroyWindow(display_, window_);
   XCloseDisplay(display_);
+}
+
+namespace {
+
+bool shownIn(Display* d, Window w, const std::string& title, int minWidth, int depth) {
+  char* name = nullptr;
+  if (XFetchName(d, w, &name) && name) {
+    const bool same = title == name;
+    XFree(name);
+    XWindowAttributes a{};
+    if (same && XGetWindowAttributes(d, w, &a) && a.map_state == IsViewable && a.width >= minWidth)
+      return true;
+  }
+  if (depth > 3) return false;
+  Window root = 0, parent = 0;
+  Window* children = nullptr;
+  unsigned int count = 0;
+  bool found = false;
+  if (XQueryTree(d, w, &root, &parent, &children, &count)) {
+    for (unsigned int i = 0; i < count && !found; ++i)
+      found = shownIn(d, children[i], title, minWidth, depth + 1);
+    if (children) XFree(children);
+  }
+  return found;
+}
+
+void fakeKey(Display* d, const std::string& keysym, bool down) {
+  KeySym sym = XStringToKeysym(keysym.c_str());
+  KeyCode code = XKeysymToKeycode(d, sym);
+  if (code != 0) XTestFakeKeyEvent(d, code, down ? True : False, CurrentTime);
+}
+
+}  // namespace
+
+bool windowShown(const std::string& title, int minWidth, bool shown, double seconds) {
+  Display* d = XOpenDisplay(nullptr);
+  if (!d) return false;
+  const double deadline = now() + seconds;
+  bool state = !shown;
+  while (true) {
+    state = shownIn(d, DefaultRootWindow(d), title, minWidth, 0);
+    if (state == shown || now() > deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  XCloseDisplay(d);
+  return state == shown;
+}
+
+void pressChord(const std::vector<std::string>& keysyms) {
+  Display* d = XOpenDisplay(nullptr);
+  if (!d) return;
+  for (const std::string& k : keysyms)
+    fakeKey(d, k, true);
+  for (auto it = keysyms.rbegin(); it != keysyms.rend(); ++it)
+    fakeKey(d, *it, false);
+  XSync(d, False);
+  XCloseDisplay(d);
+}
+
+void typeLine(const std::string& text) {
+  Display* d = XOpenDisplay(nullptr);
+  if (!d) return;
+  for (char c : text) {
+    const std::string sym = c == ' ' ? "space" : std::string(1, c);
+    fakeKey(d, sym, true);
+    fakeKey(d, sym, false);
+    XSync(d, False);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  fakeKey(d, "Return", true);
+  fakeKey(d, "Return", false);
+  XSync(d, False);
+  XCloseDisplay(d);
+}
+
+Program::Program(const std::vector<std::string>& args) {
+  log_ =
+      scratch() + "/program-" + std::to_string(getpid()) + "-" + std::to_string(++counter) + ".log";
+  std::vector<std::string> argv = {TOVRIN_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  pid_ = ChildProcess::spawn(argv, log_);
+}
+
+Program::~Program() {
+  ChildProcess::stopGroup(pid_, std::chrono::seconds(3));
+}
+
+std::string Program::output() const {
+  return readFile(log_);
+}
+
+int Program::wait(double seconds) {
+  const double deadline = now() + seconds;
+  while (now() < deadline) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = 0;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return -1;
 }
 
 }  // namespace tovrin::testing

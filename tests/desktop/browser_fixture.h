@@ -78,6 +78,33 @@ class TestWindow {
   unsigned long window_ = 0;
 };
 
+// Whether a window of this title is on screen at least `minWidth` wide,
+// waiting up to `seconds` for it to be (or, with `shown` false, not to be).
+bool windowShown(const std::string& title, int minWidth, bool shown = true, double seconds = 10);
+// Presses the keys (X keysym names, "Control_L", "space", "a") together
+// through XTest, then lets go of them in reverse order.
+void pressChord(const std::vector<std::string>& keysyms);
+// Types plain lower-case text and Return through XTest.
+void typeLine(const std::string& text);
+
+// A program of the test's own (the tovrin desktop application), stopped
+// with its process group when the object goes.
+class Program {
+ public:
+  explicit Program(const std::vector<std::string>& args);
+  ~Program();
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+  // What it has written to standard output and error so far.
+  [[nodiscard]] std::string output() const;
+  // Waits for it to exit; its exit code, or -1 after `seconds`.
+  int wait(double seconds);
+
+ private:
+  int pid_ = 0;
+  std::string log_;
+};
+
 // The desktop the tests run in, opened once.
 LinuxDesktop& desktop();
 

@@ -1,0 +1,89 @@
+// `tovrin` with no subcommand: the desktop application (palette, hotkey,
+// tray). `tovrin toggle|show|hide|quit` reach the running one over the
+// session bus, for desktops that bind their own shortcuts.
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <iostream>
+
+#include "commands.h"
+#include "desktop/palette_window.h"
+#include "desktop/tovrin_app.h"
+#include "platform/linux/x11_hotkey.h"
+#include "scene_source.h"
+#include "ui/palette_controls.h"
+
+namespace tovrin::cli {
+
+int runDesktopApplication(int argc, char** argv, const std::string& scene) {
+  QApplication qt(argc, argv);
+  QApplication::setApplicationName("Tovrin");
+  QApplication::setDesktopFileName("tovrin");
+  QApplication::setQuitOnLastWindowClosed(false);  // it lives in the tray
+  auto session = openSession(DesktopChoice{.scene = scene, .record = {}, .replay = {}}, {}, {});
+  if (!session) return 2;
+  desktop::TovrinApplication::Services services{
+      .platform = session->desktop.platform,
+      .model = session->model,
+      .modelStatus = "Using built-in rules (no local model set up)",
+      .workspace = session->desktop.real ? session->desktop.real->x11() : nullptr,
+      .grabHotkey = session->desktop.real && QApplication::platformName() == "xcb"};
+  desktop::TovrinApplication app(services);
+  switch (app.start()) {
+    case desktop::TovrinApplication::Start::running:
+      break;
+    case desktop::TovrinApplication::Start::alreadyRunning: {
+      // Started again from a launcher: the user wants the palette.
+      QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+          desktop::kServiceName, desktop::kObjectPath, desktop::kInterface, "Show"));
+      std::cout << "Tovrin is already running; its palette is open.\n";
+      return 0;
+    }
+    case desktop::TovrinApplication::Start::noBus:
+      std::cerr << "tovrin: no session bus: Tovrin runs inside a desktop session "
+                   "(DBUS_SESSION_BUS_ADDRESS is not set or the bus does not answer).\n";
+      return 2;
+  }
+  if (!app.hotkeyProblem().empty()) std::cerr << "tovrin: " << app.hotkeyProblem() << '\n';
+  return QApplication::exec();
+}
+
+namespace {
+
+int remote(const std::string& method) {
+  // A plain client: no windows, so no display is needed.
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) {
+    std::cerr << "tovrin: no session bus, so no running Tovrin can be reached.\n";
+    return 2;
+  }
+  QDBusMessage reply =
+      bus.call(QDBusMessage::createMethodCall(desktop::kServiceName, desktop::kObjectPath,
+                                              desktop::kInterface, QString::fromStdString(method)));
+  if (reply.type() == QDBusMessage::ErrorMessage) {
+    std::cerr << "Tovrin isn't running. Start it with “tovrin”.\n";
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::vector<Command> addRemoteCommands(CLI::App& app) {
+  std::vector<Command> out;
+  const std::pair<const char*, const char*> commands[] = {
+      {"toggle", "Open the running Tovrin's palette, or close it when it is open"},
+      {"show", "Open the running Tovrin's palette"},
+      {"hide", "Close the running Tovrin's palette"},
+      {"quit", "Quit the running Tovrin"}};
+  for (const auto& [name, help] : commands) {
+    CLI::App* sub = app.add_subcommand(name, help);
+    std::string method = name;
+    method[0] = static_cast<char>(std::toupper(method[0]));
+    out.push_back(Command{sub, [method] { return remote(method); }});
+  }
+  return out;
+}
+
+}  // namespace tovrin::cli

@@ -1,0 +1,139 @@
+#include "desktop/tovrin_app.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QMenu>
+#include <QSocketNotifier>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include "actions/highlighter.h"
+#include "desktop/palette_window.h"
+#include "desktop/qt_executor.h"
+#include "desktop/symbols.h"
+#include "platform/linux/x11_hotkey.h"
+#include "platform/linux/x11_workspace.h"
+#include "ui/palette_controls.h"
+
+namespace tovrin::desktop {
+
+TovrinApplication::TovrinApplication(Services services) : services_(std::move(services)) {
+  tracker_ = std::make_shared<BrowserTracker>(services_.platform);
+  tracker_->start();
+  executor_ = std::make_shared<QtExecutor>();
+  vm_ = PaletteViewModel::make({.platform = services_.platform,
+                                .tracker = tracker_,
+                                .model = services_.model,
+                                .highlighter = std::make_shared<Highlighter>(services_.platform),
+                                .executor = executor_});
+  const std::string chord = hotkeyTitle(HotkeySettings::current(services_.platform.defaults.get()));
+  palette_ =
+      std::make_unique<PaletteWindow>(vm_, PaletteWindow::Texts{services_.modelStatus, chord});
+}
+
+TovrinApplication::~TovrinApplication() = default;
+
+TovrinApplication::Start TovrinApplication::start() {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) return Start::noBus;
+  if (!bus.registerService(kServiceName)) return Start::alreadyRunning;
+  bus.registerObject(kObjectPath, this, QDBusConnection::ExportScriptableSlots);
+  buildTray();
+  if (services_.grabHotkey) grabHotkey();
+  noticeActivations();
+  // Without access the palette opens by itself on its onboarding view.
+  if (!services_.platform.accessibility || !services_.platform.accessibility->isProcessTrusted())
+    Show();
+  return Start::running;
+}
+
+void TovrinApplication::grabHotkey() {
+  const HotkeyPreset& preset = HotkeySettings::current(services_.platform.defaults.get());
+  const std::string chord = hotkeyTitle(preset);
+  std::string error;
+  if (!hotkey_) hotkey_ = X11Hotkey::open(error);
+  X11Hotkey::Grab grab = hotkey_ ? hotkey_->grab(preset) : X11Hotkey::Grab::failed;
+  hotkeyProblem_.clear();
+  if (grab == X11Hotkey::Grab::taken) {
+    hotkeyProblem_ = chord + " is used by another program";
+  } else if (grab == X11Hotkey::Grab::failed) {
+    hotkeyProblem_ = chord + " could not be set up" + (error.empty() ? "" : ": " + error);
+  }
+  if (hotkey_ && !hotkeyNotifier_) {
+    hotkeyNotifier_ = new QSocketNotifier(hotkey_->fd(), QSocketNotifier::Read, this);
+    connect(hotkeyNotifier_, &QSocketNotifier::activated, this, [this] {
+      for (int n = hotkey_->presses(); n > 0; --n)
+        Toggle();
+    });
+  }
+  if (hotkeyProblem_.empty() || toldAboutHotkey_) return;
+  // Having no hotkey without knowing it is the one thing not to leave the
+  // user with: say so once, with the ways that still work.
+  toldAboutHotkey_ = true;
+  const std::string advice = hotkeyProblem_ +
+                             ", so it doesn't open Tovrin. Choose another shortcut in Tovrin's "
+                             "Settings, or bind “tovrin toggle” to a key in your desktop's "
+                             "keyboard settings.";
+  if (tray_ && QSystemTrayIcon::supportsMessages()) {
+    tray_->showMessage("Tovrin", QString::fromStdString(advice));
+  } else {
+    Show();
+    palette_->setNote(advice);
+  }
+}
+
+void TovrinApplication::buildTray() {
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+  menu_ = std::make_unique<QMenu>();
+  QAction* open = menu_->addAction(QString());
+  connect(open, &QAction::triggered, this, &TovrinApplication::Show);
+  menu_->addSeparator();
+  connect(menu_->addAction("Quit Tovrin"), &QAction::triggered, this, &TovrinApplication::Quit);
+  // The first item names the current chord each time the menu opens.
+  connect(menu_.get(), &QMenu::aboutToShow, this, [this, open] {
+    const HotkeyPreset& preset = HotkeySettings::current(services_.platform.defaults.get());
+    open->setText(QString::fromStdString("Open Tovrin (" + hotkeyTitle(preset) + ")"));
+  });
+  emit menu_->aboutToShow();
+  tray_ = new QSystemTrayIcon(symbol("text.viewfinder"), this);
+  tray_->setToolTip("Tovrin");
+  tray_->setContextMenu(menu_.get());
+  connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
+    if (why == QSystemTrayIcon::Trigger) Toggle();
+  });
+  tray_->show();
+}
+
+void TovrinApplication::noticeActivations() {
+  if (services_.workspace == nullptr) return;
+  // The workspace tells its observers from the owner's loop: the browser
+  // the user is in is known when the hotkey comes.
+  auto* timer = new QTimer(this);
+  connect(timer, &QTimer::timeout, this, [this] { services_.workspace->pollActivations(); });
+  timer->start(250);
+}
+
+void TovrinApplication::Toggle() {
+  if (toggle(palette_->isVisible()) == tovrin::Toggle::hide) {
+    Hide();
+  } else {
+    Show();
+  }
+}
+
+void TovrinApplication::Show() {
+  if (services_.workspace) services_.workspace->pollActivations();
+  palette_->present();
+}
+
+void TovrinApplication::Hide() {
+  palette_->hide();
+}
+
+void TovrinApplication::Quit() {
+  palette_->hide();
+  QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+}
+
+}  // namespace tovrin::desktop

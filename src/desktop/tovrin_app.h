@@ -1,0 +1,82 @@
+#pragma once
+
+// The running desktop application: one per session, found on the session
+// bus by name. It owns the palette panel, the global hotkey, the tray icon
+// and its menu, and answers `tovrin toggle` (show, hide, quit) over D-Bus.
+
+#include <QObject>
+#include <QPointer>
+#include <memory>
+#include <string>
+
+#include "accessibility/platform.h"
+#include "ai/language_model.h"
+#include "ui/palette_view_model.h"
+
+class QSystemTrayIcon;
+class QSocketNotifier;
+class QMenu;
+
+namespace tovrin {
+class X11Hotkey;
+class X11Workspace;
+}  // namespace tovrin
+
+namespace tovrin::desktop {
+
+class PaletteWindow;
+
+// The bus name and object of the running application.
+inline constexpr const char* kServiceName = "org.tovrin.Tovrin";
+inline constexpr const char* kObjectPath = "/org/tovrin/Tovrin";
+inline constexpr const char* kInterface = "org.tovrin.Tovrin";
+
+class TovrinApplication final : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.tovrin.Tovrin")
+
+ public:
+  struct Services {
+    Platform platform;
+    std::shared_ptr<LanguageModel> model;
+    std::string modelStatus;
+    // Set on the real desktop: activation notices and the global hotkey.
+    X11Workspace* workspace = nullptr;
+    bool grabHotkey = false;
+  };
+  explicit TovrinApplication(Services services);
+  ~TovrinApplication() override;
+
+  enum class Start { running, alreadyRunning, noBus };
+  // Takes the bus name; a second instance finds the first one here.
+  Start start();
+
+  [[nodiscard]] PaletteWindow* palette() const { return palette_.get(); }
+  // What went wrong with the hotkey, in words for the user; empty when it works.
+  [[nodiscard]] const std::string& hotkeyProblem() const { return hotkeyProblem_; }
+
+ public slots:
+  Q_SCRIPTABLE void Toggle();
+  Q_SCRIPTABLE void Show();
+  Q_SCRIPTABLE void Hide();
+  Q_SCRIPTABLE void Quit();
+
+ private:
+  void grabHotkey();
+  void buildTray();
+  void noticeActivations();
+
+  Services services_;
+  std::shared_ptr<BrowserTracker> tracker_;
+  std::shared_ptr<Executor> executor_;
+  std::shared_ptr<PaletteViewModel> vm_;
+  std::unique_ptr<PaletteWindow> palette_;
+  std::unique_ptr<X11Hotkey> hotkey_;
+  QPointer<QSocketNotifier> hotkeyNotifier_;
+  QPointer<QSystemTrayIcon> tray_;
+  std::unique_ptr<QMenu> menu_;
+  std::string hotkeyProblem_;
+  bool toldAboutHotkey_ = false;
+};
+
+}  // namespace tovrin::desktop

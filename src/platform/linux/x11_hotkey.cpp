@@ -1,0 +1,121 @@
+#include "platform/linux/x11_hotkey.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+
+#include <atomic>
+#include <mutex>
+
+namespace tovrin {
+namespace {
+
+struct Chord {
+  unsigned int modifiers;
+  const char* title;
+};
+
+// The presets' chords: Option is Alt, Command is Super.
+Chord chordOf(const HotkeyPreset& preset) {
+  switch (preset.id) {
+    case 1:
+      return {ControlMask, "Ctrl+Space"};
+    case 2:
+      return {Mod4Mask | ShiftMask, "Super+Shift+Space"};
+    case 3:
+      return {Mod1Mask | Mod4Mask, "Alt+Super+Space"};
+    default:
+      return {Mod1Mask, "Alt+Space"};
+  }
+}
+
+// Xlib's error handler is one for the whole process: while grabbing, a
+// refusal on our connection is noted, anything else ignored as before.
+std::mutex grabMutex;
+_XDisplay* grabbing = nullptr;
+std::atomic<bool> refused{false};
+
+int noteRefusal(::Display* display, XErrorEvent* event) {
+  if (display == grabbing && event->error_code == BadAccess) refused = true;
+  return 0;
+}
+
+}  // namespace
+
+std::string hotkeyTitle(const HotkeyPreset& preset) {
+  return chordOf(preset).title;
+}
+
+std::unique_ptr<X11Hotkey> X11Hotkey::open(std::string& error) {
+  ::Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) {
+    error = "the display cannot be opened";
+    return nullptr;
+  }
+  // Auto-repeat sends one press while the chord is held, not many.
+  XkbSetDetectableAutoRepeat(display, True, nullptr);
+  return std::unique_ptr<X11Hotkey>(new X11Hotkey(display));
+}
+
+X11Hotkey::~X11Hotkey() {
+  release();
+  XCloseDisplay(display_);
+}
+
+bool X11Hotkey::grabAll(unsigned int modifiers, bool grab) {
+  std::lock_guard lock(grabMutex);
+  grabbing = display_;
+  refused = false;
+  XErrorHandler previous = XSetErrorHandler(noteRefusal);
+  Window root = DefaultRootWindow(display_);
+  // Every state of Caps Lock and Num Lock (Mod2 on nearly every layout).
+  for (unsigned int locks : {0U, static_cast<unsigned>(LockMask), static_cast<unsigned>(Mod2Mask),
+                             static_cast<unsigned>(LockMask | Mod2Mask)}) {
+    if (grab) {
+      XGrabKey(display_, keycode_, modifiers | locks, root, False, GrabModeAsync, GrabModeAsync);
+    } else {
+      XUngrabKey(display_, keycode_, modifiers | locks, root);
+    }
+  }
+  XSync(display_, False);
+  XSetErrorHandler(previous);
+  grabbing = nullptr;
+  return !refused;
+}
+
+X11Hotkey::Grab X11Hotkey::grab(const HotkeyPreset& preset) {
+  release();  // never two chords at once
+  keycode_ = XKeysymToKeycode(display_, XK_space);
+  if (keycode_ == 0) return Grab::failed;
+  modifiers_ = chordOf(preset).modifiers;
+  if (grabAll(modifiers_, true)) {
+    held_ = true;
+    return Grab::grabbed;
+  }
+  // Some of the lock combinations may have been had: let go of those too.
+  grabAll(modifiers_, false);
+  return Grab::taken;
+}
+
+void X11Hotkey::release() {
+  if (!held_) return;
+  grabAll(modifiers_, false);
+  held_ = false;
+}
+
+int X11Hotkey::fd() const {
+  return ConnectionNumber(display_);
+}
+
+int X11Hotkey::presses() {
+  int count = 0;
+  while (XPending(display_) > 0) {
+    XEvent event;
+    XNextEvent(display_, &event);
+    if (event.type == KeyPress && held_ && static_cast<int>(event.xkey.keycode) == keycode_)
+      ++count;
+  }
+  return count;
+}
+
+}  // namespace tovrin

@@ -1,0 +1,51 @@
+#pragma once
+
+// A global hotkey on X11: the chord is grabbed on the root window, for every
+// combination of the lock modifiers (Caps Lock, Num Lock) so it works
+// whatever their state. A grab another program already holds is reported,
+// and then nothing of it stays grabbed. Events arrive on a display
+// connection of its own; the owner watches fd() and calls presses().
+
+#include <memory>
+#include <string>
+
+#include "ui/palette_controls.h"
+
+struct _XDisplay;
+
+namespace tovrin {
+
+// "Alt+Space" for the first preset: the chord in Linux notation.
+std::string hotkeyTitle(const HotkeyPreset& preset);
+
+class X11Hotkey {
+ public:
+  enum class Grab { grabbed, taken, failed };
+
+  // Nothing, with `error` set, when the display cannot be opened.
+  static std::unique_ptr<X11Hotkey> open(std::string& error);
+  ~X11Hotkey();
+  X11Hotkey(const X11Hotkey&) = delete;
+  X11Hotkey& operator=(const X11Hotkey&) = delete;
+
+  // Releases the chord grabbed before, then grabs the preset's.
+  Grab grab(const HotkeyPreset& preset);
+  void release();
+  [[nodiscard]] bool holding() const { return held_; }
+
+  // The connection's socket, to wait on.
+  [[nodiscard]] int fd() const;
+  // Handles what arrived; how many times the chord was pressed.
+  int presses();
+
+ private:
+  explicit X11Hotkey(_XDisplay* display) : display_(display) {}
+  bool grabAll(unsigned int modifiers, bool grab);
+
+  _XDisplay* display_;
+  unsigned int modifiers_ = 0;
+  int keycode_ = 0;
+  bool held_ = false;
+};
+
+}  // namespace tovrin

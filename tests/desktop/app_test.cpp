@@ -1,0 +1,94 @@
+// The desktop application in a real X session: one instance on the
+// session bus, the remote commands, the global hotkey when the window
+// manager leaves it free and when it holds it (openbox binds Alt+Space),
+// and a command typed into the palette acting on a real browser.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <thread>
+
+#include "desktop/browser_fixture.h"
+#include "platform/linux/ini_defaults.h"
+
+namespace tovrin::testing {
+namespace {
+
+// Until the running application answers `tovrin show`.
+bool answers(double seconds = 20) {
+  for (int i = 0; i < seconds * 10; ++i) {
+    if (runTovrin({"show"}).exitCode == 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
+}
+
+void choosePreset(int id) {
+  IniDefaults defaults(Ini::defaultPath());
+  defaults.setInteger("hotkeyPreset", id);
+}
+
+TEST(DesktopAppTest, OneInstanceAnswersOnTheSessionBus) {
+  choosePreset(1);
+  Program app({"--scene", "shop"});
+  ASSERT_TRUE(answers()) << app.output();
+  EXPECT_TRUE(windowShown("Tovrin", 600));
+  ProcessResult second = runTovrin({});
+  EXPECT_EQ(second.exitCode, 0);
+  EXPECT_NE(second.out.find("Tovrin is already running"), std::string::npos) << second.out;
+  EXPECT_EQ(runTovrin({"toggle"}).exitCode, 0);
+  EXPECT_TRUE(windowShown("Tovrin", 600, false));
+  EXPECT_EQ(runTovrin({"toggle"}).exitCode, 0);
+  EXPECT_TRUE(windowShown("Tovrin", 600));
+  EXPECT_EQ(runTovrin({"hide"}).exitCode, 0);
+  EXPECT_TRUE(windowShown("Tovrin", 600, false));
+  EXPECT_EQ(runTovrin({"quit"}).exitCode, 0);
+  EXPECT_EQ(app.wait(10), 0) << app.output();
+  ProcessResult gone = runTovrin({"toggle"});
+  EXPECT_EQ(gone.exitCode, 1);
+  EXPECT_NE(gone.err.find("Tovrin isn't running. Start it with “tovrin”."), std::string::npos);
+}
+
+TEST(DesktopAppTest, AHotkeyTheWindowManagerHoldsIsReportedAndThePaletteStillOpens) {
+  choosePreset(0);  // Alt+Space: openbox's window menu
+  Program app({});
+  EXPECT_TRUE(windowShown("Tovrin", 600)) << app.output();  // shown once, with the note
+  for (int i = 0; i < 50 && app.output().find("Alt+Space") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_NE(app.output().find("Alt+Space is used by another program"), std::string::npos)
+      << app.output();
+  EXPECT_EQ(runTovrin({"hide"}).exitCode, 0);
+  EXPECT_TRUE(windowShown("Tovrin", 600, false));
+  EXPECT_EQ(runTovrin({"toggle"}).exitCode, 0);  // still reachable
+  EXPECT_TRUE(windowShown("Tovrin", 600));
+  EXPECT_EQ(runTovrin({"quit"}).exitCode, 0);
+  EXPECT_EQ(app.wait(10), 0);
+}
+
+TEST(DesktopAppTest, TheHotkeyOpensThePaletteAndACommandActsOnTheBrowser) {
+  choosePreset(1);  // Ctrl+Space, which openbox leaves free
+  auto browser = Browser::start(BrowserKind::chromium, pageURL("shop.html"), {});
+  ASSERT_TRUE(browser && browser->waitUntilShows("Acme Outdoor Supplies"));
+  Program app({});
+  ASSERT_TRUE(answers()) << app.output();
+  runTovrin({"hide"});
+  ASSERT_TRUE(windowShown("Tovrin", 600, false));
+  ASSERT_TRUE(browser->front());
+  pressChord({"Control_L", "space"});
+  ASSERT_TRUE(windowShown("Tovrin", 600)) << app.output();
+  EXPECT_EQ(app.output().find("is used by another program"), std::string::npos) << app.output();
+  typeLine("click sign in");
+  // The page itself says what happened; the keys went to the palette, not the page.
+  std::string status;
+  for (int i = 0; i < 50 && status.find("\tSigned in") == std::string::npos; ++i) {
+    status = runTovrin({"snapshot", "--lines"}).out;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_NE(status.find("\tSigned in"), std::string::npos) << status;
+  EXPECT_EQ(status.find("click sign in"), std::string::npos) << "typed into the page";
+  EXPECT_EQ(runTovrin({"quit"}).exitCode, 0);
+  EXPECT_EQ(app.wait(10), 0);
+}
+
+}  // namespace
+}  // namespace tovrin::testing
