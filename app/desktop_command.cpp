@@ -28,7 +28,10 @@ int runDesktopApplication(int argc, char** argv, const std::string& scene) {
       .model = session->model,
       .modelStatus = "Using built-in rules (no local model set up)",
       .workspace = session->desktop.real ? session->desktop.real->x11() : nullptr,
-      .grabHotkey = session->desktop.real && QApplication::platformName() == "xcb"};
+      .grabHotkey = session->desktop.real && QApplication::platformName() == "xcb",
+      .fixAccessibility = session->desktop.real
+                              ? std::function<void()>([] { LinuxDesktop::enableAccessibility(); })
+                              : std::function<void()>()};
   desktop::TovrinApplication app(services);
   switch (app.start()) {
     case desktop::TovrinApplication::Start::running:
@@ -76,6 +79,7 @@ std::vector<Command> addRemoteCommands(CLI::App& app) {
       {"toggle", "Open the running Tovrin's palette, or close it when it is open"},
       {"show", "Open the running Tovrin's palette"},
       {"hide", "Close the running Tovrin's palette"},
+      {"settings", "Open the running Tovrin's settings"},
       {"quit", "Quit the running Tovrin"}};
   for (const auto& [name, help] : commands) {
     CLI::App* sub = app.add_subcommand(name, help);

@@ -11,6 +11,7 @@
 #include "actions/highlighter.h"
 #include "desktop/palette_window.h"
 #include "desktop/qt_executor.h"
+#include "desktop/settings_window.h"
 #include "desktop/symbols.h"
 #include "platform/linux/x11_hotkey.h"
 #include "platform/linux/x11_workspace.h"
@@ -89,6 +90,8 @@ void TovrinApplication::buildTray() {
   QAction* open = menu_->addAction(QString());
   connect(open, &QAction::triggered, this, &TovrinApplication::Show);
   menu_->addSeparator();
+  connect(menu_->addAction("Settings…"), &QAction::triggered, this, &TovrinApplication::Settings);
+  menu_->addSeparator();
   connect(menu_->addAction("Quit Tovrin"), &QAction::triggered, this, &TovrinApplication::Quit);
   // The first item names the current chord each time the menu opens.
   connect(menu_.get(), &QMenu::aboutToShow, this, [this, open] {
@@ -129,6 +132,30 @@ void TovrinApplication::Show() {
 
 void TovrinApplication::Hide() {
   palette_->hide();
+}
+
+void TovrinApplication::Settings() {
+  palette_->hide();
+  if (!settings_) {
+    SettingsWindow::Services services{
+        .defaults = services_.platform.defaults,
+        .modelStatus = services_.modelStatus,
+        .useHotkey =
+            [this](const HotkeyPreset&) {
+              if (services_.grabHotkey) grabHotkey();
+              return hotkeyProblem_;
+            },
+        .trusted =
+            [this] {
+              return services_.platform.accessibility &&
+                     services_.platform.accessibility->isProcessTrusted();
+            },
+        .fixAccessibility = services_.fixAccessibility,
+        .autostartFile = autostartPath(),
+        .executable = QCoreApplication::applicationFilePath().toStdString()};
+    settings_ = std::make_unique<SettingsWindow>(services, hotkeyProblem_);
+  }
+  settings_->present();
 }
 
 void TovrinApplication::Quit() {

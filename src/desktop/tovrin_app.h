@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -25,6 +26,7 @@ class X11Workspace;
 namespace tovrin::desktop {
 
 class PaletteWindow;
+class SettingsWindow;
 
 // The bus name and object of the running application.
 inline constexpr const char* kServiceName = "org.tovrin.Tovrin";
@@ -43,6 +45,8 @@ class TovrinApplication final : public QObject {
     // Set on the real desktop: activation notices and the global hotkey.
     X11Workspace* workspace = nullptr;
     bool grabHotkey = false;
+    // Turns assistive-technology support on (the real desktop only).
+    std::function<void()> fixAccessibility;
   };
   explicit TovrinApplication(Services services);
   ~TovrinApplication() override;
@@ -52,6 +56,7 @@ class TovrinApplication final : public QObject {
   Start start();
 
   [[nodiscard]] PaletteWindow* palette() const { return palette_.get(); }
+  [[nodiscard]] SettingsWindow* settings() const { return settings_.get(); }
   // What went wrong with the hotkey, in words for the user; empty when it works.
   [[nodiscard]] const std::string& hotkeyProblem() const { return hotkeyProblem_; }
 
@@ -59,6 +64,7 @@ class TovrinApplication final : public QObject {
   Q_SCRIPTABLE void Toggle();
   Q_SCRIPTABLE void Show();
   Q_SCRIPTABLE void Hide();
+  Q_SCRIPTABLE void Settings();
   Q_SCRIPTABLE void Quit();
 
  private:
@@ -71,6 +77,7 @@ class TovrinApplication final : public QObject {
   std::shared_ptr<Executor> executor_;
   std::shared_ptr<PaletteViewModel> vm_;
   std::unique_ptr<PaletteWindow> palette_;
+  std::unique_ptr<SettingsWindow> settings_;
   std::unique_ptr<X11Hotkey> hotkey_;
   QPointer<QSocketNotifier> hotkeyNotifier_;
   QPointer<QSystemTrayIcon> tray_;

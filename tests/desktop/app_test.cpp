@@ -42,6 +42,8 @@ TEST(DesktopAppTest, OneInstanceAnswersOnTheSessionBus) {
   EXPECT_TRUE(windowShown("Tovrin", 600));
   EXPECT_EQ(runTovrin({"hide"}).exitCode, 0);
   EXPECT_TRUE(windowShown("Tovrin", 600, false));
+  EXPECT_EQ(runTovrin({"settings"}).exitCode, 0);
+  EXPECT_TRUE(windowShown("Tovrin Settings", 300));
   EXPECT_EQ(runTovrin({"quit"}).exitCode, 0);
   EXPECT_EQ(app.wait(10), 0) << app.output();
   ProcessResult gone = runTovrin({"toggle"});
