@@ -80,6 +80,7 @@ std::vector<Command> addRemoteCommands(CLI::App& app) {
       {"show", "Open the running Tovrin's palette"},
       {"hide", "Close the running Tovrin's palette"},
       {"settings", "Open the running Tovrin's settings"},
+      {"inspector", "Open the running Tovrin's Element Inspector"},
       {"quit", "Quit the running Tovrin"}};
   for (const auto& [name, help] : commands) {
     CLI::App* sub = app.add_subcommand(name, help);

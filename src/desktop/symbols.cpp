@@ -37,6 +37,8 @@ constexpr std::array kSymbols = {
     SymbolName{"arrow.up", "go-up", "↑"},
     SymbolName{"arrow.down.to.line", "go-bottom", "⇊"},
     SymbolName{"arrow.up.to.line", "go-top", "⇈"},
+    SymbolName{"arrow.clockwise", "view-refresh", "↻"},
+    SymbolName{"rectangle.dashed", "select-rectangular", "⬚"},
 };
 
 const SymbolName* find(std::string_view name) {

@@ -9,6 +9,8 @@
 #include <QTimer>
 
 #include "actions/highlighter.h"
+#include "desktop/inspector_window.h"
+#include "desktop/outline.h"
 #include "desktop/palette_window.h"
 #include "desktop/qt_executor.h"
 #include "desktop/settings_window.h"
@@ -20,13 +22,19 @@
 namespace tovrin::desktop {
 
 TovrinApplication::TovrinApplication(Services services) : services_(std::move(services)) {
+  if (services_.workspace != nullptr) {
+    // On the real desktop outlines are windows of ours, timed by Qt.
+    services_.platform.overlay = std::make_shared<QtOverlay>();
+    services_.platform.timers = std::make_shared<QtTimers>();
+  }
   tracker_ = std::make_shared<BrowserTracker>(services_.platform);
   tracker_->start();
   executor_ = std::make_shared<QtExecutor>();
+  highlighter_ = std::make_shared<Highlighter>(services_.platform);
   vm_ = PaletteViewModel::make({.platform = services_.platform,
                                 .tracker = tracker_,
                                 .model = services_.model,
-                                .highlighter = std::make_shared<Highlighter>(services_.platform),
+                                .highlighter = highlighter_,
                                 .executor = executor_});
   const std::string chord = hotkeyTitle(HotkeySettings::current(services_.platform.defaults.get()));
   palette_ =
@@ -90,6 +98,8 @@ void TovrinApplication::buildTray() {
   QAction* open = menu_->addAction(QString());
   connect(open, &QAction::triggered, this, &TovrinApplication::Show);
   menu_->addSeparator();
+  connect(menu_->addAction("Element Inspector"), &QAction::triggered, this,
+          &TovrinApplication::Inspector);
   connect(menu_->addAction("Settings…"), &QAction::triggered, this, &TovrinApplication::Settings);
   menu_->addSeparator();
   connect(menu_->addAction("Quit Tovrin"), &QAction::triggered, this, &TovrinApplication::Quit);
@@ -156,6 +166,16 @@ void TovrinApplication::Settings() {
     settings_ = std::make_unique<SettingsWindow>(services, hotkeyProblem_);
   }
   settings_->present();
+}
+
+void TovrinApplication::Inspector() {
+  palette_->hide();
+  if (!inspector_) {
+    auto model = InspectorModel::make(
+        {.platform = services_.platform, .tracker = tracker_, .executor = executor_});
+    inspector_ = std::make_unique<InspectorWindow>(model, highlighter_, executor_);
+  }
+  inspector_->present();
 }
 
 void TovrinApplication::Quit() {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "accessibility/platform.h"
+#include "actions/highlighter.h"
 #include "ai/language_model.h"
 #include "ui/palette_view_model.h"
 
@@ -27,6 +28,7 @@ namespace tovrin::desktop {
 
 class PaletteWindow;
 class SettingsWindow;
+class InspectorWindow;
 
 // The bus name and object of the running application.
 inline constexpr const char* kServiceName = "org.tovrin.Tovrin";
@@ -57,6 +59,7 @@ class TovrinApplication final : public QObject {
 
   [[nodiscard]] PaletteWindow* palette() const { return palette_.get(); }
   [[nodiscard]] SettingsWindow* settings() const { return settings_.get(); }
+  [[nodiscard]] InspectorWindow* inspector() const { return inspector_.get(); }
   // What went wrong with the hotkey, in words for the user; empty when it works.
   [[nodiscard]] const std::string& hotkeyProblem() const { return hotkeyProblem_; }
 
@@ -65,6 +68,7 @@ class TovrinApplication final : public QObject {
   Q_SCRIPTABLE void Show();
   Q_SCRIPTABLE void Hide();
   Q_SCRIPTABLE void Settings();
+  Q_SCRIPTABLE void Inspector();
   Q_SCRIPTABLE void Quit();
 
  private:
@@ -78,6 +82,8 @@ class TovrinApplication final : public QObject {
   std::shared_ptr<PaletteViewModel> vm_;
   std::unique_ptr<PaletteWindow> palette_;
   std::unique_ptr<SettingsWindow> settings_;
+  std::unique_ptr<InspectorWindow> inspector_;
+  std::shared_ptr<Highlighter> highlighter_;
   std::unique_ptr<X11Hotkey> hotkey_;
   QPointer<QSocketNotifier> hotkeyNotifier_;
   QPointer<QSystemTrayIcon> tray_;
