@@ -28,7 +28,8 @@ int runDesktopApplication(int argc, char** argv, const std::string& scene) {
       .model = session->model,
       .modelStatus = "Using built-in rules (no local model set up)",
       .workspace = session->desktop.real ? session->desktop.real->x11() : nullptr,
-      .grabHotkey = session->desktop.real && QApplication::platformName() == "xcb",
+      // The hotkey belongs to the X session, whichever desktop the commands act on.
+      .grabHotkey = QApplication::platformName() == "xcb",
       .fixAccessibility = session->desktop.real
                               ? std::function<void()>([] { LinuxDesktop::enableAccessibility(); })
                               : std::function<void()>()};

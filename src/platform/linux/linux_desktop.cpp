@@ -4,7 +4,9 @@
 #include <gio/gio.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 #include "accessibility/browser.h"
@@ -48,6 +50,12 @@ std::optional<RunningApplication> readHeader(const std::string& path) {
   }
   return std::nullopt;
 }
+
+struct TrustCache {
+  std::mutex mutex;
+  std::optional<std::chrono::steady_clock::time_point> asked;
+  bool enabled = false;
+};
 
 GDBusConnection* sessionBus() {
   GError* error = nullptr;
@@ -105,7 +113,18 @@ std::variant<std::shared_ptr<LinuxDesktop>, std::string> LinuxDesktop::open(
       auto ws = weak.lock();
       return ws ? ws->pidAtPoint(x, y) : std::nullopt;
     };
-    ax.trusted = [] { return status().enabled; };
+    // Asking costs a few bus round trips; the palette asks every time it
+    // opens and once a second while access is missing, so an answer
+    // serves for half a second.
+    ax.trusted = [cache = std::make_shared<TrustCache>()] {
+      std::lock_guard lock(cache->mutex);
+      const auto now = std::chrono::steady_clock::now();
+      if (!cache->asked || now - *cache->asked > std::chrono::milliseconds(500)) {
+        cache->enabled = status().enabled;
+        cache->asked = now;
+      }
+      return cache->enabled;
+    };
     ax.grant = [] { (void)enableAccessibility(); };
     ax.recordFile = options.recordFile;
     if (!options.recordFile.empty()) {

@@ -1,0 +1,189 @@
+// The desktop application, measured from outside as a user meets it, in an
+// X session (bench/palette_speed.sh starts one and the application):
+//
+//   palette_bench latency [RUNS]   the hotkey chord (Ctrl+Space) sent
+//       through XTest until the palette is mapped with the keyboard focus;
+//       median and 95th percentile.
+//   palette_bench memory PID TOVRIN   the application's resident memory
+//       idle, after 500 toggles (`TOVRIN toggle`), and after 200 commands
+//       typed into the palette.
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+Window findPalette(Display* d, Window w, int depth = 0) {
+  char* name = nullptr;
+  if (XFetchName(d, w, &name) && name) {
+    const bool palette = std::string(name) == "Tovrin";
+    XFree(name);
+    XWindowAttributes a{};
+    if (palette && XGetWindowAttributes(d, w, &a) && a.width >= 600) return w;
+  }
+  if (depth > 3) return 0;
+  Window root = 0, parent = 0, *children = nullptr;
+  unsigned int count = 0;
+  Window found = 0;
+  if (XQueryTree(d, w, &root, &parent, &children, &count)) {
+    for (unsigned int i = 0; i < count && !found; ++i)
+      found = findPalette(d, children[i], depth + 1);
+    if (children) XFree(children);
+  }
+  return found;
+}
+
+bool viewable(Display* d, Window w) {
+  XWindowAttributes a{};
+  return XGetWindowAttributes(d, w, &a) && a.map_state == IsViewable;
+}
+
+bool focusedIn(Display* d, Window palette) {
+  Window focus = 0;
+  int revert = 0;
+  XGetInputFocus(d, &focus, &revert);
+  for (int i = 0; i < 6 && focus > 1; ++i) {
+    if (focus == palette) return true;
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(d, focus, &root, &parent, &children, &count)) break;
+    if (children) XFree(children);
+    focus = parent;
+  }
+  return false;
+}
+
+void key(Display* d, KeySym sym, bool down) {
+  XTestFakeKeyEvent(d, XKeysymToKeycode(d, sym), down ? True : False, CurrentTime);
+}
+
+void chord(Display* d) {
+  key(d, XK_Control_L, true);
+  key(d, XK_space, true);
+  key(d, XK_space, false);
+  key(d, XK_Control_L, false);
+  XFlush(d);
+}
+
+template <typename Ready>
+bool waitFor(Ready ready, double seconds) {
+  const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+  while (Clock::now() < deadline) {
+    if (ready()) return true;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return false;
+}
+
+long residentKB(int pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+  }
+  return -1;
+}
+
+void typeCommand(Display* d, const std::string& text) {
+  for (char c : text) {
+    const KeySym sym = c == ' ' ? XK_space : static_cast<KeySym>(c);
+    key(d, sym, true);
+    key(d, sym, false);
+  }
+  key(d, XK_Return, true);
+  key(d, XK_Return, false);
+  XSync(d, False);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Display* d = XOpenDisplay(nullptr);
+  if (!d || argc < 2) {
+    std::fprintf(stderr,
+                 "usage: palette_bench latency [RUNS] | memory PID TOVRIN (inside an X session)\n");
+    return 2;
+  }
+  Window palette = 0;
+  if (!waitFor([&] { return (palette = findPalette(d, DefaultRootWindow(d))) != 0; }, 20)) {
+    std::fprintf(stderr, "palette_bench: no palette window (is the application running?)\n");
+    return 1;
+  }
+  const std::string mode = argv[1];
+  if (mode == "latency") {
+    const int runs = argc > 2 ? std::atoi(argv[2]) : 30;
+    std::vector<double> ms;
+    for (int i = 0; i < runs; ++i) {
+      // Closed first: it may still be closing from before, else the same
+      // chord closes it.
+      if (viewable(d, palette) && !waitFor([&] { return !viewable(d, palette); }, 1)) {
+        chord(d);
+        waitFor([&] { return !viewable(d, palette); }, 5);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      const auto start = Clock::now();
+      chord(d);
+      if (!waitFor([&] { return viewable(d, palette) && focusedIn(d, palette); }, 5)) {
+        std::fprintf(stderr, "palette_bench: the palette did not open with the focus\n");
+        return 1;
+      }
+      ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    std::sort(ms.begin(), ms.end());
+    std::printf("hotkey to focused palette over %d runs: median %.1f ms, p95 %.1f ms\n", runs,
+                ms[ms.size() / 2], ms[std::min(ms.size() - 1, ms.size() * 95 / 100)]);
+    return 0;
+  }
+  if (mode == "memory" && argc > 3) {
+    const int pid = std::atoi(argv[2]);
+    const std::string toggle = std::string(argv[3]) + " toggle";
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const long idle = residentKB(pid);
+    for (int i = 0; i < 500; ++i) {
+      const bool open = viewable(d, palette);
+      if (std::system(toggle.c_str()) != 0) return 1;
+      waitFor([&] { return viewable(d, palette) != open; }, 2);
+    }
+    const long toggled = residentKB(pid);
+    if (!viewable(d, palette) && std::system(toggle.c_str()) != 0) return 1;
+    waitFor([&] { return viewable(d, palette) && focusedIn(d, palette); }, 5);
+    const char* commands[] = {"click sign in", "scroll down", "find camp mug", "read this page"};
+    long halfway = 0;
+    for (int i = 0; i < 200; ++i) {
+      if (i == 100) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        halfway = residentKB(pid);
+      }
+      typeCommand(d, commands[i % 4]);
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      key(d, XK_Escape, true);  // back to idle (the result closes)
+      key(d, XK_Escape, false);
+      XSync(d, False);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      if (!viewable(d, palette)) {
+        if (std::system(toggle.c_str()) != 0) return 1;
+        waitFor([&] { return viewable(d, palette) && focusedIn(d, palette); }, 5);
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const long used = residentKB(pid);
+    std::printf(
+        "resident memory: idle %.1f MB, after 500 toggles %.1f MB, after 100 commands "
+        "%.1f MB, after 200 commands %.1f MB\n",
+        idle / 1024.0, toggled / 1024.0, halfway / 1024.0, used / 1024.0);
+    return 0;
+  }
+  std::fprintf(stderr, "palette_bench: unknown mode %s\n", mode.c_str());
+  return 2;
+}
