@@ -222,6 +222,9 @@ void PaletteWindow::present() {
   show();
   raise();
   activateWindow();
+  // Typing must reach the command field at once, before the window
+  // manager's word that the panel is active comes back.
+  QApplication::setActiveWindow(this);
   input_->setFocus(Qt::ActiveWindowFocusReason);
 }
 

@@ -7,6 +7,8 @@
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <cstdio>
+#include <cstdlib>
 
 #include "actions/highlighter.h"
 #include "desktop/inspector_window.h"
@@ -39,6 +41,31 @@ TovrinApplication::TovrinApplication(Services services) : services_(std::move(se
   const std::string chord = hotkeyTitle(HotkeySettings::current(services_.platform.defaults.get()));
   palette_ =
       std::make_unique<PaletteWindow>(vm_, PaletteWindow::Texts{services_.modelStatus, chord});
+  connect(palette_.get(), &PaletteWindow::settingsRequested, this, &TovrinApplication::Settings);
+  connect(palette_.get(), &PaletteWindow::inspectorRequested, this, &TovrinApplication::Inspector);
+  connect(palette_.get(), &PaletteWindow::hidden, this, [this] {
+    if (services_.platform.overlay) services_.platform.overlay->hideOutline();
+  });
+  connect(palette_.get(), &PaletteWindow::turnOnAccessibilityRequested, this, [this] {
+    if (services_.fixAccessibility) services_.fixAccessibility();
+    vm_->refreshContext();
+  });
+  // TOVRIN_TRACE=1 tells each phase on standard error, for finding out
+  // what the palette did when nobody was looking.
+  if (std::getenv("TOVRIN_TRACE") != nullptr) {
+    vm_->onChange([vm = vm_.get()] {
+      std::string text = "palette: ";
+      const auto& phase = vm->phase();
+      if (std::holds_alternative<PaletteViewModel::Idle>(phase))
+        text += "idle, input “" + vm->input + "”";
+      if (const auto* w = std::get_if<PaletteViewModel::Working>(&phase))
+        text += "working: " + w->status;
+      if (const auto* r = std::get_if<ActionResult>(&phase)) text += "result: " + r->headline;
+      if (const auto* c = std::get_if<Confirmation>(&phase)) text += "confirm: " + c->title;
+      if (const auto* c = std::get_if<ChoiceSet>(&phase)) text += "choose: " + c->prompt;
+      std::fprintf(stderr, "%s\n", text.c_str());
+    });
+  }
 }
 
 TovrinApplication::~TovrinApplication() = default;

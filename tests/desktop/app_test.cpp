@@ -71,7 +71,9 @@ TEST(DesktopAppTest, TheHotkeyOpensThePaletteAndACommandActsOnTheBrowser) {
   choosePreset(1);  // Ctrl+Space, which openbox leaves free
   auto browser = Browser::start(BrowserKind::chromium, pageURL("shop.html"), {});
   ASSERT_TRUE(browser && browser->waitUntilShows("Acme Outdoor Supplies"));
+  setenv("TOVRIN_TRACE", "1", 1);
   Program app({});
+  unsetenv("TOVRIN_TRACE");
   ASSERT_TRUE(answers()) << app.output();
   runTovrin({"hide"});
   ASSERT_TRUE(windowShown("Tovrin", 600, false));
@@ -79,6 +81,8 @@ TEST(DesktopAppTest, TheHotkeyOpensThePaletteAndACommandActsOnTheBrowser) {
   pressChord({"Control_L", "space"});
   ASSERT_TRUE(windowShown("Tovrin", 600)) << app.output();
   EXPECT_EQ(app.output().find("is used by another program"), std::string::npos) << app.output();
+  // Typing starts once the palette has the keyboard, as a user's would.
+  ASSERT_TRUE(windowFocused("Tovrin"));
   typeLine("click sign in");
   // The page itself says what happened; the keys went to the palette, not the page.
   std::string status;
@@ -86,7 +90,7 @@ TEST(DesktopAppTest, TheHotkeyOpensThePaletteAndACommandActsOnTheBrowser) {
     status = runTovrin({"snapshot", "--lines"}).out;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  EXPECT_NE(status.find("\tSigned in"), std::string::npos) << status;
+  EXPECT_NE(status.find("\tSigned in"), std::string::npos) << status << app.output();
   EXPECT_EQ(status.find("click sign in"), std::string::npos) << "typed into the page";
   EXPECT_EQ(runTovrin({"quit"}).exitCode, 0);
   EXPECT_EQ(app.wait(10), 0);

@@ -269,6 +269,35 @@ bool windowShown(const std::string& title, int minWidth, bool shown, double seco
   return state == shown;
 }
 
+bool windowFocused(const std::string& title, double seconds) {
+  Display* d = XOpenDisplay(nullptr);
+  if (!d) return false;
+  const double deadline = now() + seconds;
+  bool focused = false;
+  while (!focused) {
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(d, &focus, &revert);
+    // The focus may sit on the window or on one of its ancestors' children.
+    for (int i = 0; i < 6 && focus > 1 && !focused; ++i) {
+      char* name = nullptr;
+      if (XFetchName(d, focus, &name) && name) {
+        focused = title == name;
+        XFree(name);
+      }
+      Window root = 0, parent = 0, *children = nullptr;
+      unsigned int count = 0;
+      if (!XQueryTree(d, focus, &root, &parent, &children, &count)) break;
+      if (children) XFree(children);
+      focus = parent;
+    }
+    if (focused || now() > deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  XCloseDisplay(d);
+  return focused;
+}
+
 void pressChord(const std::vector<std::string>& keysyms) {
   Display* d = XOpenDisplay(nullptr);
   if (!d) return;

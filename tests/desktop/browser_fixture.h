@@ -81,6 +81,8 @@ class TestWindow {
 // Whether a window of this title is on screen at least `minWidth` wide,
 // waiting up to `seconds` for it to be (or, with `shown` false, not to be).
 bool windowShown(const std::string& title, int minWidth, bool shown = true, double seconds = 10);
+// Waits until the keyboard focus is in a window of this title.
+bool windowFocused(const std::string& title, double seconds = 10);
 // Presses the keys (X keysym names, "Control_L", "space", "a") together
 // through XTest, then lets go of them in reverse order.
 void pressChord(const std::vector<std::string>& keysyms);
