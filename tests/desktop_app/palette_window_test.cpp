@@ -39,7 +39,9 @@ struct Panel {
   std::shared_ptr<PaletteViewModel> vm;
   std::unique_ptr<PaletteWindow> window;
 
-  explicit Panel(std::shared_ptr<SimulatedDesktop> d) : desktop(std::move(d)) {
+  explicit Panel(std::shared_ptr<SimulatedDesktop> d,
+                 std::shared_ptr<Executor> executor = std::make_shared<InlineExecutor>())
+      : desktop(std::move(d)) {
     Platform platform = desktop->platform();
     auto tracker = std::make_shared<BrowserTracker>(platform);
     tracker->start();
@@ -47,7 +49,7 @@ struct Panel {
                                  .tracker = tracker,
                                  .model = std::make_shared<UnavailableModel>(),
                                  .highlighter = std::make_shared<Highlighter>(platform),
-                                 .executor = std::make_shared<InlineExecutor>()});
+                                 .executor = executor});
     window = std::make_unique<PaletteWindow>(
         vm, PaletteWindow::Texts{"Using built-in rules (no local model set up)", "Alt+Space"});
     window->present();
@@ -115,6 +117,16 @@ TEST(PaletteWindowTest, EveryPhaseShowsItsTextsAndButtons) {
   panel.button("whyButton")->click();
   EXPECT_TRUE(panel.shows("AXPress succeeded"));
   panel.picture("success-with-trail");
+}
+
+TEST(PaletteWindowTest, WhileACommandWorksThePanelSaysWhat) {
+  auto executor = std::make_shared<ManualExecutor>();
+  Panel panel(testing::browserDesktop(kShop), executor);
+  panel.type("click sign in");
+  EXPECT_TRUE(panel.shows("… Reading Google Chrome…"));
+  panel.picture("working");
+  executor->runAll();
+  EXPECT_TRUE(panel.shows("Clicked **Sign in**"));
 }
 
 TEST(PaletteWindowTest, ChoiceMovesWithArrowsAndRunsOnADigit) {
