@@ -10,6 +10,7 @@
 
 #include "desktop/browser_fixture.h"
 #include "platform/linux/ini_defaults.h"
+#include "platform/linux/x11_hotkey.h"
 
 namespace tovrin::testing {
 namespace {
@@ -94,6 +95,30 @@ TEST(DesktopAppTest, TheHotkeyOpensThePaletteAndACommandActsOnTheBrowser) {
   EXPECT_EQ(status.find("click sign in"), std::string::npos) << "typed into the page";
   EXPECT_EQ(runTovrin({"quit"}).exitCode, 0);
   EXPECT_EQ(app.wait(10), 0);
+}
+
+}  // namespace
+}  // namespace tovrin::testing
+
+namespace tovrin::testing {
+namespace {
+
+// Grabs as two programs would: a chord one holds is refused to the other,
+// and moving to another preset lets go of the old chord first.
+TEST(HotkeyTest, ARegrabReleasesTheOldChordAndAHeldChordIsRefused) {
+  std::string error;
+  auto first = X11Hotkey::open(error);
+  auto second = X11Hotkey::open(error);
+  ASSERT_TRUE(first && second) << error;
+  const auto& presets = hotkeyPresets();
+  ASSERT_EQ(first->grab(presets[1]), X11Hotkey::Grab::grabbed);  // Ctrl+Space
+  EXPECT_EQ(second->grab(presets[1]), X11Hotkey::Grab::taken);   // held by the first
+  EXPECT_FALSE(second->holding());
+  ASSERT_EQ(first->grab(presets[2]), X11Hotkey::Grab::grabbed);   // Super+Shift+Space instead
+  EXPECT_EQ(second->grab(presets[1]), X11Hotkey::Grab::grabbed);  // Ctrl+Space is free again
+  EXPECT_EQ(second->grab(presets[2]), X11Hotkey::Grab::taken);    // and it let go of Ctrl+Space
+  first->release();
+  EXPECT_EQ(second->grab(presets[2]), X11Hotkey::Grab::grabbed);
 }
 
 }  // namespace
