@@ -11,7 +11,7 @@ if [ -z "${TOVRIN_DESKTOP_DIR:-}" ]; then
   exec tests/desktop/desktop-session.sh bash "$0" "$@"
 fi
 start() {  # the application with these arguments, its palette made once
-  build/tovrin "$@" >>"$TOVRIN_DESKTOP_DIR/app.log" 2>&1 &
+  ${TOVRIN_WRAP:-} build/tovrin "$@" >>"$TOVRIN_DESKTOP_DIR/app.log" 2>&1 &
   app=$!
   for _ in $(seq 1 100); do build/tovrin show 2>/dev/null && break; sleep 0.1; done
   sleep 0.5

@@ -1,6 +1,7 @@
 #include "desktop/symbols.h"
 
 #include <QFont>
+#include <QHash>
 #include <QPainter>
 #include <QPixmap>
 #include <array>
@@ -88,14 +89,19 @@ QString fallbackGlyph(std::string_view name) {
 }
 
 QIcon symbol(std::string_view name, QColor tint) {
+  // Made once each: the palette asks again every time it redraws.
+  static QHash<QString, QIcon> made;
+  const QString key = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())) + '|' +
+                      (tint.isValid() ? tint.name(QColor::HexArgb) : QString());
+  if (auto it = made.constFind(key); it != made.constEnd()) return *it;
+  QIcon icon;
   const SymbolName* s = find(name);
   // A tinted symbol (success green, failure red) is drawn so the colour
   // carries its meaning whatever the icon theme looks like.
-  if (s && !tint.isValid()) {
-    QIcon themed = QIcon::fromTheme(QString::fromLatin1(s->themeIcon));
-    if (!themed.isNull()) return themed;
-  }
-  return drawn(fallbackGlyph(name), tint);
+  if (s && !tint.isValid()) icon = QIcon::fromTheme(QString::fromLatin1(s->themeIcon));
+  if (icon.isNull()) icon = drawn(fallbackGlyph(name), tint);
+  made[key] = icon;
+  return icon;
 }
 
 }  // namespace tovrin::desktop

@@ -24,11 +24,12 @@
 namespace tovrin::desktop {
 
 TovrinApplication::TovrinApplication(Services services) : services_(std::move(services)) {
-  if (services_.workspace != nullptr) {
-    // On the real desktop outlines are windows of ours, timed by Qt.
-    services_.platform.overlay = std::make_shared<QtOverlay>();
-    services_.platform.timers = std::make_shared<QtTimers>();
-  }
+  // Delayed work (an outline's end) runs on Qt's clock whichever desktop
+  // the commands act on: a scene's clock only moves when a command waits,
+  // so its timers would pile up in an application that runs for days.
+  services_.platform.timers = std::make_shared<QtTimers>();
+  // On the real desktop outlines are windows of ours.
+  if (services_.workspace != nullptr) services_.platform.overlay = std::make_shared<QtOverlay>();
   tracker_ = std::make_shared<BrowserTracker>(services_.platform);
   tracker_->start();
   executor_ = std::make_shared<QtExecutor>();
