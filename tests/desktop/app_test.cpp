@@ -93,6 +93,22 @@ TEST(DesktopAppTest, TheHotkeyOpensThePaletteAndACommandActsOnTheBrowser) {
   }
   EXPECT_NE(status.find("\tSigned in"), std::string::npos) << status << app.output();
   EXPECT_EQ(status.find("click sign in"), std::string::npos) << "typed into the page";
+
+  // A numbered choice: ↓ outlines the second candidate in the browser, its
+  // digit presses it.
+  ASSERT_TRUE(windowFocused("Tovrin"));
+  pressChord({"Control_L", "a"});  // the next command replaces the last one
+  typeLine("click add to cart");
+  for (int i = 0; i < 100 && app.output().find("choose: ") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  pressChord({"Down"});
+  EXPECT_TRUE(windowShown("Tovrin outline", 50)) << app.output();
+  pressChord({"2"});
+  for (int i = 0; i < 50 && status.find("\tAdded Summit Jacket") == std::string::npos; ++i) {
+    status = runTovrin({"snapshot", "--lines"}).out;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_NE(status.find("\tAdded Summit Jacket to the cart"), std::string::npos) << app.output();
   EXPECT_EQ(runTovrin({"quit"}).exitCode, 0);
   EXPECT_EQ(app.wait(10), 0);
 }
