@@ -10,6 +10,8 @@
 #include "commands.h"
 #include "desktop/palette_window.h"
 #include "desktop/tovrin_app.h"
+#include "platform/linux/browser_repair.h"
+#include "platform/linux/linux_desktop.h"
 #include "platform/linux/x11_hotkey.h"
 #include "scene_source.h"
 #include "ui/palette_controls.h"
@@ -32,7 +34,20 @@ int runDesktopApplication(int argc, char** argv, const std::string& scene) {
       .grabHotkey = QApplication::platformName() == "xcb",
       .fixAccessibility = session->desktop.real
                               ? std::function<void()>([] { LinuxDesktop::enableAccessibility(); })
-                              : std::function<void()>()};
+                              : std::function<void()>(),
+      .browserToRestart = {},
+      .restartBrowser = {}};
+  if (session->desktop.real) {
+    services.browserToRestart = []() -> std::optional<std::pair<int32_t, std::string>> {
+      std::vector<RunningApplication> browsers = LinuxDesktop::browsersToRestart();
+      if (browsers.empty()) return std::nullopt;
+      return std::pair{browsers.front().pid, browsers.front().localizedName};
+    };
+    services.restartBrowser = [](int32_t pid) {
+      std::string error;
+      return BrowserRepair::restartWithAccessibility(pid, error) ? std::string() : error;
+    };
+  }
   desktop::TovrinApplication app(services);
   switch (app.start()) {
     case desktop::TovrinApplication::Start::running:

@@ -37,11 +37,6 @@ bool agree(const std::string& question, const DoctorOptions& options) {
   return answer == "y" || answer == "Y" || answer == "yes";
 }
 
-bool chromiumFamily(const std::string& applicationID) {
-  const BrowserAdapter* adapter = BrowserRegistry::adapter(applicationID);
-  return adapter && dynamic_cast<const ChromiumAdapter*>(adapter) != nullptr;
-}
-
 std::string browserLine(const BrowserCheck& check) {
   const std::string head =
       check.app.localizedName + " (pid " + std::to_string(check.app.pid) + "): ";
@@ -117,7 +112,7 @@ int run(const DoctorOptions& options) {
     if (check.access == TreeAccess::readable) continue;
     healthy = false;
     if (!options.fix || check.access != TreeAccess::bareSkeleton ||
-        !chromiumFamily(check.app.bundleID)) {
+        !BrowserRepair::needsAccessibilityFlag(check.app.bundleID)) {
       continue;
     }
     const std::string& name = check.app.localizedName;

@@ -209,6 +209,12 @@ void PaletteWindow::setNote(const std::string& text) {
   render();
 }
 
+void PaletteWindow::setBrowserToRestart(const std::string& name) {
+  browserToRestart_ = name;
+  askingRestart_ = false;
+  render();
+}
+
 void PaletteWindow::present() {
   vm_->reset();
   QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
@@ -506,6 +512,19 @@ void PaletteWindow::buildOnboarding(QVBoxLayout* into) {
       " border-radius: 5px; padding: 4px 14px; }");
   connect(grant, &QPushButton::clicked, this, &PaletteWindow::turnOnAccessibilityRequested);
   buttons->addWidget(grant);
+  if (!browserToRestart_.empty() && !askingRestart_) {
+    auto* restart = new QPushButton(
+        QString::fromStdString("Restart " + browserToRestart_ + " with Accessibility…"), content_);
+    restart->setObjectName("restartBrowserButton");
+    restart->setFocusPolicy(Qt::NoFocus);
+    // Quitting the user's browser is asked about first, here in the panel:
+    // a dialog would take the focus and the panel would hide under it.
+    connect(restart, &QPushButton::clicked, this, [this] {
+      askingRestart_ = true;
+      render();
+    });
+    buttons->addWidget(restart);
+  }
   auto* enabled = new QPushButton("I've enabled it", content_);
   enabled->setObjectName("enabledButton");
   enabled->setFocusPolicy(Qt::NoFocus);
@@ -513,6 +532,34 @@ void PaletteWindow::buildOnboarding(QVBoxLayout* into) {
   buttons->addWidget(enabled);
   buttons->addStretch(1);
   into->addLayout(buttons);
+  if (browserToRestart_.empty() || !askingRestart_) return;
+  into->addWidget(label(QString::fromStdString("Restart " + browserToRestart_ +
+                                               " with accessibility on? Its open tabs are "
+                                               "restored."),
+                        content_, "restartQuestion"));
+  auto* ask = new QHBoxLayout();
+  ask->addStretch(1);
+  auto* cancel = new QPushButton("Cancel", content_);
+  cancel->setObjectName("restartCancel");
+  cancel->setFocusPolicy(Qt::NoFocus);
+  connect(cancel, &QPushButton::clicked, this, [this] {
+    askingRestart_ = false;
+    render();
+  });
+  ask->addWidget(cancel);
+  auto* go = new QPushButton("Restart", content_);
+  go->setObjectName("restartConfirm");
+  go->setFocusPolicy(Qt::NoFocus);
+  go->setStyleSheet(
+      "QPushButton { background: palette(highlight); color: palette(highlighted-text);"
+      " border-radius: 5px; padding: 4px 14px; }");
+  connect(go, &QPushButton::clicked, this, [this] {
+    askingRestart_ = false;
+    emit restartBrowserRequested();
+    render();
+  });
+  ask->addWidget(go);
+  into->addLayout(ask);
 }
 
 void PaletteWindow::returnPressed() {

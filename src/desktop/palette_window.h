@@ -39,6 +39,9 @@ class PaletteWindow final : public QWidget {
   // A line shown above the content until the palette hides (a hotkey that
   // could not be had, say).
   void setNote(const std::string& text);
+  // The browser the onboarding view offers to restart with accessibility
+  // on (a Chromium-family one started without it); empty offers none.
+  void setBrowserToRestart(const std::string& name);
 
   [[nodiscard]] PaletteViewModel& viewModel() const { return *vm_; }
   // The content as shown, for tests: every label's text, top to bottom.
@@ -50,6 +53,7 @@ class PaletteWindow final : public QWidget {
   void hidden();
   // The onboarding view's fix buttons.
   void turnOnAccessibilityRequested();
+  void restartBrowserRequested();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -69,6 +73,8 @@ class PaletteWindow final : public QWidget {
   std::shared_ptr<PaletteViewModel> vm_;
   Texts texts_;
   std::string note_;
+  std::string browserToRestart_;
+  bool askingRestart_ = false;
   QFrame* panel_ = nullptr;
   QLineEdit* input_ = nullptr;
   QLabel* busy_ = nullptr;

@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
+#include <utility>
 
 #include "actions/highlighter.h"
 #include "desktop/inspector_window.h"
@@ -51,6 +53,8 @@ TovrinApplication::TovrinApplication(Services services) : services_(std::move(se
     if (services_.fixAccessibility) services_.fixAccessibility();
     vm_->refreshContext();
   });
+  connect(palette_.get(), &PaletteWindow::restartBrowserRequested, this,
+          &TovrinApplication::restartBrowser);
   // TOVRIN_TRACE=1 tells each phase on standard error, for finding out
   // what the palette did when nobody was looking.
   if (std::getenv("TOVRIN_TRACE") != nullptr) {
@@ -165,7 +169,34 @@ void TovrinApplication::Toggle() {
 
 void TovrinApplication::Show() {
   if (services_.workspace) services_.workspace->pollActivations();
+  // The onboarding offers to restart a browser that cannot show its pages.
+  std::optional<std::pair<int32_t, std::string>> restart;
+  if (services_.browserToRestart && services_.platform.accessibility &&
+      !services_.platform.accessibility->isProcessTrusted())
+    restart = services_.browserToRestart();
+  browserToRestart_ = restart ? *restart : std::pair<int32_t, std::string>{};
+  palette_->setBrowserToRestart(restart ? restart->second : std::string());
   palette_->present();
+}
+
+void TovrinApplication::restartBrowser() {
+  if (browserToRestart_.first == 0 || !services_.restartBrowser) return;
+  const auto [pid, name] = std::exchange(browserToRestart_, {});
+  palette_->setBrowserToRestart({});
+  palette_->setNote("Restarting " + name + " with accessibility on…");
+  // Waiting for the browser to quit takes seconds; the panel stays live.
+  std::thread([this, pid, name, restart = services_.restartBrowser, self = QPointer(this)] {
+    std::string error = restart(pid);
+    QMetaObject::invokeMethod(
+        qApp,
+        [this, self, name, error] {
+          if (!self) return;
+          palette_->setNote(error.empty() ? name + " was restarted with accessibility on."
+                                          : "Couldn't restart " + name + ": " + error);
+          vm_->refreshContext();
+        },
+        Qt::QueuedConnection);
+  }).detach();
 }
 
 void TovrinApplication::Hide() {

@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "accessibility/platform.h"
@@ -49,6 +50,11 @@ class TovrinApplication final : public QObject {
     bool grabHotkey = false;
     // Turns assistive-technology support on (the real desktop only).
     std::function<void()> fixAccessibility;
+    // A Chromium-family browser started without its accessibility flag, by
+    // pid and name, and restarting one with it (an error in words, or
+    // empty). Both the real desktop only.
+    std::function<std::optional<std::pair<int32_t, std::string>>()> browserToRestart;
+    std::function<std::string(int32_t pid)> restartBrowser;
   };
   explicit TovrinApplication(Services services);
   ~TovrinApplication() override;
@@ -75,6 +81,7 @@ class TovrinApplication final : public QObject {
   void grabHotkey();
   void buildTray();
   void noticeActivations();
+  void restartBrowser();
 
   Services services_;
   std::shared_ptr<BrowserTracker> tracker_;
@@ -90,6 +97,7 @@ class TovrinApplication final : public QObject {
   std::unique_ptr<QMenu> menu_;
   std::string hotkeyProblem_;
   bool toldAboutHotkey_ = false;
+  std::pair<int32_t, std::string> browserToRestart_;  // what the onboarding offers to restart
 };
 
 }  // namespace tovrin::desktop

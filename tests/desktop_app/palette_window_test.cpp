@@ -191,6 +191,30 @@ TEST(PaletteWindowTest, OnboardingTurnsIntoThePaletteOnceAccessIsOn) {
   EXPECT_NE(panel.button("chip"), nullptr);
 }
 
+TEST(PaletteWindowTest, OnboardingAsksBeforeRestartingTheBrowser) {
+  auto desktop = testing::browserDesktop(kShop);
+  desktop->setTrusted(false);
+  Panel panel(desktop);
+  EXPECT_EQ(panel.button("restartBrowserButton"), nullptr);  // nothing to restart yet
+  int restarts = 0;
+  QObject::connect(panel.window.get(), &PaletteWindow::restartBrowserRequested,
+                   [&] { ++restarts; });
+  panel.window->setBrowserToRestart("Chromium");
+  panel.button("restartBrowserButton")->click();
+  QApplication::processEvents();
+  EXPECT_TRUE(panel.shows("Restart Chromium with accessibility on? Its open tabs are restored."));
+  panel.picture("onboarding-restart");
+  panel.button("restartCancel")->click();
+  QApplication::processEvents();
+  EXPECT_EQ(restarts, 0);
+  EXPECT_FALSE(panel.shows("Restart Chromium with accessibility on? Its open tabs are restored."));
+  panel.button("restartBrowserButton")->click();
+  QApplication::processEvents();
+  panel.button("restartConfirm")->click();
+  QApplication::processEvents();
+  EXPECT_EQ(restarts, 1);
+}
+
 TEST(PaletteWindowTest, WithoutABrowserTheBadgeAndHintSaySo) {
   auto desktop = testing::sceneDesktop({{"apps", nlohmann::json::array()}});
   Panel panel(desktop);

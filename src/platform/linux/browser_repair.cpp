@@ -12,10 +12,16 @@
 #include <sstream>
 #include <thread>
 
+#include "accessibility/browser.h"
 #include "platform/linux/child_process.h"
 #include "platform/linux/x11_workspace.h"
 
 namespace tovrin::BrowserRepair {
+
+bool needsAccessibilityFlag(const std::string& applicationID) {
+  const BrowserAdapter* adapter = BrowserRegistry::adapter(applicationID);
+  return adapter && dynamic_cast<const ChromiumAdapter*>(adapter) != nullptr;
+}
 
 std::vector<std::string> restartArguments(const std::vector<std::string>& commandLine) {
   std::vector<std::string> out;

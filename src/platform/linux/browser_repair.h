@@ -13,6 +13,10 @@ namespace tovrin::BrowserRepair {
 
 inline constexpr const char* kAccessibilityFlag = "--force-renderer-accessibility";
 
+// Whether the browser (by desktop id) builds its page trees only when
+// started with kAccessibilityFlag: the Chromium family does.
+bool needsAccessibilityFlag(const std::string& applicationID);
+
 // The arguments to start the browser again with: its own command line
 // without the pages it was given (the restored session brings them back),
 // with the accessibility flag and session restore.

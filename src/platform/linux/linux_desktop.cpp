@@ -11,6 +11,7 @@
 
 #include "accessibility/browser.h"
 #include "platform/linux/atspi_transport.h"
+#include "platform/linux/browser_repair.h"
 #include "platform/linux/ini_defaults.h"
 #include "platform/linux/x11_clipboard.h"
 #include "platform/linux/x11_input.h"
@@ -227,6 +228,35 @@ std::vector<std::string> LinuxDesktop::enableAccessibility() {
   return done;
 }
 
+std::vector<RunningApplication> LinuxDesktop::browserProcesses() {
+  std::vector<RunningApplication> out;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return out;
+  while (dirent* entry = readdir(proc)) {
+    char* end = nullptr;
+    long pid = std::strtol(entry->d_name, &end, 10);
+    if (*end != '\0' || pid <= 0) continue;
+    const auto p = static_cast<int32_t>(pid);
+    ProcessIdentity identity = ProcessInfo::identify(ProcessInfo::executableName(p), "");
+    if (isMainBrowserProcess(p, identity.applicationID)) {
+      out.push_back({p, identity.applicationID, identity.name, false});
+    }
+  }
+  closedir(proc);
+  return out;
+}
+
+std::vector<RunningApplication> LinuxDesktop::browsersToRestart() {
+  std::vector<RunningApplication> out;
+  for (const RunningApplication& app : browserProcesses()) {
+    if (!BrowserRepair::needsAccessibilityFlag(app.bundleID)) continue;
+    const std::vector<std::string> args = ProcessInfo::commandLine(app.pid);
+    if (std::find(args.begin(), args.end(), BrowserRepair::kAccessibilityFlag) == args.end())
+      out.push_back(app);
+  }
+  return out;
+}
+
 std::vector<BrowserCheck> LinuxDesktop::browsers() {
   std::vector<BrowserCheck> out;
   std::vector<RunningApplication> apps;
@@ -237,20 +267,9 @@ std::vector<BrowserCheck> LinuxDesktop::browsers() {
   }
   // Browsers without a window on this display count too: they may have
   // started before accessibility support was on.
-  if (DIR* proc = opendir("/proc")) {
-    while (dirent* entry = readdir(proc)) {
-      char* end = nullptr;
-      long pid = std::strtol(entry->d_name, &end, 10);
-      if (*end != '\0' || pid <= 0) continue;
-      const auto p = static_cast<int32_t>(pid);
-      if (std::any_of(apps.begin(), apps.end(), [&](const auto& a) { return a.pid == p; }))
-        continue;
-      ProcessIdentity identity = ProcessInfo::identify(ProcessInfo::executableName(p), "");
-      if (isMainBrowserProcess(p, identity.applicationID)) {
-        apps.push_back({p, identity.applicationID, identity.name, false});
-      }
-    }
-    closedir(proc);
+  for (const RunningApplication& app : browserProcesses()) {
+    if (std::none_of(apps.begin(), apps.end(), [&](const auto& a) { return a.pid == app.pid; }))
+      apps.push_back(app);
   }
   for (const RunningApplication& app : apps) {
     BrowserCheck check{app, accessibility_->treeAccess(app.pid), false};

@@ -57,6 +57,11 @@ class LinuxDesktop {
   // The browsers that are running (with windows, or as processes), checked;
   // a Chromium showing bare windows is first prepared as a command would.
   std::vector<BrowserCheck> browsers();
+  // The main processes of the browsers running on this machine, by /proc.
+  static std::vector<RunningApplication> browserProcesses();
+  // The running Chromium-family browsers that were started without the
+  // accessibility flag: they show no pages until restarted with it.
+  static std::vector<RunningApplication> browsersToRestart();
 
  private:
   LinuxDesktop() = default;
