@@ -32,6 +32,8 @@ int runDesktopApplication(int argc, char** argv, const std::string& scene) {
       .workspace = session->desktop.real ? session->desktop.real->x11() : nullptr,
       // The hotkey belongs to the X session, whichever desktop the commands act on.
       .grabHotkey = QApplication::platformName() == "xcb",
+      // Wayland keeps keys from programs; its desktops offer the portal instead.
+      .usePortal = QApplication::platformName().startsWith("wayland"),
       .fixAccessibility = session->desktop.real
                               ? std::function<void()>([] { LinuxDesktop::enableAccessibility(); })
                               : std::function<void()>(),

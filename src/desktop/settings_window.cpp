@@ -135,6 +135,11 @@ void SettingsWindow::present() {
   activateWindow();
 }
 
+void SettingsWindow::setHotkeyProblem(std::string problem) {
+  hotkeyProblem_ = std::move(problem);
+  refresh();
+}
+
 void SettingsWindow::refresh() {
   const HotkeyPreset& current = HotkeySettings::current(services_.defaults.get());
   preset_->setCurrentIndex(preset_->findData(current.id));

@@ -37,6 +37,9 @@ class SettingsWindow final : public QWidget {
 
   // Brings the window forward with the stored values and the current trust.
   void present();
+  // What went wrong with the hotkey, when it is known later (the portal
+  // answers after a while); empty when it works.
+  void setHotkeyProblem(std::string problem);
 
  private:
   void refresh();

@@ -16,6 +16,7 @@
 #include "desktop/inspector_window.h"
 #include "desktop/outline.h"
 #include "desktop/palette_window.h"
+#include "desktop/portal_shortcut.h"
 #include "desktop/qt_executor.h"
 #include "desktop/settings_window.h"
 #include "desktop/symbols.h"
@@ -73,15 +74,27 @@ TovrinApplication::TovrinApplication(Services services) : services_(std::move(se
   }
 }
 
-TovrinApplication::~TovrinApplication() = default;
+TovrinApplication::~TovrinApplication() {
+  // The name goes with the instance, so a new one can start at once.
+  if (registered_) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.unregisterObject(kObjectPath);
+    bus.unregisterService(kServiceName);
+  }
+}
 
 TovrinApplication::Start TovrinApplication::start() {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) return Start::noBus;
   if (!bus.registerService(kServiceName)) return Start::alreadyRunning;
   bus.registerObject(kObjectPath, this, QDBusConnection::ExportScriptableSlots);
+  registered_ = true;
   buildTray();
-  if (services_.grabHotkey) grabHotkey();
+  if (services_.usePortal) {
+    bindPortalHotkey();
+  } else if (services_.grabHotkey) {
+    grabHotkey();
+  }
   noticeActivations();
   // Without access the palette opens by itself on its onboarding view.
   if (!services_.platform.accessibility || !services_.platform.accessibility->isProcessTrusted())
@@ -95,12 +108,6 @@ void TovrinApplication::grabHotkey() {
   std::string error;
   if (!hotkey_) hotkey_ = X11Hotkey::open(error);
   X11Hotkey::Grab grab = hotkey_ ? hotkey_->grab(preset) : X11Hotkey::Grab::failed;
-  hotkeyProblem_.clear();
-  if (grab == X11Hotkey::Grab::taken) {
-    hotkeyProblem_ = chord + " is used by another program";
-  } else if (grab == X11Hotkey::Grab::failed) {
-    hotkeyProblem_ = chord + " could not be set up" + (error.empty() ? "" : ": " + error);
-  }
   if (hotkey_ && !hotkeyNotifier_) {
     hotkeyNotifier_ = new QSocketNotifier(hotkey_->fd(), QSocketNotifier::Read, this);
     connect(hotkeyNotifier_, &QSocketNotifier::activated, this, [this] {
@@ -108,6 +115,33 @@ void TovrinApplication::grabHotkey() {
         Toggle();
     });
   }
+  if (grab == X11Hotkey::Grab::taken) {
+    hotkeyIs(chord + " is used by another program");
+  } else if (grab == X11Hotkey::Grab::failed) {
+    hotkeyIs(chord + " could not be set up" + (error.empty() ? "" : ": " + error));
+  } else {
+    hotkeyIs({});
+  }
+}
+
+void TovrinApplication::bindPortalHotkey() {
+  const HotkeyPreset& preset = HotkeySettings::current(services_.platform.defaults.get());
+  if (!portal_) {
+    portal_ = new PortalShortcut(QDBusConnection::sessionBus(), this);
+    connect(portal_, &PortalShortcut::activated, this, &TovrinApplication::Toggle);
+    connect(portal_, &PortalShortcut::bound, this, [this](const QString&) { hotkeyIs({}); });
+    connect(portal_, &PortalShortcut::failed, this, [this](const QString& reason) {
+      const HotkeyPreset& now = HotkeySettings::current(services_.platform.defaults.get());
+      hotkeyIs(hotkeyTitle(now) + " could not be set up: " + reason.toStdString());
+    });
+  }
+  hotkeyProblem_.clear();  // until the portal answers
+  portal_->bind(preset);
+}
+
+void TovrinApplication::hotkeyIs(std::string problem) {
+  hotkeyProblem_ = std::move(problem);
+  if (settings_) settings_->setHotkeyProblem(hotkeyProblem_);
   if (hotkeyProblem_.empty() || toldAboutHotkey_) return;
   // Having no hotkey without knowing it is the one thing not to leave the
   // user with: say so once, with the ways that still work.
@@ -211,7 +245,11 @@ void TovrinApplication::Settings() {
         .modelStatus = services_.modelStatus,
         .useHotkey =
             [this](const HotkeyPreset&) {
-              if (services_.grabHotkey) grabHotkey();
+              if (services_.usePortal) {
+                bindPortalHotkey();
+              } else if (services_.grabHotkey) {
+                grabHotkey();
+              }
               return hotkeyProblem_;
             },
         .trusted =

@@ -30,6 +30,7 @@ namespace tovrin::desktop {
 class PaletteWindow;
 class SettingsWindow;
 class InspectorWindow;
+class PortalShortcut;
 
 // The bus name and object of the running application.
 inline constexpr const char* kServiceName = "org.tovrin.Tovrin";
@@ -48,6 +49,9 @@ class TovrinApplication final : public QObject {
     // Set on the real desktop: activation notices and the global hotkey.
     X11Workspace* workspace = nullptr;
     bool grabHotkey = false;
+    // Where windows cannot grab keys (Wayland): the desktop's GlobalShortcuts
+    // portal on the session bus.
+    bool usePortal = false;
     // Turns assistive-technology support on (the real desktop only).
     std::function<void()> fixAccessibility;
     // A Chromium-family browser started without its accessibility flag, by
@@ -79,6 +83,9 @@ class TovrinApplication final : public QObject {
 
  private:
   void grabHotkey();
+  void bindPortalHotkey();
+  // Records the hotkey's state and, the first time it is missing, tells the user.
+  void hotkeyIs(std::string problem);
   void buildTray();
   void noticeActivations();
   void restartBrowser();
@@ -92,11 +99,13 @@ class TovrinApplication final : public QObject {
   std::unique_ptr<InspectorWindow> inspector_;
   std::shared_ptr<Highlighter> highlighter_;
   std::unique_ptr<X11Hotkey> hotkey_;
+  QPointer<PortalShortcut> portal_;
   QPointer<QSocketNotifier> hotkeyNotifier_;
   QPointer<QSystemTrayIcon> tray_;
   std::unique_ptr<QMenu> menu_;
   std::string hotkeyProblem_;
   bool toldAboutHotkey_ = false;
+  bool registered_ = false;                           // holds the bus name
   std::pair<int32_t, std::string> browserToRestart_;  // what the onboarding offers to restart
 };
 

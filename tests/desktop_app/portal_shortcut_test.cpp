@@ -1,0 +1,209 @@
+// The hotkey through the desktop's GlobalShortcuts portal, against a portal
+// of the test's own on a private session bus: what Tovrin asks for, that a
+// press toggles the palette, that a new preset closes the old session before
+// binding again, and that a missing or refusing portal is told to the user.
+
+#include "desktop/portal_shortcut.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDBusConnectionInterface>
+#include <QDBusObjectPath>
+#include <QDBusVirtualObject>
+#include <QTest>
+#include <cstdlib>
+
+#include "desktop/palette_window.h"
+#include "desktop/settings_window.h"
+#include "desktop/tovrin_app.h"
+#include "support/scene_tree.h"
+
+namespace tovrin::desktop {
+namespace {
+
+constexpr const char* kShop = R"(
+AXWindow "Shop" id=w
+  AXWebArea "Acme Shop" frame=0,100,1000,800
+    AXButton "Sign in" actions=AXPress frame=10,110,80,30
+)";
+
+// A portal as desktops implement it: every call answers with a request
+// path, and the result comes as that request's Response signal.
+class FakePortal final : public QDBusVirtualObject {
+ public:
+  enum class Answer { bind, declineBind, failSession };
+
+  explicit FakePortal(Answer answer)
+      : answer_(answer),
+        bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, "portal")) {
+    registerPortalTypes();
+    EXPECT_TRUE(bus_.registerService(kPortalService));
+    EXPECT_TRUE(bus_.registerVirtualObject(kPortalPath, this, QDBusConnection::SubPath));
+  }
+  ~FakePortal() override {
+    bus_.unregisterObject(kPortalPath, QDBusConnection::UnregisterTree);
+    bus_.unregisterService(kPortalService);
+    QDBusConnection::disconnectFromBus("portal");
+  }
+
+  QString introspect(const QString&) const override { return {}; }
+
+  bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+    const QString member = message.member();
+    if (member == "Close") {
+      calls << "Close " + message.path();
+      connection.send(message.createReply());
+      return true;
+    }
+    const QList<QVariant> args = message.arguments();
+    if (member == "CreateSession") {
+      const auto options = qdbus_cast<QVariantMap>(args.at(0));
+      session =
+          QString(kPortalPath) + "/session/x/" + options.value("session_handle_token").toString();
+      calls << "CreateSession";
+      respond(message, connection, options.value("handle_token").toString(),
+              answer_ == Answer::failSession ? 2u : 0u,
+              {{"session_handle", QVariant::fromValue(QDBusObjectPath(session))}});
+      return true;
+    }
+    if (member == "BindShortcuts") {
+      const auto shortcuts = qdbus_cast<PortalShortcutList>(args.at(1));
+      const auto options = qdbus_cast<QVariantMap>(args.at(3));
+      calls << "BindShortcuts " + qdbus_cast<QDBusObjectPath>(args.at(0)).path();
+      for (const PortalShortcutEntry& s : shortcuts) {
+        calls << s.id + " " + s.options.value("preferred_trigger").toString() + " " +
+                     s.options.value("description").toString();
+      }
+      PortalShortcutList bound{{"toggle", {{"trigger_description", "Alt+Space"}}}};
+      respond(message, connection, options.value("handle_token").toString(),
+              answer_ == Answer::declineBind ? 1u : 0u,
+              {{"shortcuts", QVariant::fromValue(bound)}});
+      return true;
+    }
+    return false;
+  }
+
+  void press(const QString& sessionPath, const QString& id) {
+    QDBusMessage signal = QDBusMessage::createSignal(kPortalPath, kShortcutsInterface, "Activated");
+    signal.setArguments({QVariant::fromValue(QDBusObjectPath(sessionPath)), id,
+                         QVariant::fromValue(quint64(1)), QVariantMap()});
+    bus_.send(signal);
+  }
+
+  QStringList calls;
+  QString session;
+
+ private:
+  void respond(const QDBusMessage& message, const QDBusConnection& connection, const QString& token,
+               uint code, const QVariantMap& results) {
+    const QString request = QString(kPortalPath) + "/request/" +
+                            message.service().mid(1).replace('.', '_') + "/" + token;
+    connection.send(message.createReply(QVariant::fromValue(QDBusObjectPath(request))));
+    QDBusMessage response =
+        QDBusMessage::createSignal(request, "org.freedesktop.portal.Request", "Response");
+    response.setArguments({code, results});
+    connection.send(response);
+  }
+
+  Answer answer_;
+  QDBusConnection bus_;
+};
+
+struct App {
+  App() : desktop(testing::browserDesktop(kShop)) {
+    app = std::make_unique<TovrinApplication>(
+        TovrinApplication::Services{.platform = desktop->platform(),
+                                    .model = nullptr,
+                                    .modelStatus = "rules",
+                                    .workspace = nullptr,
+                                    .grabHotkey = false,
+                                    .usePortal = true,
+                                    .fixAccessibility = {},
+                                    .browserToRestart = {},
+                                    .restartBrowser = {}});
+    EXPECT_EQ(app->start(), TovrinApplication::Start::running);
+  }
+  std::shared_ptr<SimulatedDesktop> desktop;
+  std::unique_ptr<TovrinApplication> app;
+};
+
+TEST(PortalShortcutTest, ThePortalsShortcutTogglesThePaletteAndANewPresetRebinds) {
+  FakePortal portal(FakePortal::Answer::bind);
+  App app;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return portal.calls.size() >= 3; }, 5000))
+      << portal.calls.join("|").toStdString();
+  const QString first = portal.session;
+  EXPECT_EQ(portal.calls, (QStringList{"CreateSession", "BindShortcuts " + first,
+                                       "toggle ALT+space Open or close the Tovrin palette"}));
+  EXPECT_TRUE(app.app->hotkeyProblem().empty());
+
+  // Presses of another session or shortcut are not ours.
+  portal.press(first + "_other", "toggle");
+  portal.press(first, "something-else");
+  portal.press(first, "toggle");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return app.app->palette()->isVisible(); }, 5000));
+  QTest::qWait(100);
+  EXPECT_TRUE(app.app->palette()->isVisible());
+  portal.press(first, "toggle");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !app.app->palette()->isVisible(); }, 5000));
+
+  // Ctrl+Space chosen in Settings: the old session is closed first.
+  portal.calls.clear();
+  app.app->Settings();
+  auto* preset = app.app->settings()->findChild<QComboBox*>("preset");
+  ASSERT_NE(preset, nullptr);
+  preset->setCurrentIndex(preset->findData(1));
+  emit preset->activated(preset->currentIndex());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return portal.calls.size() >= 4; }, 5000))
+      << portal.calls.join("|").toStdString();
+  EXPECT_EQ(portal.calls,
+            (QStringList{"Close " + first, "CreateSession", "BindShortcuts " + portal.session,
+                         "toggle CTRL+space Open or close the Tovrin palette"}));
+  EXPECT_NE(portal.session, first);
+  // The closed session's presses no longer count.
+  portal.press(first, "toggle");
+  QTest::qWait(200);
+  EXPECT_FALSE(app.app->palette()->isVisible());
+}
+
+TEST(PortalShortcutTest, WithoutAWillingPortalTheUserIsToldOnce) {
+  struct Case {
+    std::optional<FakePortal::Answer> answer;
+    const char* problem;
+  };
+  const Case cases[] = {
+      {std::nullopt,
+       "Alt+Space could not be set up: this desktop offers no global shortcuts to programs"},
+      {FakePortal::Answer::declineBind,
+       "Alt+Space could not be set up: the shortcut was declined in the desktop's dialog"},
+      {FakePortal::Answer::failSession,
+       "Alt+Space could not be set up: the desktop's shortcut service could not bind it"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.problem);
+    std::optional<FakePortal> portal;
+    if (c.answer) portal.emplace(*c.answer);
+    App app;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !app.app->hotkeyProblem().empty(); }, 5000));
+    EXPECT_EQ(app.app->hotkeyProblem(), c.problem);
+    // No tray on this platform: the palette comes up with the advice.
+    EXPECT_TRUE(app.app->palette()->isVisible());
+    EXPECT_TRUE(app.app->palette()->shownTexts().join("\n").contains("Choose another shortcut"));
+  }
+}
+
+}  // namespace
+}  // namespace tovrin::desktop
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  if (!QDBusConnection::sessionBus().isConnected()) {
+    std::fprintf(stderr, "portal tests need a session bus (run under dbus-run-session)\n");
+    return 1;
+  }
+  return RUN_ALL_TESTS();
+}
