@@ -8,10 +8,13 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QSocketNotifier>
 #include <QSplitter>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <cstdio>
+#include <cstdlib>
 
 #include "accessibility/ax.h"
 #include "desktop/symbols.h"
@@ -57,6 +60,10 @@ InspectorWindow::InspectorWindow(std::shared_ptr<InspectorModel> model,
   pickButton_ = new QPushButton(symbol("scope"), "Pick element", this);
   pickButton_->setObjectName("pick");
   connect(pickButton_, &QPushButton::clicked, this, &InspectorWindow::startPick);
+  pickButton_->setToolTip("Pick the element under your next click (Ctrl+P)");
+  // From the keyboard too: the pointer is what picks.
+  auto* pickKey = new QShortcut(QKeySequence("Ctrl+P"), this);
+  connect(pickKey, &QShortcut::activated, this, &InspectorWindow::startPick);
   toolbar->addWidget(pickButton_);
   status_ = secondary({}, this);
   status_->setObjectName("status");
@@ -132,6 +139,11 @@ void InspectorWindow::addNodes(QTreeWidgetItem* parent, const std::vector<Inspec
 
 void InspectorWindow::render() {
   status_->setText(q(model_->status));
+  if (std::getenv("TOVRIN_TRACE") != nullptr) {
+    const InspectorNode* node = model_->selectedNode();
+    std::fprintf(stderr, "inspector: %s%s\n", model_->status.c_str(),
+                 node ? (" · " + node->heading()).c_str() : "");
+  }
   pickButton_->setEnabled(!model_->picking);
   pickButton_->setText(model_->picking ? "Click an element…" : "Pick element");
   std::string ids;

@@ -8,12 +8,16 @@ namespace tovrin::desktop {
 QtExecutor::QtExecutor() : thread_([this] { run(); }) {}
 
 QtExecutor::~QtExecutor() {
+  stop();
+}
+
+void QtExecutor::stop() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
   }
   wake_.notify_all();
-  thread_.join();
+  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
 void QtExecutor::onMain(std::function<void()> work) {
@@ -25,6 +29,7 @@ void QtExecutor::onMain(std::function<void()> work) {
 void QtExecutor::inBackground(std::function<void()> work) {
   {
     std::lock_guard lock(mutex_);
+    if (stopping_) return;
     queue_.push_back(std::move(work));
   }
   wake_.notify_one();

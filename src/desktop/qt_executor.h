@@ -21,6 +21,11 @@ class QtExecutor final : public Executor {
   QtExecutor(const QtExecutor&) = delete;
   QtExecutor& operator=(const QtExecutor&) = delete;
 
+  // Lets the work under way finish, drops the rest and ends the command
+  // thread. The application calls it before it exits: work still running
+  // then would outlive what it uses.
+  void stop();
+
   void onMain(std::function<void()> work) override;
   void inBackground(std::function<void()> work) override;
 

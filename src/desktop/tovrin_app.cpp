@@ -75,6 +75,8 @@ TovrinApplication::TovrinApplication(Services services) : services_(std::move(se
 }
 
 TovrinApplication::~TovrinApplication() {
+  // Nothing may still read a page once the process starts to end.
+  executor_->stop();
   // The name goes with the instance, so a new one can start at once.
   if (registered_) {
     QDBusConnection bus = QDBusConnection::sessionBus();

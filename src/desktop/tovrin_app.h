@@ -31,6 +31,7 @@ class PaletteWindow;
 class SettingsWindow;
 class InspectorWindow;
 class PortalShortcut;
+class QtExecutor;
 
 // The bus name and object of the running application.
 inline constexpr const char* kServiceName = "org.tovrin.Tovrin";
@@ -92,7 +93,7 @@ class TovrinApplication final : public QObject {
 
   Services services_;
   std::shared_ptr<BrowserTracker> tracker_;
-  std::shared_ptr<Executor> executor_;
+  std::shared_ptr<QtExecutor> executor_;
   std::shared_ptr<PaletteViewModel> vm_;
   std::unique_ptr<PaletteWindow> palette_;
   std::unique_ptr<SettingsWindow> settings_;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "desktop/browser_fixture.h"
@@ -94,23 +95,78 @@ TEST(DesktopAppTest, TheHotkeyOpensThePaletteAndACommandActsOnTheBrowser) {
   EXPECT_NE(status.find("\tSigned in"), std::string::npos) << status << app.output();
   EXPECT_EQ(status.find("click sign in"), std::string::npos) << "typed into the page";
 
-  // A numbered choice: ↓ outlines the second candidate in the browser, its
-  // digit presses it.
+  // A numbered choice: ↓ outlines the second candidate in the browser, a
+  // digit presses its own candidate.
   ASSERT_TRUE(windowFocused("Tovrin"));
   pressChord({"Control_L", "a"});  // the next command replaces the last one
   typeLine("click add to cart");
   for (int i = 0; i < 100 && app.output().find("choose: ") == std::string::npos; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   pressChord({"Down"});
-  EXPECT_TRUE(windowShown("Tovrin outline", 50)) << app.output();
-  pressChord({"2"});
-  for (int i = 0; i < 50 && status.find("\tAdded Summit Jacket") == std::string::npos; ++i) {
-    status = runTovrin({"snapshot", "--lines"}).out;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  EXPECT_NE(status.find("\tAdded Summit Jacket to the cart"), std::string::npos) << app.output();
+  ASSERT_TRUE(windowShown("Tovrin outline", 50)) << app.output();
+  const auto outline = windowRect("Tovrin outline");
+  ASSERT_TRUE(outline.has_value());
+  pressChord({"1"});
+  const auto pageSays = [&](const std::string& line) {
+    for (int i = 0; i < 50 && status.find(line) == std::string::npos; ++i) {
+      status = runTovrin({"snapshot", "--lines"}).out;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return status.find(line) != std::string::npos;
+  };
+  EXPECT_TRUE(pageSays("\tAdded Trail Runner 2 to the cart")) << status << app.output();
+
+  // The outline stood over the second button: a click at its centre, with
+  // the palette out of the way, adds the Summit Jacket on the page.
+  EXPECT_EQ(runTovrin({"hide"}).exitCode, 0);
+  ASSERT_TRUE(windowShown("Tovrin", 600, false));
+  clickAt((*outline)[0] + (*outline)[2] / 2, (*outline)[1] + (*outline)[3] / 2);
+  EXPECT_TRUE(pageSays("\tAdded Summit Jacket to the cart")) << status << app.output();
   EXPECT_EQ(runTovrin({"quit"}).exitCode, 0);
   EXPECT_EQ(app.wait(10), 0);
+}
+
+// The inspector's pick takes the next click for itself: the element under
+// it is shown, and the page never sees the click.
+TEST(DesktopAppTest, TheInspectorPicksTheElementUnderTheNextClick) {
+  auto browser = Browser::start(BrowserKind::chromium, pageURL("shop.html"), {});
+  ASSERT_TRUE(browser && browser->waitUntilShows("Acme Outdoor Supplies"));
+  ASSERT_TRUE(browser->front());
+  auto snapshot = nlohmann::json::parse(runTovrin({"snapshot", "--json"}).out, nullptr, false);
+  ASSERT_FALSE(snapshot.is_discarded());
+  std::optional<std::array<double, 4>> signIn;
+  for (const auto& e : snapshot["elements"]) {
+    if (e.value("role", "") == "AXButton" && e.value("label", "") == "Sign in")
+      signIn = e["frame"].get<std::array<double, 4>>();
+  }
+  ASSERT_TRUE(signIn.has_value());
+
+  setenv("TOVRIN_TRACE", "1", 1);
+  Program app({});
+  unsetenv("TOVRIN_TRACE");
+  ASSERT_TRUE(answers()) << app.output();
+  runTovrin({"hide"});
+  EXPECT_EQ(runTovrin({"inspector"}).exitCode, 0);
+  ASSERT_TRUE(windowFocused("Tovrin Inspector")) << app.output();
+  pressChord({"Control_L", "p"});
+  for (int i = 0; i < 50 && app.output().find("Click any element") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_NE(app.output().find("Click any element"), std::string::npos) << app.output();
+  clickAt(static_cast<int>((*signIn)[0] + (*signIn)[2] / 2),
+          static_cast<int>((*signIn)[1] + (*signIn)[3] / 2));
+  for (int i = 0; i < 50 && app.output().find("Picked element") == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_NE(app.output().find("Picked element from the browser · Button  “Sign in”"),
+            std::string::npos)
+      << app.output();
+
+  // The click went to the inspector, not to the page.
+  ASSERT_TRUE(browser->front());
+  const std::string lines = runTovrin({"snapshot", "--lines"}).out;
+  EXPECT_NE(lines.find("Sign in"), std::string::npos) << lines;
+  EXPECT_EQ(lines.find("\tSigned in"), std::string::npos) << lines;
+  EXPECT_EQ(runTovrin({"quit"}).exitCode, 0);
+  EXPECT_EQ(app.wait(10), 0) << app.output();
 }
 
 }  // namespace

@@ -225,6 +225,26 @@ TestWindow::~TestWindow() {
 
 namespace {
 
+Window findShown(Display* d, Window w, const std::string& title, int depth) {
+  char* name = nullptr;
+  if (XFetchName(d, w, &name) && name) {
+    const bool same = title == name;
+    XFree(name);
+    XWindowAttributes a{};
+    if (same && XGetWindowAttributes(d, w, &a) && a.map_state == IsViewable) return w;
+  }
+  if (depth > 3) return 0;
+  Window root = 0, parent = 0, found = 0;
+  Window* children = nullptr;
+  unsigned int count = 0;
+  if (XQueryTree(d, w, &root, &parent, &children, &count)) {
+    for (unsigned int i = 0; i < count && !found; ++i)
+      found = findShown(d, children[i], title, depth + 1);
+    if (children) XFree(children);
+  }
+  return found;
+}
+
 bool shownIn(Display* d, Window w, const std::string& title, int minWidth, int depth) {
   char* name = nullptr;
   if (XFetchName(d, w, &name) && name) {
@@ -305,6 +325,32 @@ void pressChord(const std::vector<std::string>& keysyms) {
     fakeKey(d, k, true);
   for (auto it = keysyms.rbegin(); it != keysyms.rend(); ++it)
     fakeKey(d, *it, false);
+  XSync(d, False);
+  XCloseDisplay(d);
+}
+
+std::optional<std::array<int, 4>> windowRect(const std::string& title) {
+  Display* d = XOpenDisplay(nullptr);
+  if (!d) return std::nullopt;
+  std::optional<std::array<int, 4>> out;
+  const Window w = findShown(d, DefaultRootWindow(d), title, 0);
+  XWindowAttributes a{};
+  int x = 0, y = 0;
+  Window child = 0;
+  if (w != 0 && XGetWindowAttributes(d, w, &a) &&
+      XTranslateCoordinates(d, w, DefaultRootWindow(d), 0, 0, &x, &y, &child)) {
+    out = std::array<int, 4>{x, y, a.width, a.height};
+  }
+  XCloseDisplay(d);
+  return out;
+}
+
+void clickAt(int x, int y) {
+  Display* d = XOpenDisplay(nullptr);
+  if (!d) return;
+  XTestFakeMotionEvent(d, -1, x, y, CurrentTime);
+  XTestFakeButtonEvent(d, 1, True, CurrentTime);
+  XTestFakeButtonEvent(d, 1, False, CurrentTime);
   XSync(d, False);
   XCloseDisplay(d);
 }

@@ -5,6 +5,7 @@
 // under that desktop's scratch folder, and is stopped (with everything it
 // spawned) when its object goes.
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -88,6 +89,11 @@ bool windowFocused(const std::string& title, double seconds = 10);
 void pressChord(const std::vector<std::string>& keysyms);
 // Types plain lower-case text and Return through XTest.
 void typeLine(const std::string& text);
+// The screen rectangle (x, y, width, height) of the shown window of this
+// title, or nothing.
+std::optional<std::array<int, 4>> windowRect(const std::string& title);
+// A left click at a screen point through XTest.
+void clickAt(int x, int y);
 
 // A program of the test's own (the tovrin desktop application), stopped
 // with its process group when the object goes.

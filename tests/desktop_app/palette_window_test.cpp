@@ -14,9 +14,13 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTest>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "actions/highlighter.h"
+#include "desktop/qt_executor.h"
 #include "support/scene_tree.h"
 #include "ui/palette_controls.h"
 
@@ -231,6 +235,27 @@ TEST(PaletteWindowTest, EscapeInTheIdlePhaseHidesThePanel) {
   EXPECT_TRUE(std::holds_alternative<PaletteViewModel::Idle>(panel.vm->phase()));
   QTest::keyClick(panel.input(), Qt::Key_Escape);
   EXPECT_FALSE(panel.window->isVisible());
+}
+
+// Quitting while a page is being read: the read finishes before stop()
+// returns, later work never starts, so nothing runs while the process ends.
+TEST(QtExecutorTest, StopWaitsForTheWorkUnderWayAndDropsTheRest) {
+  QtExecutor executor;
+  std::atomic<int> done{0};
+  std::atomic<bool> started{false};
+  executor.inBackground([&] {
+    started = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    done += 1;
+  });
+  executor.inBackground([&] { done += 10; });
+  while (!started)
+    std::this_thread::yield();
+  executor.stop();
+  EXPECT_EQ(done, 1);
+  executor.inBackground([&] { done += 100; });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(done, 1);
 }
 
 }  // namespace
