@@ -476,6 +476,11 @@ void PaletteWindow::buildChoice(QVBoxLayout* into, const ChoiceSet& choices) {
   into->addWidget(hint);
 }
 
+// The one button of a view that does what the view is about.
+constexpr const char* kProminent =
+    "QPushButton { background: palette(highlight); color: palette(highlighted-text);"
+    " border-radius: 5px; padding: 4px 14px; }";
+
 void PaletteWindow::buildOnboarding(QVBoxLayout* into) {
   auto* header = new QHBoxLayout();
   header->addWidget(icon("lock.shield", content_, 28));
@@ -507,9 +512,7 @@ void PaletteWindow::buildOnboarding(QVBoxLayout* into) {
   auto* grant = new QPushButton("Turn On Accessibility…", content_);
   grant->setObjectName("grantButton");
   grant->setFocusPolicy(Qt::NoFocus);
-  grant->setStyleSheet(
-      "QPushButton { background: palette(highlight); color: palette(highlighted-text);"
-      " border-radius: 5px; padding: 4px 14px; }");
+  grant->setStyleSheet(kProminent);
   connect(grant, &QPushButton::clicked, this, &PaletteWindow::turnOnAccessibilityRequested);
   buttons->addWidget(grant);
   if (!browserToRestart_.empty() && !askingRestart_) {
@@ -550,9 +553,7 @@ void PaletteWindow::buildOnboarding(QVBoxLayout* into) {
   auto* go = new QPushButton("Restart", content_);
   go->setObjectName("restartConfirm");
   go->setFocusPolicy(Qt::NoFocus);
-  go->setStyleSheet(
-      "QPushButton { background: palette(highlight); color: palette(highlighted-text);"
-      " border-radius: 5px; padding: 4px 14px; }");
+  go->setStyleSheet(kProminent);
   connect(go, &QPushButton::clicked, this, [this] {
     askingRestart_ = false;
     emit restartBrowserRequested();
