@@ -4,9 +4,9 @@
 //   palette_bench latency [RUNS]   the hotkey chord (Ctrl+Space) sent
 //       through XTest until the palette is mapped with the keyboard focus;
 //       median and 95th percentile.
-//   palette_bench memory PID TOVRIN   the application's resident memory
-//       idle, after 500 toggles (`TOVRIN toggle`), and after 200 commands
-//       typed into the palette.
+//   palette_bench memory PID TOVRIN [COMMANDS]   the application's resident
+//       memory idle, after 500 toggles (`TOVRIN toggle`), and at each quarter
+//       of COMMANDS (200 unless given) commands typed into the palette.
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -159,11 +159,14 @@ int main(int argc, char** argv) {
     if (!viewable(d, palette) && std::system(toggle.c_str()) != 0) return 1;
     waitFor([&] { return viewable(d, palette) && focusedIn(d, palette); }, 5);
     const char* commands[] = {"click sign in", "scroll down", "find camp mug", "read this page"};
-    long halfway = 0;
-    for (int i = 0; i < 200; ++i) {
-      if (i == 100) {
+    const int count = argc > 4 ? std::max(4, std::atoi(argv[4])) : 200;
+    std::printf("resident memory: idle %.1f MB, after 500 toggles %.1f MB", idle / 1024.0,
+                toggled / 1024.0);
+    for (int i = 0; i < count; ++i) {
+      if (i > 0 && i % (count / 4) == 0) {
         std::this_thread::sleep_for(std::chrono::seconds(1));
-        halfway = residentKB(pid);
+        std::printf(", after %d commands %.1f MB", i, residentKB(pid) / 1024.0);
+        std::fflush(stdout);
       }
       typeCommand(d, commands[i % 4]);
       std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -177,11 +180,7 @@ int main(int argc, char** argv) {
       }
     }
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    const long used = residentKB(pid);
-    std::printf(
-        "resident memory: idle %.1f MB, after 500 toggles %.1f MB, after 100 commands "
-        "%.1f MB, after 200 commands %.1f MB\n",
-        idle / 1024.0, toggled / 1024.0, halfway / 1024.0, used / 1024.0);
+    std::printf(", after %d commands %.1f MB\n", count, residentKB(pid) / 1024.0);
     return 0;
   }
   std::fprintf(stderr, "palette_bench: unknown mode %s\n", mode.c_str());

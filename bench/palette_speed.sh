@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The desktop application measured in a private headless desktop: the
 # hotkey (Ctrl+Space, which openbox leaves free) to the focused palette,
-# then resident memory idle, after 500 toggles and after 200 commands on
-# the built-in shop scene.
+# then resident memory idle, after 500 toggles and along COMMANDS commands
+# (200 unless given) on the built-in shop scene.
 #
-#   bench/palette_speed.sh [RUNS]     (needs build/tovrin and build/bench/palette_bench)
+#   bench/palette_speed.sh [RUNS [COMMANDS]]   (needs build/tovrin and build/bench/palette_bench)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ -z "${TOVRIN_DESKTOP_DIR:-}" ]; then
@@ -24,4 +24,4 @@ start
 build/bench/palette_bench latency "${1:-30}"
 build/tovrin quit; wait "$app" || true
 start --scene shop
-build/bench/palette_bench memory "$app" build/tovrin
+build/bench/palette_bench memory "$app" build/tovrin "${2:-200}"

@@ -27,17 +27,6 @@
 namespace tovrin::desktop {
 namespace {
 
-constexpr const char* kShop = R"(
-AXWindow "Shop" id=w
-  AXWebArea "Acme Shop" frame=0,100,1000,800
-    AXButton "Sign in" actions=AXPress frame=10,110,80,30
-    AXButton "Buy now" actions=AXPress frame=100,110,80,30
-    AXButton "Add to cart" actions=AXPress frame=10,200,80,30 id=add1
-    AXButton "Add to cart" actions=AXPress frame=10,300,80,30 id=add2
-    AXButton "Add to cart" actions=AXPress frame=10,400,80,30 id=add3
-    AXStaticText value="Acme Plus costs $5 per month."
-)";
-
 struct Panel {
   std::shared_ptr<SimulatedDesktop> desktop;
   std::shared_ptr<PaletteViewModel> vm;
@@ -58,7 +47,8 @@ struct Panel {
         vm, PaletteWindow::Texts{"Using built-in rules (no local model set up)", "Alt+Space"});
     window->present();
   }
-  explicit Panel(std::string_view tree = kShop) : Panel(testing::browserDesktop(tree)) {}
+  explicit Panel(std::string_view tree = testing::kShopWindow)
+      : Panel(testing::browserDesktop(tree)) {}
 
   QLineEdit* input() const { return window->findChild<QLineEdit*>("command"); }
   void type(const QString& text) {
@@ -125,7 +115,7 @@ TEST(PaletteWindowTest, EveryPhaseShowsItsTextsAndButtons) {
 
 TEST(PaletteWindowTest, WhileACommandWorksThePanelSaysWhat) {
   auto executor = std::make_shared<ManualExecutor>();
-  Panel panel(testing::browserDesktop(kShop), executor);
+  Panel panel(testing::browserDesktop(testing::kShopWindow), executor);
   panel.type("click sign in");
   EXPECT_TRUE(panel.shows("… Reading Google Chrome…"));
   panel.picture("working");
@@ -183,7 +173,7 @@ TEST(PaletteWindowTest, CopyPutsTheResultsTextOnTheClipboard) {
 }
 
 TEST(PaletteWindowTest, OnboardingTurnsIntoThePaletteOnceAccessIsOn) {
-  auto desktop = testing::browserDesktop(kShop);
+  auto desktop = testing::browserDesktop(testing::kShopWindow);
   desktop->setTrusted(false);
   Panel panel(desktop);
   EXPECT_TRUE(panel.shows("Tovrin needs Accessibility access"));
@@ -196,7 +186,7 @@ TEST(PaletteWindowTest, OnboardingTurnsIntoThePaletteOnceAccessIsOn) {
 }
 
 TEST(PaletteWindowTest, OnboardingAsksBeforeRestartingTheBrowser) {
-  auto desktop = testing::browserDesktop(kShop);
+  auto desktop = testing::browserDesktop(testing::kShopWindow);
   desktop->setTrusted(false);
   Panel panel(desktop);
   EXPECT_EQ(panel.button("restartBrowserButton"), nullptr);  // nothing to restart yet

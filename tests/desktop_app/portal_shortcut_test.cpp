@@ -23,12 +23,6 @@
 namespace tovrin::desktop {
 namespace {
 
-constexpr const char* kShop = R"(
-AXWindow "Shop" id=w
-  AXWebArea "Acme Shop" frame=0,100,1000,800
-    AXButton "Sign in" actions=AXPress frame=10,110,80,30
-)";
-
 // A portal as desktops implement it: every call answers with a request
 // path, and the result comes as that request's Response signal.
 class FakePortal final : public QDBusVirtualObject {
@@ -112,7 +106,7 @@ class FakePortal final : public QDBusVirtualObject {
 };
 
 struct App {
-  App() : desktop(testing::browserDesktop(kShop)) {
+  App() : desktop(testing::browserDesktop(testing::kShopWindow)) {
     app = std::make_unique<TovrinApplication>(
         TovrinApplication::Services{.platform = desktop->platform(),
                                     .model = nullptr,

@@ -15,6 +15,7 @@
 
 #include "accessibility/browser.h"
 #include "content/page_snapshot.h"
+#include "platform/linux/linux_accessibility.h"
 #include "platform/linux/linux_desktop.h"
 
 namespace tovrin {
@@ -168,6 +169,57 @@ TEST(RecordedTreeTest, NoRequestEverAsksAPasswordFieldForItsText) {
     }
   }
   EXPECT_GE(passwords, 2) << "the shop page has a password field in each browser";
+}
+
+// A long-running palette reads page after page; past its limit the element
+// table forgets what recent reads did not meet. A forgotten handle must fail
+// as a vanished element (never name another), and a fresh read must find
+// everything again.
+TEST(RecordedTreeTest, ForgottenElementsFailAsVanishedAndAFreshReadFindsThemAgain) {
+  const std::string recording = sourceDir() + "/tests/recorded/chromium-shop.atspi";
+  std::ifstream header(recording);
+  std::string hash, word;
+  int32_t pid = 0;
+  header >> hash >> word >> pid;
+  ASSERT_GT(pid, 0);
+
+  TreeRequest request;
+  request.attributes = {"AXRole", "AXChildren"};
+  request.childrenIndex = 1;
+  request.hiddenIndex = 1;
+  auto roleOf = [](LinuxAccessibility& ax, const AXElement& e) {
+    auto r = ax.copyAttributeValue(e, "AXRole");
+    const auto* role = r.value ? std::get_if<std::string>(&*r.value) : nullptr;
+    return role ? *role : std::string();
+  };
+  for (std::size_t limit : {std::size_t{0}, std::size_t{8}}) {
+    SCOPED_TRACE(limit);
+    std::string error;
+    LinuxAccessibility::Options options;
+    options.replayFile = recording;
+    options.trusted = [] { return true; };
+    options.rememberAtMost = limit;
+    auto ax = LinuxAccessibility::open(std::move(options), error);
+    ASSERT_TRUE(ax) << error;
+    SystemClock clock;
+    const AXElement app = ax->createApplication(pid);
+    const std::vector<TreeNode> first = ax->readTree(app, request, clock);
+    ASSERT_GT(first.size(), 20u);
+    const AXElement deep = first.back().element;
+    const std::string deepRole = roleOf(*ax, deep);
+    ASSERT_FALSE(deepRole.empty());
+    // Two reads that meet only the application's first child.
+    const AXElement branch = first[1].element;
+    for (int i = 0; i < 2; ++i)
+      (void)ax->readTree(branch, request, clock);
+    const bool forgotten = limit != 0;
+    auto again = ax->copyAttributeValue(deep, "AXRole");
+    EXPECT_EQ(again.code, forgotten ? AXErr::kInvalidUIElement : AXErr::kSuccess);
+    const std::vector<TreeNode> fresh = ax->readTree(app, request, clock);
+    ASSERT_EQ(fresh.size(), first.size());
+    EXPECT_EQ(roleOf(*ax, fresh.back().element), deepRole);
+    EXPECT_EQ(fresh.back().element == deep, !forgotten) << "a forgotten key is never reused";
+  }
 }
 
 TEST(RecordedTreeTest, AMalformedRecordingIsRefusedWithItsLine) {

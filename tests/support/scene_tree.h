@@ -24,6 +24,19 @@
 
 namespace tovrin::testing {
 
+// A shop window with a sign-in, a risky purchase and three identical
+// buttons, the desktop application's tests' common page.
+inline constexpr const char* kShopWindow = R"(
+AXWindow "Shop" id=w
+  AXWebArea "Acme Shop" frame=0,100,1000,800
+    AXButton "Sign in" actions=AXPress frame=10,110,80,30
+    AXButton "Buy now" actions=AXPress frame=100,110,80,30
+    AXButton "Add to cart" actions=AXPress frame=10,200,80,30 id=add1
+    AXButton "Add to cart" actions=AXPress frame=10,300,80,30 id=add2
+    AXButton "Add to cart" actions=AXPress frame=10,400,80,30 id=add3
+    AXStaticText value="Acme Plus costs $5 per month."
+)";
+
 // The element JSON of a tree (its first line is the root).
 nlohmann::json treeJson(std::string_view tree);
 

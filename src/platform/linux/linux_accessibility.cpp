@@ -72,8 +72,9 @@ std::optional<std::pair<std::string, std::string>> objectRef(GVariant* value) {
 struct Ref {
   std::string bus;
   std::string path;
-  uint64_t parent = 0;  // synthetic runs: the element whose text it is
-  std::string text;     // synthetic runs: the words
+  uint64_t parent = 0;        // synthetic runs: the element whose text it is
+  std::string text;           // synthetic runs: the words
+  mutable uint64_t seen = 0;  // the last read that met or used it
   [[nodiscard]] bool synthetic() const { return parent != 0; }
 };
 
@@ -106,29 +107,69 @@ struct Session {
   Accessibility* owner = nullptr;
   std::unique_ptr<Transport> transport;
   double callTimeout = 2.0;
-  std::vector<Ref> refs = {Ref{}, Ref{}};  // keys 0 (none) and 1 (system-wide)
+  // Keys are never reused, so a handle kept past its element's pruning
+  // fails as a vanished element instead of naming another one. Keys 0 (none)
+  // and 1 (system-wide) are not in the table.
+  std::unordered_map<uint64_t, Ref> refs;
   std::unordered_map<std::string, uint64_t> keys;
   std::unordered_map<std::string, AppState> apps;
+  uint64_t nextKey = 2;
+  uint64_t generation = 1;         // one per page read
+  std::size_t rememberAtMost = 0;  // 0: no limit
 
   AXElement element(uint64_t key) { return AXElement(owner->shared_from_this(), key); }
-  const Ref* ref(uint64_t key) const { return key < refs.size() && key > 1 ? &refs[key] : nullptr; }
+  const Ref* ref(uint64_t key) const {
+    auto it = refs.find(key);
+    if (it == refs.end()) return nullptr;
+    it->second.seen = generation;
+    return &it->second;
+  }
+  // Replies may land after their element was pruned; they then see a ref
+  // that leads nowhere.
+  const Ref& at(uint64_t key) const {
+    static const Ref none;
+    const Ref* r = ref(key);
+    return r ? *r : none;
+  }
 
+  uint64_t remember(std::string k, Ref r) {
+    r.seen = generation;
+    const uint64_t key = nextKey++;
+    refs.emplace(key, std::move(r));
+    keys.emplace(std::move(k), key);
+    return key;
+  }
   uint64_t intern(const std::string& bus, const std::string& path) {
     std::string k = bus + '\n' + path;
-    if (auto it = keys.find(k); it != keys.end()) return it->second;
-    refs.push_back(Ref{bus, path, 0, {}});
-    keys.emplace(std::move(k), refs.size() - 1);
-    return refs.size() - 1;
+    if (auto it = keys.find(k); it != keys.end()) {
+      refs[it->second].seen = generation;
+      return it->second;
+    }
+    return remember(std::move(k), Ref{bus, path, 0, {}});
   }
   uint64_t internRun(uint64_t parent, std::size_t index, std::string text) {
     std::string k = "#" + std::to_string(parent) + '\n' + std::to_string(index);
     if (auto it = keys.find(k); it != keys.end()) {
-      refs[it->second].text = std::move(text);
+      Ref& r = refs[it->second];
+      r.text = std::move(text);
+      r.seen = generation;
       return it->second;
     }
-    refs.push_back(Ref{refs[parent].bus, {}, parent, std::move(text)});
-    keys.emplace(std::move(k), refs.size() - 1);
-    return refs.size() - 1;
+    return remember(std::move(k), Ref{at(parent).bus, {}, parent, std::move(text)});
+  }
+
+  // A long-running palette meets every element of every page it reads; the
+  // table would grow without end. Past its limit it forgets what neither this
+  // read nor the one before met or used (with their text runs' words).
+  // Applications are kept: their handles live as long as the browser.
+  void beginRead(uint64_t root) {
+    ++generation;
+    if (auto it = refs.find(root); it != refs.end()) it->second.seen = generation;
+    if (rememberAtMost == 0 || refs.size() <= rememberAtMost) return;
+    std::erase_if(refs, [&](const auto& entry) {
+      return entry.second.seen + 1 < generation && entry.second.path != kRootPath;
+    });
+    std::erase_if(keys, [&](const auto& entry) { return !refs.contains(entry.second); });
   }
 
   double deadlineIn(double seconds) const { return monotonicNow() + seconds; }
@@ -163,7 +204,7 @@ struct Session {
   void send(const std::shared_ptr<Fetch>& fetch, const char* iface, const char* method,
             GVariant* arguments, std::function<void(Fetch&, GVariant*)> onValue,
             const std::function<void()>& onDone, std::function<void()> onFailure = {}) {
-    const Ref& r = refs[fetch->key];
+    const Ref& r = at(fetch->key);
     ++fetch->outstanding;
     transport->send(
         Call{r.bus, r.path, iface, method, args(arguments)},
@@ -196,7 +237,7 @@ struct Session {
              std::function<bool(std::string_view)> readsActions, std::function<void()> finished,
              bool bulk = false, bool inPage = false) {
     fetch->started = true;
-    const Ref& r = refs[fetch->key];
+    const Ref& r = at(fetch->key);
     if (r.synthetic()) {
       fetch->info.synthetic = true;
       fetch->info.text = r.text;
@@ -207,13 +248,13 @@ struct Session {
       return;
     }
     auto stageTwo = [this, fetch, attributes, readsActions, finished, bulk, inPage]() {
-      if (fetch->gone || !fetch->info.role) {
+      if (fetch->gone || !fetch->info.role || !ref(fetch->key)) {
         fetch->done = true;
         finished();
         return;
       }
       const uint32_t role = *fetch->info.role;
-      const Toolkit toolkit = app(refs[fetch->key].bus).toolkit;
+      const Toolkit toolkit = app(at(fetch->key).bus).toolkit;
       const AXRoleNames names = axRole(fetch->info);
       const bool actions = readsActions && readsActions(names.role);
       Needs needs = needsFor(*attributes, role, toolkit, actions, bulk, inPage);
@@ -482,7 +523,7 @@ struct Session {
     if (name == "AXParent") {
       if (fetch.parentKey) return AXValue(element(*fetch.parentKey));
       // An application's parent is the registry's desktop, no element of its.
-      if (refs[fetch.key].path == kRootPath) return std::nullopt;
+      if (at(fetch.key).path == kRootPath) return std::nullopt;
       if (fetch.parentRef && fetch.parentRef->second != kNullPath &&
           fetch.parentRef->first != kRegistry && !fetch.parentRef->first.empty()) {
         return AXValue(element(intern(fetch.parentRef->first, fetch.parentRef->second)));
@@ -490,7 +531,7 @@ struct Session {
       return std::nullopt;
     }
     if (name == "AXElementBusy") return AXValue(fetch.info.has(State::kBusy));
-    return axValue(name, fetch.info, app(refs[fetch.key].bus).toolkit);
+    return axValue(name, fetch.info, app(at(fetch.key).bus).toolkit);
   }
 
   int32_t codeOf(const Fetch& fetch) const {
@@ -539,7 +580,7 @@ struct Session {
     };
     if (readable()) return AXErr::kSuccess;
     for (const Window& w : windows) {
-      (void)call(refs[w.key].bus, refs[w.key].path, "org.freedesktop.DBus.Properties", "GetAll",
+      (void)call(at(w.key).bus, at(w.key).path, "org.freedesktop.DBus.Properties", "GetAll",
                  g_variant_new("(s)", kAccessible));
     }
     const double deadline = monotonicNow() + 1.5;
@@ -555,7 +596,7 @@ struct Session {
     auto f = fetchNow(parent, {"AXChildren"});
     std::vector<uint64_t> real;
     for (uint64_t child : f->children) {
-      if (!refs[child].synthetic()) real.push_back(child);
+      if (!at(child).synthetic()) real.push_back(child);
     }
     std::vector<std::shared_ptr<Fetch>> children = fetchAll(real, {"AXRole", "AXPosition"});
     for (auto it = children.rbegin(); it != children.rend(); ++it) {
@@ -815,7 +856,7 @@ struct Session {
   // Chromium's text leaf holding a list item's bullet or number.
   bool isMarkerLeaf(const Fetch& f, const TreeNode& parent, const TreeRequest& request) {
     if (f.info.role != Role::kStatic || !f.info.name || f.info.name->empty()) return false;
-    if (app(refs[f.key].bus).toolkit == Toolkit::gecko) return false;
+    if (app(at(f.key).bus).toolkit == Toolkit::gecko) return false;
     if (request.roleIndex >= parent.values.size() || !parent.values[request.roleIndex])
       return false;
     const auto* role = std::get_if<std::string>(&*parent.values[request.roleIndex]);
@@ -855,6 +896,7 @@ void LinuxAccessibility::threadMain(std::promise<std::string> started) {
   g_main_context_push_thread_default(context);
   {
     atspi::Session session;
+    session.rememberAtMost = options_.rememberAtMost;
     session.owner = this;
     std::string error;
     if (!options_.replayFile.empty()) {
@@ -1190,6 +1232,7 @@ std::vector<TreeNode> LinuxAccessibility::readTree(const AXElement& root,
   const uint64_t key = root.key();
   return onBusThread<std::vector<TreeNode>>([key, &request, &clock](atspi::Session& s) {
     if (!s.ref(key)) return std::vector<TreeNode>{};
+    s.beginRead(key);
     return s.walk(key, request, clock);
   });
 }

@@ -53,6 +53,9 @@ class LinuxAccessibility final : public Accessibility {
     std::function<void()> grant;    // turns assistive technology support on
     // The process whose window lies at a global point, for element-at-position.
     std::function<std::optional<int32_t>(double, double)> pidAtPoint;
+    // Elements remembered across reads before those no recent read met are
+    // forgotten (0: no limit).
+    std::size_t rememberAtMost = 50'000;
   };
 
   // Nothing, with `error` set, when the bus (or the recording) cannot be used.
