@@ -95,7 +95,13 @@ long residentKB(int pid) {
   return -1;
 }
 
+// Replaces what the field holds: the palette keeps the last command's text
+// after a result, as a user's next edit would.
 void typeCommand(Display* d, const std::string& text) {
+  key(d, XK_Control_L, true);
+  key(d, XK_a, true);
+  key(d, XK_a, false);
+  key(d, XK_Control_L, false);
   for (char c : text) {
     const KeySym sym = c == ' ' ? XK_space : static_cast<KeySym>(c);
     key(d, sym, true);

@@ -113,6 +113,31 @@ TEST(PaletteWindowTest, EveryPhaseShowsItsTextsAndButtons) {
   panel.picture("success-with-trail");
 }
 
+// The content is rebuilt for every phase; what it replaces must go, or a
+// palette used all day grows without end.
+TEST(PaletteWindowTest, CommandsLeaveNoWidgetsBehind) {
+  Panel panel;
+  auto objects = [&] {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return panel.window->findChildren<QObject*>().size();
+  };
+  const char* commands[] = {"click sign in", "find add to cart", "read this page",
+                            "click add to cart", "click buy now"};
+  auto round = [&] {
+    for (const char* command : commands) {
+      panel.vm->reset();
+      panel.type(command);
+      if (panel.button("whyButton")) panel.button("whyButton")->click();
+    }
+    panel.vm->reset();
+  };
+  round();
+  const auto after = objects();
+  for (int i = 0; i < 5; ++i)
+    round();
+  EXPECT_EQ(objects(), after);
+}
+
 TEST(PaletteWindowTest, WhileACommandWorksThePanelSaysWhat) {
   auto executor = std::make_shared<ManualExecutor>();
   Panel panel(testing::browserDesktop(testing::kShopWindow), executor);
