@@ -98,6 +98,19 @@ std::string ActionEngine::elementDebug(const PageElement& e) {
 }
 
 Outcome ActionEngine::run(const Intent& intent) {
+  Outcome out = runIntent(intent);
+  // Every model call of the command, translation included, with its time.
+  if (services_.model) {
+    std::vector<std::string> notes = services_.model->takeCallNotes();
+    std::vector<std::string>* trail = nullptr;
+    if (auto* r = std::get_if<ActionResult>(&out.value)) trail = &r->debug;
+    if (auto* c = std::get_if<Confirmation>(&out.value)) trail = &c->debug;
+    if (trail) trail->insert(trail->end(), notes.begin(), notes.end());
+  }
+  return out;
+}
+
+Outcome ActionEngine::runIntent(const Intent& intent) {
   Trail dbg = {"Intent: " + intent.title(), "Browser: " + browserName() + " (" +
                                                 (target_.adapter ? target_.adapter->name() : "") +
                                                 " adapter)"};

@@ -93,6 +93,7 @@ class ActionEngine : public std::enable_shared_from_this<ActionEngine> {
   Outcome openArticle(std::shared_ptr<const PageSnapshot> snap, Trail dbg);
 
  private:
+  Outcome runIntent(const Intent& intent);
   ActionEngine(BrowserTarget target, Services services);
 
   void wait(double seconds);

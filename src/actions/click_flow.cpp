@@ -65,6 +65,12 @@ Outcome ActionEngine::clickFlow(const TargetSpec& spec, MatchPurpose purpose,
   dbg.push_back(line);
 
   auto select = [&](const Match& m) {
+    // Given up while the model was choosing: the command's result is
+    // dropped, and nothing may be pressed on its behalf.
+    if (cancelled()) {
+      dbg.push_back("Cancelled before pressing");
+      return Outcome{Display::result(Kind::info, "Cancelled", dbg, std::nullopt)};
+    }
     dbg.push_back("Selected: " + Display::role(m.element.role) + " “" + m.element.label() + "” — " +
                   m.reason + " (score " + std::to_string(whole(m.score)) + ")");
     return press(m, snap, dbg);

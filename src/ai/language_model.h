@@ -59,6 +59,12 @@ class LanguageModel {
                                                 const Schema& schema) = 0;
   virtual std::optional<std::string> respond(const std::string& instructions,
                                              const std::string& prompt) = 0;
+  // Gives up the calls under way (the user pressed Escape): they return
+  // nothing at once. Later calls are not affected.
+  virtual void cancel() {}
+  // One line per call since the last time, for the "Why?" trail: which
+  // model was asked and how long it took.
+  virtual std::vector<std::string> takeCallNotes() { return {}; }
 };
 
 // The model of a desktop that has none: never available, never answers.

@@ -183,6 +183,8 @@ void PaletteViewModel::submit() {
       status("Understanding…");
       if (model && model->isAvailable() && !task->cancelled)
         intent = Impl::parseIntent(*model, text);
+      // Escape gave up the translation: nothing of the command is done.
+      if (task->cancelled) return Outcome{ActionResult{}};
     }
     if (!intent) {
       std::size_t words = unicode::splitOnSpace(text).size();
@@ -218,6 +220,7 @@ bool PaletteViewModel::escape() {
     if (task_) {
       task_->cancelled = true;
       if (task_->engine) task_->engine->cancel();
+      if (services_.model) services_.model->cancel();
     }
     setPhase(Idle{});
     return true;
