@@ -22,6 +22,7 @@ Command addShellCommand(CLI::App& app);
 Command addInspectCommand(CLI::App& app);
 Command addDoctorCommand(CLI::App& app);
 Command addDemoCommand(CLI::App& app);
+Command addModelCommand(CLI::App& app);
 // toggle, show, hide and quit: the running application, over the session bus.
 std::vector<Command> addRemoteCommands(CLI::App& app);
 // The desktop application itself; `scene` puts it on the simulated desktop.

@@ -7,6 +7,7 @@
 #include <QDBusMessage>
 #include <iostream>
 
+#include "ai/model_settings.h"
 #include "commands.h"
 #include "desktop/palette_window.h"
 #include "desktop/tovrin_app.h"
@@ -28,7 +29,8 @@ int runDesktopApplication(int argc, char** argv, const std::string& scene) {
   desktop::TovrinApplication::Services services{
       .platform = session->desktop.platform,
       .model = session->model,
-      .modelStatus = "Using built-in rules (no local model set up)",
+      .modelStatus = kBuiltInRulesStatus,
+      .checkModel = {},
       .workspace = session->desktop.real ? session->desktop.real->x11() : nullptr,
       // The hotkey belongs to the X session, whichever desktop the commands act on.
       .grabHotkey = QApplication::platformName() == "xcb",
@@ -39,6 +41,8 @@ int runDesktopApplication(int argc, char** argv, const std::string& scene) {
                               : std::function<void()>(),
       .browserToRestart = {},
       .restartBrowser = {}};
+  if (auto configured = std::dynamic_pointer_cast<ConfiguredModel>(session->model))
+    services.checkModel = [configured] { return configured->status(); };
   if (session->desktop.real) {
     services.browserToRestart = []() -> std::optional<std::pair<int32_t, std::string>> {
       std::vector<RunningApplication> browsers = LinuxDesktop::browsersToRestart();

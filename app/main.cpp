@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
       tovrin::cli::addMatchCommand(app),  tovrin::cli::addRunCommand(app),
       tovrin::cli::addShellCommand(app),  tovrin::cli::addInspectCommand(app),
       tovrin::cli::addDoctorCommand(app), tovrin::cli::addDemoCommand(app),
+      tovrin::cli::addModelCommand(app),
   };
   for (auto& remote : tovrin::cli::addRemoteCommands(app))
     commands.push_back(std::move(remote));

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "actions/input.h"
+#include "ai/model_settings.h"
 
 namespace tovrin::cli {
 namespace {
@@ -176,6 +177,9 @@ std::optional<Session> openSession(const DesktopChoice& choice, const std::strin
   auto desktop = openDesktop(choice);
   if (!desktop) return std::nullopt;
   if (!applyProfile(*desktop->platform.defaults, profile)) return std::nullopt;
+  // Without a script, the local model server the user set up (a scene
+  // carries its own store, so it sets up none unless it says so).
+  if (modelScript.empty()) model = std::make_shared<ConfiguredModel>(desktop->platform.defaults);
   return Session{std::move(*desktop), model};
 }
 

@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 #include <cstdlib>
 
+#include "ai/model_settings.h"
 #include "desktop/symbols.h"
 #include "platform/linux/x11_hotkey.h"
 
@@ -94,6 +95,35 @@ SettingsWindow::SettingsWindow(Services services, std::string hotkeyProblem, QWi
            details));
   column->addWidget(details);
 
+  // The local model server: kept only when its address is on this computer.
+  auto* server = new QGroupBox("On-device model", this);
+  auto* serverForm = new QFormLayout(server);
+  modelKind_ = new QComboBox(server);
+  modelKind_->setObjectName("modelKind");
+  modelKind_->addItem("Built-in rules only");
+  modelKind_->addItem("Ollama");
+  modelKind_->addItem("OpenAI-compatible server");
+  serverForm->addRow("Model server", modelKind_);
+  modelAddress_ = new QLineEdit(server);
+  modelAddress_->setObjectName("modelAddress");
+  serverForm->addRow("Address", modelAddress_);
+  modelName_ = new QLineEdit(server);
+  modelName_->setObjectName("modelName");
+  modelName_->setPlaceholderText("as “tovrin model” lists it");
+  serverForm->addRow("Model", modelName_);
+  modelProblem_ = note({}, server);
+  modelProblem_->setObjectName("modelProblem");
+  modelProblem_->setStyleSheet("color: rgb(207,34,46);");
+  serverForm->addRow(QString(), modelProblem_);
+  serverForm->addRow(
+      note("Tovrin only talks to a model server on this computer (127.0.0.1, ::1 "
+           "or localhost).",
+           server));
+  connect(modelKind_, &QComboBox::activated, this, [this](int) { applyModel(); });
+  connect(modelAddress_, &QLineEdit::editingFinished, this, [this] { applyModel(); });
+  connect(modelName_, &QLineEdit::editingFinished, this, [this] { applyModel(); });
+  column->addWidget(server);
+
   auto* privacy = new QGroupBox("Privacy", this);
   auto* privacyColumn = new QVBoxLayout(privacy);
   privacyColumn->addWidget(
@@ -101,9 +131,9 @@ SettingsWindow::SettingsWindow(Services services, std::string hotkeyProblem, QWi
            "network calls. Page text lives in memory only while a command "
            "runs and is never written to disk.",
            privacy));
-  auto* model = note(q(services_.modelStatus), privacy);
-  model->setObjectName("modelStatus");
-  privacyColumn->addWidget(model);
+  modelStatus_ = note(q(services_.modelStatus), privacy);
+  modelStatus_->setObjectName("modelStatus");
+  privacyColumn->addWidget(modelStatus_);
   auto* trustRow = new QHBoxLayout();
   trustIcon_ = new QLabel(privacy);
   trustText_ = new QLabel(privacy);
@@ -153,6 +183,58 @@ void SettingsWindow::refresh() {
   trustText_->setText(trusted ? "Accessibility access granted" : "Accessibility access missing");
   const QSignalBlocker quiet(autostart_);
   autostart_->setChecked(QFileInfo::exists(q(services_.autostartFile)));
+  showStoredModel();
+}
+
+void SettingsWindow::setModelStatus(const std::string& text) {
+  modelStatus_->setText(q(text));
+}
+
+void SettingsWindow::showStoredModel() {
+  if (!services_.defaults) return;
+  const ModelSettings::Stored stored = ModelSettings::load(*services_.defaults);
+  const QSignalBlocker quietKind(modelKind_);
+  if (stored.config) {
+    modelKind_->setCurrentIndex(stored.config->dialect == ServerDialect::ollama ? 1 : 2);
+    modelAddress_->setText(q(stored.config->address));
+    modelName_->setText(q(stored.config->model));
+  } else {
+    modelKind_->setCurrentIndex(0);
+  }
+  const bool on = modelKind_->currentIndex() != 0;
+  modelAddress_->setEnabled(on);
+  modelName_->setEnabled(on);
+  modelProblem_->setText(q(stored.problem));
+}
+
+void SettingsWindow::applyModel() {
+  Defaults* defaults = services_.defaults.get();
+  if (!defaults) return;
+  const int kind = modelKind_->currentIndex();
+  modelAddress_->setEnabled(kind != 0);
+  modelName_->setEnabled(kind != 0);
+  std::string problem;
+  if (kind == 0) {
+    ModelSettings::save(*defaults, std::nullopt);
+  } else {
+    const ServerDialect dialect = kind == 1 ? ServerDialect::ollama : ServerDialect::openai;
+    if (modelAddress_->text().trimmed().isEmpty()) {
+      modelAddress_->setText(
+          q("http://127.0.0.1:" + std::to_string(LocalServer::defaultPort(dialect))));
+    }
+    const std::string address = modelAddress_->text().trimmed().toStdString();
+    const std::string name = modelName_->text().trimmed().toStdString();
+    auto checked = LocalServer::loopbackEndpoint(address, dialect);
+    if (auto* refusal = std::get_if<std::string>(&checked)) {
+      problem = *refusal + "; not saved.";
+    } else if (name.empty()) {
+      problem = "Give the model's name as the server lists it.";
+    } else {
+      ModelSettings::save(*defaults, ServerConfig{dialect, address, name});
+    }
+  }
+  modelProblem_->setText(q(problem));
+  if (services_.modelChanged) services_.modelChanged();
 }
 
 void SettingsWindow::setAutostart(bool on) {

@@ -2,7 +2,7 @@
 
 // Tovrin's settings, in the per-user store the command line shares: the
 // hotkey preset (with whether its chord is free), the three fill-in
-// details, the model status, the accessibility row with its fix, and
+// details, the local model server and its status, the accessibility row with its fix, and
 // starting at login (an XDG autostart entry).
 
 #include <QWidget>
@@ -16,6 +16,7 @@
 class QComboBox;
 class QLabel;
 class QCheckBox;
+class QLineEdit;
 
 namespace tovrin::desktop {
 
@@ -25,7 +26,8 @@ class SettingsWindow final : public QWidget {
  public:
   struct Services {
     std::shared_ptr<Defaults> defaults;
-    std::string modelStatus;
+    std::string modelStatus;             // the status line until the next check
+    std::function<void()> modelChanged;  // the model setting was changed here
     // Grabs the preset's chord in place of the old one; the problem, if any.
     std::function<std::string(const HotkeyPreset&)> useHotkey;
     std::function<bool()> trusted;
@@ -40,10 +42,14 @@ class SettingsWindow final : public QWidget {
   // What went wrong with the hotkey, when it is known later (the portal
   // answers after a while); empty when it works.
   void setHotkeyProblem(std::string problem);
+  // The model's status line, once checked.
+  void setModelStatus(const std::string& text);
 
  private:
   void refresh();
   void setAutostart(bool on);
+  void showStoredModel();
+  void applyModel();
 
   Services services_;
   std::string hotkeyProblem_;
@@ -52,6 +58,11 @@ class SettingsWindow final : public QWidget {
   QLabel* trustIcon_ = nullptr;
   QLabel* trustText_ = nullptr;
   QCheckBox* autostart_ = nullptr;
+  QComboBox* modelKind_ = nullptr;
+  QLineEdit* modelAddress_ = nullptr;
+  QLineEdit* modelName_ = nullptr;
+  QLabel* modelProblem_ = nullptr;
+  QLabel* modelStatus_ = nullptr;
 };
 
 // The autostart entry's path for this user.

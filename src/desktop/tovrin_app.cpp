@@ -213,6 +213,21 @@ void TovrinApplication::Show() {
   browserToRestart_ = restart ? *restart : std::pair<int32_t, std::string>{};
   palette_->setBrowserToRestart(restart ? restart->second : std::string());
   palette_->present();
+  refreshModelStatus();
+}
+
+void TovrinApplication::refreshModelStatus() {
+  if (!services_.checkModel) return;
+  executor_->inBackground(
+      [check = services_.checkModel, executor = executor_, self = QPointer(this)] {
+        std::string line = check();
+        executor->onMain([self, line = std::move(line)] {
+          if (!self) return;
+          self->services_.modelStatus = line;
+          self->palette_->setModelStatus(line);
+          if (self->settings_) self->settings_->setModelStatus(line);
+        });
+      });
 }
 
 void TovrinApplication::restartBrowser() {
@@ -245,6 +260,7 @@ void TovrinApplication::Settings() {
     SettingsWindow::Services services{
         .defaults = services_.platform.defaults,
         .modelStatus = services_.modelStatus,
+        .modelChanged = [this] { refreshModelStatus(); },
         .useHotkey =
             [this](const HotkeyPreset&) {
               if (services_.usePortal) {
@@ -265,6 +281,7 @@ void TovrinApplication::Settings() {
     settings_ = std::make_unique<SettingsWindow>(services, hotkeyProblem_);
   }
   settings_->present();
+  refreshModelStatus();
 }
 
 void TovrinApplication::Inspector() {

@@ -46,7 +46,10 @@ class TovrinApplication final : public QObject {
   struct Services {
     Platform platform;
     std::shared_ptr<LanguageModel> model;
-    std::string modelStatus;
+    std::string modelStatus;  // until checked
+    // The model's status line, asked afresh (it may wait on the model
+    // server for a moment: called on the command thread).
+    std::function<std::string()> checkModel;
     // Set on the real desktop: activation notices and the global hotkey.
     X11Workspace* workspace = nullptr;
     bool grabHotkey = false;
@@ -90,6 +93,8 @@ class TovrinApplication final : public QObject {
   void buildTray();
   void noticeActivations();
   void restartBrowser();
+  // Checks the model off the interface thread; the footer and Settings follow.
+  void refreshModelStatus();
 
   Services services_;
   std::shared_ptr<BrowserTracker> tracker_;

@@ -111,6 +111,7 @@ struct App {
         TovrinApplication::Services{.platform = desktop->platform(),
                                     .model = nullptr,
                                     .modelStatus = "rules",
+                                    .checkModel = {},
                                     .workspace = nullptr,
                                     .grabHotkey = false,
                                     .usePortal = true,

@@ -25,6 +25,7 @@ struct Settings {
   std::vector<int> grabbed;  // presets the window asked for
   std::string problem;       // what the next grab answers
   bool trusted = true;
+  int modelChanges = 0;
   std::unique_ptr<SettingsWindow> window;
 
   Settings() {
@@ -33,6 +34,7 @@ struct Settings {
         SettingsWindow::Services{
             .defaults = desktop->platform().defaults,
             .modelStatus = "Using built-in rules (no local model set up)",
+            .modelChanged = [this] { ++modelChanges; },
             .useHotkey =
                 [this](const HotkeyPreset& p) {
                   grabbed.push_back(p.id);
