@@ -50,7 +50,7 @@ SettingsWindow::SettingsWindow(Services services, std::string hotkeyProblem, QWi
       hotkeyProblem_(std::move(hotkeyProblem)) {
   setObjectName("TovrinSettings");
   setWindowTitle("Tovrin Settings");
-  resize(460, 480);
+  resize(460, 640);
   auto* column = new QVBoxLayout(this);
   Defaults* defaults = services_.defaults.get();
 

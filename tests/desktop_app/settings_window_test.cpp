@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "ai/model_settings.h"
 #include "support/scene_tree.h"
 
 namespace tovrin::desktop {
@@ -107,6 +108,50 @@ TEST(SettingsWindowTest, StartingAtLoginWritesAndRemovesTheAutostartEntry) {
   EXPECT_TRUE(entry.contains("\nExec=/opt/tovrin/bin/tovrin\n"));
   box->setChecked(false);
   EXPECT_FALSE(QFile::exists(path));
+}
+
+TEST(SettingsWindowTest, TheModelServerIsKeptOnlyWhenItIsOnThisComputer) {
+  Settings s;
+  auto store = s.desktop->platform().defaults;
+  auto* kind = s.find<QComboBox>("modelKind");
+  auto* address = s.find<QLineEdit>("modelAddress");
+  auto* name = s.find<QLineEdit>("modelName");
+  ASSERT_TRUE(kind && address && name);
+  EXPECT_EQ(kind->currentIndex(), 0);
+  EXPECT_FALSE(address->isEnabled());
+  struct Step {
+    int kind;
+    QString address, name;
+    std::optional<std::string> stored;  // the dialect in the store afterwards
+    QString problem;                    // part of what the window says
+  };
+  const Step steps[] = {
+      {1, "", "llama3.2", "ollama", ""},  // the default address filled in
+      {2, "http://192.168.1.20:8080", "qwen", "ollama", "is not this computer"},
+      {2, "http://127.0.0.1:8080/v1", "", "ollama", "model's name"},
+      {2, "http://127.0.0.1:8080/v1", "qwen", "openai", ""},
+      {0, "", "", "off", ""},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.address.toStdString());
+    kind->setCurrentIndex(step.kind);
+    if (!step.address.isEmpty()) address->setText(step.address);
+    name->setText(step.name);
+    emit kind->activated(step.kind);
+    EXPECT_EQ(store->string(ModelSettings::kDialectKey), step.stored);
+    const QString problem = s.find<QLabel>("modelProblem")->text();
+    if (step.problem.isEmpty()) {
+      EXPECT_TRUE(problem.isEmpty()) << problem.toStdString();
+    } else {
+      EXPECT_TRUE(problem.contains(step.problem)) << problem.toStdString();
+    }
+  }
+  EXPECT_EQ(store->string(ModelSettings::kAddressKey), "http://127.0.0.1:8080/v1");
+  EXPECT_EQ(s.modelChanges, 5);
+  s.window->setModelStatus(
+      "On-device model: qwen via an OpenAI-compatible server (127.0.0.1:8080)");
+  EXPECT_EQ(s.find<QLabel>("modelStatus")->text().toStdString(),
+            "On-device model: qwen via an OpenAI-compatible server (127.0.0.1:8080)");
 }
 
 TEST(SettingsWindowTest, TheAccessibilityRowFollowsTrustAndItsFix) {
