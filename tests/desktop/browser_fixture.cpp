@@ -5,6 +5,7 @@
 #include <X11/extensions/XTest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
 
@@ -60,6 +62,28 @@ LinuxDesktop& desktop() {
   return *opened;
 }
 
+PageState pageState() {
+  ProcessResult r = runTovrin({"snapshot", "--json"});
+  PageState state;
+  auto j = nlohmann::json::parse(r.out, nullptr, false);
+  if (j.is_discarded()) return state;
+  state.title = j.value("pageTitle", "");
+  state.url = j.value("url", "");
+  for (const auto& line : j["lines"])
+    state.lines.push_back(line.value("text", ""));
+  return state;
+}
+
+PageState waitForPage(const std::function<bool(const PageState&)>& holds) {
+  PageState state;
+  for (int i = 0; i < 40; ++i) {
+    state = pageState();
+    if (holds(state)) return state;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return state;
+}
+
 std::string pageURL(const std::string& name) {
   const char* source = std::getenv("TOVRIN_SOURCE_DIR");
   return std::string("file://") + (source ? source : ".") + "/tests/pages/" + name;
@@ -102,7 +126,8 @@ std::string servedPageURL(const std::string& name) {
   return "http://127.0.0.1:" + server.port() + "/" + name;
 }
 
-ProcessResult runTovrin(const std::vector<std::string>& args, const std::string& input) {
+ProcessResult runTovrin(const std::vector<std::string>& args, const std::string& input,
+                        const std::vector<std::string>& wrapper) {
   const std::string base =
       scratch() + "/run-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
   const std::string outPath = base + ".out", errPath = base + ".err", inPath = base + ".in";
@@ -118,17 +143,21 @@ ProcessResult runTovrin(const std::vector<std::string>& args, const std::string&
     dup2(err, 2);
     std::vector<char*> argv;
     std::string binary = TOVRIN_BINARY;
+    for (const std::string& w : wrapper)
+      argv.push_back(const_cast<char*>(w.c_str()));
     argv.push_back(binary.data());
     for (const std::string& a : args)
       argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    execv(argv[0], argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   int status = 0;
-  waitpid(pid, &status, 0);
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
   ProcessResult result;
   result.seconds = now() - start;
+  result.maxResidentKB = usage.ru_maxrss;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   result.out = readFile(outPath);
   result.err = readFile(errPath);
@@ -213,8 +242,18 @@ TestWindow::TestWindow() : display_(XOpenDisplay(nullptr)) {
   XChangeProperty(display_, window_, XInternAtom(display_, "_NET_WM_PID", False), XA_CARDINAL, 32,
                   PropModeReplace, reinterpret_cast<unsigned char*>(&pid), 1);
   XStoreName(display_, window_, "Tovrin test window");
+  XSelectInput(display_, window_, KeyPressMask);
   XMapRaised(display_, window_);
   XFlush(display_);
+}
+
+int TestWindow::keyPresses() {
+  if (!display_) return 0;
+  XSync(display_, False);
+  XEvent event;
+  while (XCheckWindowEvent(display_, window_, KeyPressMask, &event))
+    ++keyPresses_;
+  return keyPresses_;
 }
 
 TestWindow::~TestWindow() {

@@ -5,7 +5,9 @@
 // under that desktop's scratch folder, and is stopped (with everything it
 // spawned) when its object goes.
 
+#include <algorithm>
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,11 +27,30 @@ struct ProcessResult {
   std::string out;  // standard output
   std::string err;  // standard error
   double seconds = 0;
+  long maxResidentKB = 0;  // the peak resident memory of the process and its children
 };
 
 // Runs the tovrin binary under test with these arguments, `input` on its
-// standard input.
-ProcessResult runTovrin(const std::vector<std::string>& args, const std::string& input = {});
+// standard input; `wrapper` (such as strace and its options) runs it.
+ProcessResult runTovrin(const std::vector<std::string>& args, const std::string& input = {},
+                        const std::vector<std::string>& wrapper = {});
+
+// The front page as Tovrin reads it (`tovrin snapshot --json`).
+struct PageState {
+  std::string title;
+  std::string url;
+  std::vector<std::string> lines;
+  [[nodiscard]] std::string line(std::size_t fromEnd) const {
+    return lines.size() > fromEnd ? lines[lines.size() - 1 - fromEnd] : "(no line)";
+  }
+  [[nodiscard]] bool has(const std::string& text) const {
+    return std::find(lines.begin(), lines.end(), text) != lines.end();
+  }
+};
+PageState pageState();
+// Reads the page until `holds` is true of it: a page repaints, scrolls
+// smoothly and runs its handlers after the event that changed it.
+PageState waitForPage(const std::function<bool(const PageState&)>& holds);
 
 // The path of a page in tests/pages, as a file: address.
 std::string pageURL(const std::string& name);
@@ -73,10 +94,13 @@ class TestWindow {
   ~TestWindow();
   TestWindow(const TestWindow&) = delete;
   TestWindow& operator=(const TestWindow&) = delete;
+  // The key presses that reached this window so far.
+  int keyPresses();
 
  private:
   _XDisplay* display_;
   unsigned long window_ = 0;
+  int keyPresses_ = 0;
 };
 
 // Whether a window of this title is on screen at least `minWidth` wide,

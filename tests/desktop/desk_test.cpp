@@ -18,39 +18,6 @@
 namespace tovrin::testing {
 namespace {
 
-struct PageState {
-  std::string title;
-  std::string url;
-  std::vector<std::string> lines;
-  [[nodiscard]] std::string line(std::size_t fromEnd) const {
-    return lines.size() > fromEnd ? lines[lines.size() - 1 - fromEnd] : "(no line)";
-  }
-};
-
-PageState pageState() {
-  ProcessResult r = runTovrin({"snapshot", "--json"});
-  PageState state;
-  auto j = nlohmann::json::parse(r.out, nullptr, false);
-  if (j.is_discarded()) return state;
-  state.title = j.value("pageTitle", "");
-  state.url = j.value("url", "");
-  for (const auto& line : j["lines"])
-    state.lines.push_back(line.value("text", ""));
-  return state;
-}
-
-// Reads the page until `holds` is true of it: a page repaints, scrolls
-// smoothly and runs its handlers after the event that changed it.
-PageState waitForPage(const std::function<bool(const PageState&)>& holds) {
-  PageState state;
-  for (int i = 0; i < 40; ++i) {
-    state = pageState();
-    if (holds(state)) return state;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return state;
-}
-
 std::string shown(const std::vector<std::string>& words) {
   std::string out;
   for (const auto& w : words)
@@ -239,6 +206,13 @@ TEST_P(DeskTest, NothingIsTypedWhenTheBrowserCannotComeToTheFront) {
   ASSERT_GT(wm, 0);
   kill(wm, SIGSTOP);
   ProcessResult r = run({"type", "hello", "into", "the", "notes", "field"});
+  // The window in front, which kept the focus, got none of it either; a key
+  // pressed now shows that it does receive what is typed.
+  EXPECT_EQ(blocker.keyPresses(), 0);
+  pressChord({"x"});
+  for (int i = 0; i < 20 && blocker.keyPresses() == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(blocker.keyPresses(), 1) << "the window in front did not have the focus";
   kill(wm, SIGCONT);
   EXPECT_NE(r.exitCode, 0) << r.out;
   EXPECT_NE(r.out.find("to the front"), std::string::npos) << r.out << r.err;
