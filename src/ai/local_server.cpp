@@ -58,6 +58,16 @@ std::string describe(httplib::Error error) {
   }
 }
 
+// The JSON library throws on a number too large for a double even when
+// asked not to throw; a server's reply is no reason to stop.
+nlohmann::json parsed(std::string_view text) {
+  try {
+    return nlohmann::json::parse(text, nullptr, false);
+  } catch (const nlohmann::json::exception&) {
+    return nlohmann::json::value_t::discarded;
+  }
+}
+
 }  // namespace
 
 namespace LocalServer {
@@ -190,7 +200,7 @@ std::string_view modelsPath(ServerDialect dialect) {
 }
 
 std::optional<std::string> replyContent(ServerDialect dialect, std::string_view body) {
-  const auto j = nlohmann::json::parse(body, nullptr, false);
+  const auto j = parsed(body);
   if (j.is_discarded() || !j.is_object() || j.contains("error")) return std::nullopt;
   const nlohmann::json* message = nullptr;
   if (dialect == ServerDialect::ollama) {
@@ -217,14 +227,14 @@ std::optional<std::string> replyContent(ServerDialect dialect, std::string_view 
 }
 
 std::optional<nlohmann::json> structuredReply(std::string_view content, const Schema& schema) {
-  auto j = nlohmann::json::parse(content, nullptr, false);
+  auto j = parsed(content);
   if (j.is_discarded() || !schema.accepts(j)) return std::nullopt;
   return j;
 }
 
 std::optional<std::vector<std::string>> offeredModels(ServerDialect dialect,
                                                       std::string_view body) {
-  const auto j = nlohmann::json::parse(body, nullptr, false);
+  const auto j = parsed(body);
   if (j.is_discarded() || !j.is_object()) return std::nullopt;
   const char* list = dialect == ServerDialect::ollama ? "models" : "data";
   const char* key = dialect == ServerDialect::ollama ? "name" : "id";

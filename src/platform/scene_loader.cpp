@@ -577,7 +577,8 @@ std::variant<std::shared_ptr<SimulatedDesktop>, SceneError> SimulatedDesktop::fr
   // here so that the scene's reader hands back an error like any other.
   try {
     j = Json::parse(text);
-  } catch (const Json::parse_error& e) {
+  } catch (const Json::exception& e) {
+    // Syntax errors, and numbers too large for a double (out_of_range.406).
     std::string what = e.what();
     // "[json.exception.parse_error.101] parse error at line 3, column 5: …"
     if (auto at = what.find("] "); at != std::string::npos) what = what.substr(at + 2);
