@@ -9,17 +9,6 @@
 namespace tovrin {
 namespace {
 
-constexpr const char* kShop = R"(
-AXWindow "Shop" id=w
-  AXWebArea "Shop" frame=0,100,1000,800
-    AXButton "Sign in" actions=AXPress frame=10,110,80,30
-    AXButton "Buy now" actions=AXPress frame=100,110,80,30
-    AXButton "Add to cart" actions=AXPress frame=10,200,80,30 id=add1
-    AXButton "Add to cart" actions=AXPress frame=10,300,80,30 id=add2
-    AXButton "Add to cart" actions=AXPress frame=10,400,80,30 id=add3
-    AXStaticText value="Acme Plus costs $5 per month."
-)";
-
 // A palette over a simulated browser, with work run only when the test says.
 struct Palette {
   std::shared_ptr<SimulatedDesktop> desktop;
@@ -45,7 +34,8 @@ struct Palette {
       last = text;
     });
   }
-  explicit Palette(std::string_view tree = kShop) : Palette(testing::browserDesktop(tree)) {}
+  explicit Palette(std::string_view tree = testing::kShopWindow)
+      : Palette(testing::browserDesktop(tree)) {}
 
   std::string describe() const {
     const auto& p = vm->phase();
@@ -246,7 +236,7 @@ TEST(PaletteViewModelTest, PreviewAndSuggestions) {
   EXPECT_NE(p.vm->focusToken(), token);
   p.vm->use(p.vm->suggestions()[0]);  // "Read page" runs
   p.executor->runAll();
-  EXPECT_EQ(p.phases.back(), "result: Read **Shop** — 16 words");
+  EXPECT_EQ(p.phases.back(), "result: Read **Acme Shop** — 16 words");
 }
 
 TEST(PaletteViewModelTest, RevealUsesTheLatestEngine) {
