@@ -170,10 +170,12 @@ ActionResult ActionEngine::doPress(const PageElement& element, const std::string
   }
   dbg.push_back("AXPress failed (" + std::to_string(code) + ")");
   std::optional<Frame> frame = AX::frame(element.element);
-  // A vanished element has no position any more: clicking where it used to be
+  // A vanished element has no position any more, and a browser that stopped
+  // answering may have gone with it: clicking where the element used to be
   // could press whatever took its place, so only a live frame counts then.
-  if (!frame && code != AXErr::kInvalidUIElement) frame = element.frame;
-  if (code == AXErr::kInvalidUIElement || code == AXErr::kCannotComplete) {
+  const bool mayBeGone = code == AXErr::kInvalidUIElement || code == AXErr::kCannotComplete;
+  if (!frame && !mayBeGone) frame = element.frame;
+  if (mayBeGone) {
     if (!frame || !(frame->width > 0)) {
       return Display::result(Kind::failure, "That element is no longer available", dbg,
                              "The page changed after it was read. Try the command again.");
@@ -182,13 +184,17 @@ ActionResult ActionEngine::doPress(const PageElement& element, const std::string
     return Display::result(Kind::failure, "Couldn't click “" + label + "”", dbg,
                            "The element doesn't support pressing and has no on-screen position.");
   }
-  dbg.push_back("Falling back to a mouse click at element center");
-  if (SyntheticInput* input = target_.platform.input.get()) {
-    const double x = frame->x + frame->width / 2;
-    const double y = frame->y + frame->height / 2;
-    input->postMouse(x, y, true);
-    input->postMouse(x, y, false);
+  SyntheticInput* input = target_.platform.input.get();
+  if (!input) {
+    return Display::result(
+        Kind::failure, "Couldn't click “" + label + "”", dbg,
+        "The element doesn't support pressing and Tovrin can't post clicks here.");
   }
+  dbg.push_back("Falling back to a mouse click at element center");
+  const double x = frame->x + frame->width / 2;
+  const double y = frame->y + frame->height / 2;
+  input->postMouse(x, y, true);
+  input->postMouse(x, y, false);
   return Display::result(Kind::success, clicked, dbg);
 }
 

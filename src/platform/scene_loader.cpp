@@ -200,8 +200,8 @@ class SceneBuilder {
 
   bool behavior(const Json& j, const std::string& path, Node& node) {
     if (!in.expectObject(j, path,
-                         {"pressResult", "ignoresKeys", "vanishAfterReads", "delay", "readError",
-                          "attributes", "loads"})) {
+                         {"pressResult", "ignoresKeys", "vanishAfterReads", "stallAfterReads",
+                          "delay", "readError", "attributes", "loads"})) {
       return false;
     }
     auto& b = node.behavior;
@@ -221,6 +221,11 @@ class SceneBuilder {
       auto v = in.integer(j["vanishAfterReads"], Loader::join(path, "vanishAfterReads"), 0, kMax);
       if (!v) return false;
       b.vanishAfterReads = static_cast<int>(*v);
+    }
+    if (j.contains("stallAfterReads")) {
+      auto v = in.integer(j["stallAfterReads"], Loader::join(path, "stallAfterReads"), 0, kMax);
+      if (!v) return false;
+      b.stallAfterReads = static_cast<int>(*v);
     }
     if (j.contains("delay")) {
       auto v = in.number(j["delay"], Loader::join(path, "delay"));

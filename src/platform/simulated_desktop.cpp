@@ -169,6 +169,14 @@ std::variant<SimulatedDesktop::Node*, int32_t> SimulatedDesktop::reach(const AXE
     }
     if (countsAsRead) ++node.reads;
   }
+  if (node.behavior.stallAfterReads && !actionNames) {
+    if (node.reads >= *node.behavior.stallAfterReads) {
+      auto timeout = timeouts_.find(node.pid);
+      now_ += timeout == timeouts_.end() ? kDefaultTimeout : timeout->second;
+      return AXErr::kCannotComplete;
+    }
+    if (countsAsRead && !node.behavior.vanishAfterReads) ++node.reads;
+  }
   return &node;
 }
 

@@ -158,6 +158,7 @@ class SimulatedDesktop final : public Accessibility,
     std::optional<int32_t> pressResult;   // AXPress is refused with this code
     bool ignoresKeys = false;             // synthetic keys do not reach it; values still can
     std::optional<int> vanishAfterReads;  // gone after this many attribute reads
+    std::optional<int> stallAfterReads;   // silent after this many: a stopped or killed app
     double delay = 0;                     // seconds each request takes
     std::optional<int32_t> readError;     // every request fails with this code
     std::map<std::string, SceneValue> attributes;  // reported instead of (or besides) the others

@@ -47,6 +47,7 @@ AXWindow "Shop" id=w
     AXButton "Refused" actions=AXPress press=-25206 frame=10,700,100,30 id=refused
     AXButton "Refused, nowhere" actions=AXPress press=-25206 id=nowhere
     AXButton "Gone soon" actions=AXPress vanish=1 frame=10,800,100,30 id=gone
+    AXButton "Stopped" actions=AXPress stall=1 frame=10,850,100,30 id=stopped
 )";
 
 TEST(ClickFlowTest, PressesAndTheirFallbacks) {
@@ -68,6 +69,11 @@ TEST(ClickFlowTest, PressesAndTheirFallbacks) {
       {"click gone soon",
        "That element is no longer available",
        {"AXPress AXButton “Gone soon” #gone → -25202"}},
+      // Its browser stopped answering after the read: the press times out and
+      // no click lands where the button used to be.
+      {"click stopped",
+       "That element is no longer available",
+       {"AXPress AXButton “Stopped” #stopped → -25204"}},
       // Two links at the same place collapse into one candidate.
       {"click pricing", "Clicked **Pricing**", {"AXPress AXLink “Pricing” → 0"}},
       {"click frobnicator", "Couldn't find “frobnicator”", {}},

@@ -41,6 +41,13 @@ const ActionResult* resultOf(const Outcome& outcome) {
   return outcome.result();
 }
 
+// The headline with the trail, for a failed expectation's message.
+std::string told(const ActionResult& result) {
+  std::string out = result.headline;
+  for (const std::string& line : result.debug) out += "\n  " + line;
+  return out;
+}
+
 TEST_P(FaultTest, AnElementReplacedBetweenTheReadAndThePressIsNotPressed) {
   auto browser = Browser::start(GetParam(), pageURL("faults.html"), {});
   ASSERT_TRUE(browser && browser->waitUntilShows("Nothing done yet."));
@@ -56,7 +63,7 @@ TEST_P(FaultTest, AnElementReplacedBetweenTheReadAndThePressIsNotPressed) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const ActionResult* result = resultOf(outcome);
   ASSERT_NE(result, nullptr);
-  EXPECT_EQ(result->kind, ActionResult::Kind::failure) << result->headline;
+  EXPECT_EQ(result->kind, ActionResult::Kind::failure) << told(*result);
   EXPECT_LT(took, 10.0);
   PageState page = pageState();
   EXPECT_TRUE(page.has("Replaced")) << page.line(0);
@@ -82,7 +89,7 @@ TEST_P(FaultTest, ABrowserKilledDuringACommandEndsItWithAFailure) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const ActionResult* result = resultOf(outcome);
     ASSERT_NE(result, nullptr);
-    EXPECT_EQ(result->kind, ActionResult::Kind::failure) << result->headline;
+    EXPECT_EQ(result->kind, ActionResult::Kind::failure) << told(*result);
     EXPECT_LT(took, 10.0);
     ProcessResult none = runTovrin({"run", "click", "sign", "in"});
     EXPECT_NE(none.exitCode, 0);

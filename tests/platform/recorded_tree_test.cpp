@@ -222,6 +222,55 @@ TEST(RecordedTreeTest, ForgottenElementsFailAsVanishedAndAFreshReadFindsThemAgai
   }
 }
 
+// Firefox goes on answering for a button whose DOM node was replaced, with
+// its old role and place but the defunct state: it is gone, not refusing.
+TEST(RecordedTreeTest, ADefunctElementIsGone) {
+  const std::string path = ::testing::TempDir() + "/defunct.atspi";
+  const std::string app = ":1.7 /org/a11y/atspi/accessible/root ";
+  const std::string button = ":1.7 /org/a11y/atspi/accessible/88 ";
+  std::ofstream(path) << "org.a11y.atspi.Registry /org/a11y/atspi/accessible/root "
+                         "org.a11y.atspi.Accessible.GetChildren\tok\t([(':1.7', objectpath "
+                         "'/org/a11y/atspi/accessible/root')],)\n"
+                         "org.freedesktop.DBus /org/freedesktop/DBus "
+                         "org.freedesktop.DBus.GetConnectionUnixProcessID (':1.7',)\tok\t(uint32 "
+                         "4242,)\n"
+                      << app << "org.a11y.atspi.Accessible.GetRole\tok\t(uint32 75,)\n"
+                      << app
+                      << "org.freedesktop.DBus.Properties.Get ('org.a11y.atspi.Application', "
+                         "'ToolkitName')\tok\t(<'Gecko'>,)\n"
+                      << app
+                      << "org.a11y.atspi.Accessible.GetState\tok\t([uint32 1107296256, 0],)\n"
+                      << app
+                      << "org.a11y.atspi.Accessible.GetChildren\tok\t([(':1.7', objectpath "
+                         "'/org/a11y/atspi/accessible/88')],)\n"
+                      << button << "org.a11y.atspi.Accessible.GetRole\tok\t(uint32 43,)\n"
+                      << button
+                      << "org.a11y.atspi.Accessible.GetState\tok\t([uint32 1107296320, 0],)\n"
+                      << button
+                      << "org.a11y.atspi.Component.GetExtents (uint32 0,)\tok\t((9, 226, 57, "
+                         "23),)\n";
+  std::string error;
+  LinuxAccessibility::Options options;
+  options.replayFile = path;
+  options.trusted = [] { return true; };
+  auto ax = LinuxAccessibility::open(std::move(options), error);
+  ASSERT_TRUE(ax) << error;
+  TreeRequest request;
+  request.attributes = {"AXRole", "AXChildren"};
+  request.childrenIndex = 1;
+  request.hiddenIndex = 1;
+  SystemClock clock;
+  const std::vector<TreeNode> tree = ax->readTree(ax->createApplication(4242), request, clock);
+  ASSERT_FALSE(tree.empty());
+  const AXElement root = tree.front().element;
+  auto children = ax->copyAttributeValue(root, "AXChildren");
+  const auto* list = children.value ? std::get_if<AXElementArray>(&*children.value) : nullptr;
+  ASSERT_TRUE(list && list->size() == 1) << children.code;
+  const AXElement& stale = list->front();
+  EXPECT_EQ(ax->performAction(stale, "AXPress"), AXErr::kInvalidUIElement);
+  EXPECT_EQ(ax->copyAttributeValue(stale, "AXPosition").code, AXErr::kInvalidUIElement);
+}
+
 TEST(RecordedTreeTest, AMalformedRecordingIsRefusedWithItsLine) {
   const std::string path = ::testing::TempDir() + "/bad.atspi";
   std::ofstream(path)

@@ -107,6 +107,8 @@ Json element(const std::vector<std::string>& tokens) {
       e["behavior"]["pressResult"] = std::stoi(text);
     } else if (key == "vanish") {
       e["behavior"]["vanishAfterReads"] = std::stoi(text);
+    } else if (key == "stall") {
+      e["behavior"]["stallAfterReads"] = std::stoi(text);
     } else if (key == "delay") {
       e["behavior"]["delay"] = std::stod(text);
     } else if (key == "readError") {

@@ -11,7 +11,7 @@
 // Two spaces per level. After the role comes an optional quoted title, then
 // key=value pairs: value= (quoted text, a number or true/false), desc=, help=,
 // placeholder=, subrole=, identifier=, url=, id=, frame=x,y,w,h (nan and inf
-// allowed; \\n and \\t in quotes), actions=A,B, settable=A,B, press=CODE, vanish=N, delay=SECONDS,
+// allowed; \\n and \\t in quotes), actions=A,B, settable=A,B, press=CODE, vanish=N, stall=N, delay=SECONDS,
 // readError=CODE, attr.AXName=JSON (single-quoted: attr.AXHelp={'error':-25212}); and the flags
 // hidden, disabled, focused. A line "ref=ID" adds an existing element as one more child.
 

@@ -33,8 +33,8 @@ inline constexpr uint32_t kCheckBox = 7, kCheckMenuItem = 8, kComboBox = 11, kDi
 
 // AT-SPI state bits (positions in the 64-bit state set).
 namespace State {
-inline constexpr int kActive = 1, kBusy = 3, kChecked = 4, kEditable = 7, kEnabled = 8,
-                     kFocusable = 11, kFocused = 12, kMultiLine = 17, kPressed = 20,
+inline constexpr int kActive = 1, kBusy = 3, kChecked = 4, kDefunct = 6, kEditable = 7,
+                     kEnabled = 8, kFocusable = 11, kFocused = 12, kMultiLine = 17, kPressed = 20,
                      kSensitive = 24, kShowing = 25, kVisible = 30, kIndeterminate = 32,
                      kReadOnly = 43;
 }

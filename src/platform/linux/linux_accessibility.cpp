@@ -280,6 +280,9 @@ struct Session {
               g_variant_iter_free(iter);
               f.info.states = bits;
               f.info.hasStates = true;
+              // Firefox keeps answering for an element whose DOM node was
+              // removed, marking it defunct: it is gone all the same.
+              if (f.info.has(State::kDefunct)) f.gone = true;
             },
             complete);
       }
