@@ -25,6 +25,7 @@
 #include "commands.h"
 #include "content/page_snapshot.h"
 #include "demo.h"
+#include "intent/intent_parser.h"
 #include "palette_terminal.h"
 #include "platform/linux/browser_launch.h"
 #include "platform/linux/child_process.h"
@@ -276,7 +277,7 @@ int run(const DemoOptions& options) {
     PaletteTerminal palette(session, std::cout);
     int pictures = 0;
     for (const std::string& line : lines) {
-      std::cout << "› " << line << '\n';
+      std::cout << "› " << IntentParser::shownCommand(line) << '\n';
       if (!palette.handle(line)) continue;
       std::cout << std::flush;
       // The page repaints after the event that changed it.

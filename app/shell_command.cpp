@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "commands.h"
+#include "intent/intent_parser.h"
 #include "palette_terminal.h"
 #include "scene_source.h"
 
@@ -42,7 +43,7 @@ int run(const ShellOptions& options) {
   for (std::string line;;) {
     if (interactive) std::cout << "› " << std::flush;
     if (!std::getline(std::cin, line)) break;
-    if (!interactive) std::cout << "› " << line << '\n';
+    if (!interactive) std::cout << "› " << IntentParser::shownCommand(line) << '\n';
     palette.handle(line);
     showEffects();
   }

@@ -15,6 +15,21 @@ using Kind = ActionResult::Kind;
 
 const char* const kNoFocusBody = "Click a field first, or say “Type … into the email field”.";
 
+// A secret typed into a password field leaves no copy of itself in the
+// trail, even where the command named the field some other way.
+void hideSecret(Trail& dbg, const std::string& text) {
+  if (text.empty()) return;
+  const std::string forms[] = {text, unicode::truncate(text, 24)};
+  for (std::string& line : dbg) {
+    for (const std::string& form : forms) {
+      for (std::size_t at = line.find(form); at != std::string::npos;
+           at = line.find(form, at + kSecretShown.size())) {
+        line.replace(at, form.size(), kSecretShown);
+      }
+    }
+  }
+}
+
 }  // namespace
 
 Outcome ActionEngine::typeFlow(const std::string& text, const std::optional<TargetSpec>& field,
@@ -107,6 +122,7 @@ Outcome ActionEngine::chooseField(const std::string& text, const std::optional<T
 
 ActionResult ActionEngine::write(const std::string& text, const AXElement& element, bool replace,
                                  bool secure, const std::string& name, Trail dbg) {
+  if (secure) hideSecret(dbg, text);
   if (auto refused = requireActive(dbg)) return *refused;
   if (auto frame = AX::frame(element)) highlight(*frame, 1.5);
   AX::set(element, "AXFocused", true);
@@ -140,7 +156,7 @@ ActionResult ActionEngine::write(const std::string& text, const AXElement& eleme
       dbg.push_back("Typed via keyboard events");
     }
   }
-  const std::string shown = secure ? "••••••••" : unicode::truncate(text, 40);
+  const std::string shown = secure ? std::string(kSecretShown) : unicode::truncate(text, 40);
   if (!ok) {
     return Display::result(Kind::failure, "Couldn't type into **" + TextUtil::md(name) + "**", dbg,
                            "The field didn't accept input.");

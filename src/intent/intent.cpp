@@ -93,6 +93,27 @@ std::optional<KeyAction> keyActionFromRaw(std::string_view raw) {
   return std::nullopt;
 }
 
+bool TargetSpec::namesSecret() const {
+  static const std::array<std::string_view, 6> kWords = {"password",   "passwort", "passcode",
+                                                         "passphrase", "pin",      "pwd"};
+  const std::string words = unicode::lower(query);
+  std::size_t start = 0;
+  while (start < words.size()) {
+    std::size_t end = words.find_first_of(" -_/", start);
+    if (end == std::string::npos) end = words.size();
+    const std::string_view word(words.data() + start, end - start);
+    for (std::string_view secret : kWords) {
+      // "passwords", "PIN code", "new-password"
+      if (word == secret ||
+          (word.size() == secret.size() + 1 && word.starts_with(secret) && word.back() == 's')) {
+        return true;
+      }
+    }
+    start = end + 1;
+  }
+  return false;
+}
+
 std::string TargetSpec::summary() const {
   std::string out;
   auto add = [&out](std::string_view part) {
@@ -128,7 +149,8 @@ std::string Intent::title() const {
           },
           [](const Type& t) {
             std::string out = t.replace ? "Replace with " : "Type ";
-            out += quoted(unicode::truncate(t.text, 24));
+            const bool secret = t.field && t.field->namesSecret();
+            out += quoted(secret ? std::string(kSecretShown) : unicode::truncate(t.text, 24));
             if (t.field) out += " in " + t.field->summary();
             return out;
           },

@@ -45,6 +45,9 @@ std::string_view title(KeyAction key);
 std::optional<KeyAction> keyActionFromRaw(std::string_view raw);
 
 // What element a command refers to.
+// How a secret typed into a page is shown: eight bullets, whatever its length.
+inline constexpr std::string_view kSecretShown = "\u2022\u2022\u2022\u2022\u2022\u2022\u2022\u2022";
+
 struct TargetSpec {
   std::string query;               // descriptive words; may be empty
   std::optional<int64_t> ordinal;  // 1-based; -1 = last
@@ -53,6 +56,9 @@ struct TargetSpec {
 
   // "second “sign in” button", "last link", "element" when empty.
   [[nodiscard]] std::string summary() const;
+  // Whether the words name a secret's field (password, passcode, PIN): what
+  // is typed there is shown as bullets, never as itself.
+  [[nodiscard]] bool namesSecret() const;
 };
 
 struct ScrollSpec {

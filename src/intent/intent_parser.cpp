@@ -448,4 +448,16 @@ std::optional<Intent> parse(std::string_view text) {
   return std::nullopt;
 }
 
+std::string shownCommand(std::string_view text) {
+  std::string shown(text);
+  auto intent = parse(text);
+  const auto* type = intent ? std::get_if<Intent::Type>(&intent->value) : nullptr;
+  if (!type || !type->field || !type->field->namesSecret() || type->text.empty()) return shown;
+  for (std::size_t at = shown.find(type->text); at != std::string::npos;
+       at = shown.find(type->text, at + kSecretShown.size())) {
+    shown.replace(at, type->text.size(), kSecretShown);
+  }
+  return shown;
+}
+
 }  // namespace tovrin::IntentParser

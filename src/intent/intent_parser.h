@@ -33,6 +33,10 @@ namespace tovrin::IntentParser {
 [[nodiscard]] std::optional<std::vector<std::string>> m(std::string_view pattern,
                                                         std::string_view text);
 
+// The command as it may be shown back (a transcript, a log): the text of a
+// typing command whose field names a secret is replaced by bullets.
+[[nodiscard]] std::string shownCommand(std::string_view text);
+
 // Trims white space and newlines and removes one pair of enclosing quotes
 // ("…", “…”, '…', ‘…’, `…`).
 [[nodiscard]] std::string strip(std::string_view text);

@@ -20,6 +20,7 @@ AXWindow "Sign up" id=w
     AXHeading "Account" value=2
     AXTextField "Email" value="old@example.com" frame=10,150,300,30 settable=AXValue,AXFocused id=email
     AXTextField "Password" subrole=AXSecureTextField frame=10,200,300,30 settable=AXValue,AXFocused id=password
+    AXTextField "Access key" subrole=AXSecureTextField frame=10,225,300,20 settable=AXValue,AXFocused id=key
     AXTextField "Notes" frame=10,250,300,30 settable=AXValue,AXFocused id=notes
     AXTextField "Disabled" disabled frame=10,300,300,30 settable=AXValue,AXFocused
 )";
@@ -56,6 +57,18 @@ TEST(TypingFlowTest, NamedFields) {
       EXPECT_EQ(valueOf(f, c.field), c.value);
     }
   }
+}
+
+TEST(TypingFlowTest, ASecretLeavesNoCopyInTheTrail) {
+  // The command does not say it is a secret; the field does.
+  EngineFixture f(kForm);
+  const ActionResult r = resultOf(f.run("type s3cr3t-value-of-some-length into the access key"));
+  EXPECT_EQ(r.headline, "Typed in **Access key** with “••••••••”");
+  EXPECT_EQ(valueOf(f, "key"), "s3cr3t-value-of-some-length");
+  ASSERT_FALSE(r.debug.empty());
+  EXPECT_EQ(r.debug.front(), "Intent: Type “••••••••” in “access key” field");
+  for (const std::string& line : r.debug)
+    EXPECT_EQ(line.find("s3cr3t"), std::string::npos) << line;
 }
 
 TEST(TypingFlowTest, ReplaceSelectsAllFirstAndKeysGoOnlyToTheBrowser) {

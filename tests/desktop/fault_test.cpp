@@ -146,7 +146,10 @@ TEST_P(FaultTest, ASessionWritesOnlyItsSettingsAndConnectsOnlyToTheDesktop) {
   EXPECT_NE(r.out.find("✓ Clicked **Sign in**"), std::string::npos) << r.out;
   // What the page shows afterwards: the typed secret reached the field (its
   // length, as the page tells it), and the sign-in ran.
-  EXPECT_TRUE(waitForPage([](const PageState& p) { return p.has("Signed in"); }).has("Signed in"));
+  PageState page = waitForPage([](const PageState& p) { return p.has("Signed in"); });
+  EXPECT_TRUE(page.has("Signed in")) << page.line(0);
+  EXPECT_TRUE(page.has("Password length 33")) << "16 characters the page held, 17 typed";
+  EXPECT_NE(r.out.find("Typed in **Password** with “••••••••”"), std::string::npos) << r.out;
 
   // Neither the password Tovrin typed nor the one the page holds appears in
   // anything Tovrin says, in any format.

@@ -255,6 +255,17 @@ TEST(IntentParserTest, StripRemovesOnePairOfEnclosingQuotes) {
   }
 }
 
+TEST(IntentParserTest, ASecretIsNotShownBack) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"type hunter2 into the password field", "type •••••••• into the password field"},
+      {"enter 4711 in the PIN box", "enter •••••••• in the PIN box"},
+      {"type hello into notes", "type hello into notes"},
+      {"click password reset", "click password reset"},
+  };
+  for (const auto& [command, shown] : cases)
+    EXPECT_EQ(IntentParser::shownCommand(command), shown) << command;
+}
+
 TEST(IntentParserTest, ProfileFieldBySubstring) {
   const std::pair<const char*, std::optional<ProfileField>> cases[] = {
       {"username", ProfileField::name},

@@ -48,7 +48,8 @@ TEST(IntentTest, Titles) {
       {Intent{Intent::Scroll{{ScrollSpec::Section{"pricing"}}}}, "Scroll to “pricing”"},
       {typed("exactly twenty-four char", false), "Type “exactly twenty-four char”"},
       {typed("exactly twenty-five chars", false), "Type “exactly twenty-five cha…”"},
-      {typed("👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩"
+      {typed("👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍"
+             "👩"
              "‍"
              "👧"
              "‍"
@@ -79,7 +80,8 @@ TEST(IntentTest, Titles) {
              "👧"
              "‍"
              "👦"
-             "👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩"
+             "👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍"
+             "👩"
              "‍"
              "👧"
              "‍"
@@ -112,7 +114,8 @@ TEST(IntentTest, Titles) {
              "👦",
              false),
        "Type "
-       "“👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍"
+       "“👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧"
+       "‍"
        "👦"
        "👩"
        "‍"
@@ -139,7 +142,8 @@ TEST(IntentTest, Titles) {
        "👧"
        "‍"
        "👦"
-       "👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦"
+       "👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍👦👩‍👩‍👧‍"
+       "👦"
        "👩"
        "‍"
        "👩"
@@ -168,6 +172,15 @@ TEST(IntentTest, Titles) {
        "”"},
       {typed("hi", true, target("email", std::nullopt, RoleHint::field)),
        "Replace with “hi” in “email” field"},
+      // What goes into a secret's field is never shown, whatever its length.
+      {typed("hunter2", false, target("password", std::nullopt, RoleHint::field)),
+       "Type “••••••••” in “password” field"},
+      {typed("1234", true, target("new PIN", std::nullopt, RoleHint::field)),
+       "Replace with “••••••••” in “new PIN” field"},
+      {typed("x", false, target("current-passwords", std::nullopt, RoleHint::field)),
+       "Type “••••••••” in “current-passwords” field"},
+      {typed("sharp", false, target("pinned note", std::nullopt, RoleHint::field)),
+       "Type “sharp” in “pinned note” field"},
       {Intent{Intent::FillProfile{ProfileField::phone, std::nullopt}}, "Fill my phone"},
       {Intent{Intent::FillProfile{ProfileField::email,
                                   target("login", std::nullopt, RoleHint::field)}},

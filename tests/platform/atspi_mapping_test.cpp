@@ -125,7 +125,15 @@ TEST(AtspiMappingTest, APasswordIsNeverAskedForNorReported) {
     Needs needs = needsFor({"AXRole", "AXValue", "AXTitle", "AXChildren"}, Role::kPasswordText,
                            toolkit, true);
     EXPECT_FALSE(needs.text);
+    EXPECT_TRUE(needs.characterCount);
+    EXPECT_FALSE(needsFor({"AXValue"}, Role::kPasswordText, toolkit, false, true).characterCount)
+        << "a page read has no use for it";
   }
+  // Its length alone, as the field shows it, tells typing that keys arrived.
+  password.characterCount = 3;
+  EXPECT_EQ(axValue("AXValue", password, Toolkit::gecko), AXValue(std::string("•••")));
+  password.characterCount = 0;
+  EXPECT_EQ(axValue("AXValue", password, Toolkit::gecko), std::nullopt);
 }
 
 TEST(AtspiMappingTest, HiddenMeansNotVisibleOrABackgroundPage) {

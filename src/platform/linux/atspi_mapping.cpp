@@ -7,6 +7,9 @@
 namespace tovrin::atspi {
 namespace {
 
+// A password's bullets stop here: only whether it changed matters.
+constexpr int32_t kMaxValueBullets = 1000;
+
 constexpr std::array<std::string_view, 131> kRoleNicks = {"invalid",
                                                           "accelerator label",
                                                           "alert",
@@ -373,7 +376,12 @@ Needs needsFor(const std::vector<std::string>& attributes, uint32_t role, Toolki
       // what a command names; controls' are read.
       if (!leaf && !(bulk && inPage && textContainer)) needs.description = true;
     } else if (name == "AXValue") {
-      if (role == Role::kPasswordText) continue;  // never ask for a password
+      // Never ask for a password; its length tells a single read (typing's
+      // check) that the keys arrived.
+      if (role == Role::kPasswordText) {
+        needs.characterCount = !bulk;
+        continue;
+      }
       if (leaf) {
         needs.name = true;
       } else if (role == Role::kStatic || isTextField(role) || role == Role::kComboBox) {
@@ -464,7 +472,14 @@ std::optional<AXValue> axValue(std::string_view attributeName, const NodeInfo& n
     return AXValue(*node.description);
   }
   if (attributeName == "AXValue") {
-    if (role == Role::kPasswordText) return std::nullopt;
+    if (role == Role::kPasswordText) {
+      // Shown as the field shows it: a bullet for each character.
+      if (!node.characterCount || *node.characterCount <= 0) return std::nullopt;
+      std::string bullets;
+      for (int32_t i = 0; i < std::min<int32_t>(*node.characterCount, kMaxValueBullets); ++i)
+        bullets += "\u2022";
+      return AXValue(std::move(bullets));
+    }
     if (node.synthetic) return node.text ? std::optional<AXValue>(*node.text) : std::nullopt;
     if (leaf) return node.name ? std::optional<AXValue>(*node.name) : std::nullopt;
     if (role == Role::kStatic || isTextField(role) || role == Role::kComboBox) {

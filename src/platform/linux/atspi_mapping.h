@@ -51,6 +51,7 @@ struct NodeInfo {
   std::optional<std::array<int32_t, 4>> extents;    // x, y, width, height, screen coordinates
   std::optional<std::vector<std::string>> actions;  // AT-SPI's own action names
   std::optional<std::string> text;                  // the Text interface's contents
+  std::optional<int32_t> characterCount;            // asked only of password fields
   bool synthetic = false;                           // a text run Tovrin made from its parent's text
 
   [[nodiscard]] bool has(int state) const { return hasStates && (states >> state & 1) != 0; }
@@ -65,6 +66,7 @@ struct Needs {
   bool extents = false;
   bool actions = false;
   bool text = false;
+  bool characterCount = false;  // a password field's length: what typing into it changed
   bool children = false;
   bool parent = false;
 };

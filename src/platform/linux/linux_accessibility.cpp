@@ -315,6 +315,20 @@ struct Session {
             fetch, "Name", [](Fetch& f, GVariant* v) { f.info.name = childString(v, 0); },
             complete);
       }
+      if (needs.characterCount) {
+        send(
+            fetch, "org.freedesktop.DBus.Properties", "Get",
+            g_variant_new("(ss)", "org.a11y.atspi.Text", "CharacterCount"),
+            [](Fetch& f, GVariant* v) {
+              GVariant* boxed = g_variant_get_child_value(v, 0);
+              GVariant* inner = g_variant_get_variant(boxed);
+              if (g_variant_is_of_type(inner, G_VARIANT_TYPE_INT32))
+                f.info.characterCount = g_variant_get_int32(inner);
+              g_variant_unref(inner);
+              g_variant_unref(boxed);
+            },
+            complete);
+      }
       if (needs.description) {
         getProperty(
             fetch, "Description",
