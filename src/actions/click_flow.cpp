@@ -176,6 +176,13 @@ ActionResult ActionEngine::doPress(const PageElement& element, const std::string
   const bool mayBeGone = code == AXErr::kInvalidUIElement || code == AXErr::kCannotComplete;
   if (!frame && !mayBeGone) frame = element.frame;
   if (mayBeGone) {
+    if ((!frame || !(frame->width > 0)) && code == AXErr::kCannotComplete) {
+      // The request went out and cannot be taken back: say so.
+      return Display::result(Kind::failure, "Couldn't click “" + label + "”", dbg,
+                             browserName() +
+                                 " did not answer in time. It may still carry out the click "
+                                 "when it responds.");
+    }
     if (!frame || !(frame->width > 0)) {
       return Display::result(Kind::failure, "That element is no longer available", dbg,
                              "The page changed after it was read. Try the command again.");

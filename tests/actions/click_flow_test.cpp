@@ -72,7 +72,7 @@ TEST(ClickFlowTest, PressesAndTheirFallbacks) {
       // Its browser stopped answering after the read: the press times out and
       // no click lands where the button used to be.
       {"click stopped",
-       "That element is no longer available",
+       "Couldn't click “Stopped”",
        {"AXPress AXButton “Stopped” #stopped → -25204"}},
       // Two links at the same place collapse into one candidate.
       {"click pricing", "Clicked **Pricing**", {"AXPress AXLink “Pricing” → 0"}},

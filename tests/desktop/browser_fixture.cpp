@@ -234,6 +234,37 @@ void Browser::resume() {
   kill(-pid_, SIGCONT);
 }
 
+// Asks the window manager to close the active window, as its close button does.
+bool closeActiveWindow() {
+  ::Display* display = XOpenDisplay(nullptr);
+  if (!display) return false;
+  const Window root = DefaultRootWindow(display);
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  Window active = None;
+  if (XGetWindowProperty(display, root, XInternAtom(display, "_NET_ACTIVE_WINDOW", False), 0, 1,
+                         False, XA_WINDOW, &type, &format, &count, &after, &data) == Success &&
+      data && count == 1) {
+    active = *reinterpret_cast<Window*>(data);
+  }
+  if (data) XFree(data);
+  if (active != None) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = active;
+    event.xclient.message_type = XInternAtom(display, "_NET_CLOSE_WINDOW", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = CurrentTime;
+    event.xclient.data.l[1] = 2;  // from a pager: the user's own request
+    XSendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    XFlush(display);
+  }
+  XCloseDisplay(display);
+  return active != None;
+}
+
 TestWindow::TestWindow() : display_(XOpenDisplay(nullptr)) {
   if (!display_) return;
   window_ = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 100, 100, 600, 400, 0, 0,

@@ -86,6 +86,10 @@ class Browser {
   int32_t pid_;
 };
 
+// Asks the window manager to close the active window, as its close button
+// does; false when no window is active.
+bool closeActiveWindow();
+
 // A plain window of the test process (its _NET_WM_PID is ours), mapped on
 // top of the others; closed when the object goes.
 class TestWindow {

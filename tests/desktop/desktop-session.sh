@@ -30,14 +30,24 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# A display number nobody uses, chosen by Xvfb itself.
-exec {displayfd}<> <(:)
-Xvfb -displayfd "$displayfd" -screen 0 1280x900x24 -nolisten tcp -noreset \
-  >"$scratch/xvfb.log" 2>&1 &
-pids+=($!)
+# A display number nobody uses, chosen by Xvfb itself; another desktop
+# starting at the same moment can take the same number, so a refused start
+# is tried again.
 display=""
-for _ in $(seq 1 100); do
-  if read -r -t 0.1 -u "$displayfd" display && [ -n "$display" ]; then break; fi
+for _attempt in 1 2 3; do
+  exec {displayfd}<> <(:)
+  Xvfb -displayfd "$displayfd" -screen 0 1280x900x24 -nolisten tcp -noreset \
+    >"$scratch/xvfb.log" 2>&1 &
+  xvfb=$!
+  for _ in $(seq 1 100); do
+    if read -r -t 0.1 -u "$displayfd" display && [ -n "$display" ]; then break; fi
+    kill -0 "$xvfb" 2>/dev/null || break
+  done
+  exec {displayfd}>&-
+  if [ -n "$display" ]; then pids+=("$xvfb"); break; fi
+  kill "$xvfb" 2>/dev/null || true
+  wait "$xvfb" 2>/dev/null || true
+  sleep 0.$((RANDOM % 9 + 1))
 done
 [ -n "$display" ] || { echo "desktop-session: Xvfb did not start" >&2; cat "$scratch/xvfb.log" >&2; exit 3; }
 export DISPLAY=":$display"

@@ -37,14 +37,24 @@ std::shared_ptr<ActionEngine> engineForFront() {
       *target, {.model = nullptr, .highlighter = std::make_shared<Highlighter>(platform)});
 }
 
-const ActionResult* resultOf(const Outcome& outcome) {
-  return outcome.result();
+// Runs a command on an engine that read the page before the fault; its
+// result and how long it took.
+std::pair<ActionResult, double> timedRun(ActionEngine& engine, const std::string& command) {
+  const auto start = std::chrono::steady_clock::now();
+  Outcome outcome = engine.run(*IntentParser::parse(command));
+  const double took =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const ActionResult* result = outcome.result();
+  ActionResult none;
+  none.headline = "(no result)";
+  return {result ? *result : none, took};
 }
 
 // The headline with the trail, for a failed expectation's message.
 std::string told(const ActionResult& result) {
   std::string out = result.headline;
-  for (const std::string& line : result.debug) out += "\n  " + line;
+  for (const std::string& line : result.debug)
+    out += "\n  " + line;
   return out;
 }
 
@@ -57,13 +67,8 @@ TEST_P(FaultTest, AnElementReplacedBetweenTheReadAndThePressIsNotPressed) {
   ProcessResult replace = runTovrin({"run", "click", "replace", "page"});
   ASSERT_EQ(replace.exitCode, 0) << replace.out << replace.err;
   ASSERT_TRUE(browser->waitUntilShows("Replaced", 30));
-  const auto start = std::chrono::steady_clock::now();
-  Outcome outcome = engine->run(*IntentParser::parse("click sign in"));
-  const double took =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const ActionResult* result = resultOf(outcome);
-  ASSERT_NE(result, nullptr);
-  EXPECT_EQ(result->kind, ActionResult::Kind::failure) << told(*result);
+  auto [result, took] = timedRun(*engine, "click sign in");
+  EXPECT_EQ(result.kind, ActionResult::Kind::failure) << told(result);
   EXPECT_LT(took, 10.0);
   PageState page = pageState();
   EXPECT_TRUE(page.has("Replaced")) << page.line(0);
@@ -83,13 +88,8 @@ TEST_P(FaultTest, ABrowserKilledDuringACommandEndsItWithAFailure) {
     auto engine = engineForFront();
     ASSERT_TRUE(engine && engine->snapshot());
     kill(browser->pid(), SIGKILL);
-    const auto start = std::chrono::steady_clock::now();
-    Outcome outcome = engine->run(*IntentParser::parse("click sign in"));
-    const double took =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const ActionResult* result = resultOf(outcome);
-    ASSERT_NE(result, nullptr);
-    EXPECT_EQ(result->kind, ActionResult::Kind::failure) << told(*result);
+    auto [result, took] = timedRun(*engine, "click sign in");
+    EXPECT_EQ(result.kind, ActionResult::Kind::failure) << told(result);
     EXPECT_LT(took, 10.0);
     ProcessResult none = runTovrin({"run", "click", "sign", "in"});
     EXPECT_NE(none.exitCode, 0);
@@ -101,6 +101,43 @@ TEST_P(FaultTest, ABrowserKilledDuringACommandEndsItWithAFailure) {
   ProcessResult r = runTovrin({"run", "click", "sign", "in"});
   EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_TRUE(waitForPage([](const PageState& p) { return p.has("Signed in"); }).has("Signed in"));
+}
+
+TEST_P(FaultTest, ABrowserStoppedDuringAPressEndsItWithAFailure) {
+  auto browser = Browser::start(GetParam(), pageURL("faults.html"), {});
+  ASSERT_TRUE(browser && browser->waitUntilShows("Nothing done yet."));
+  auto engine = engineForFront();
+  ASSERT_TRUE(engine && engine->snapshot());
+  TestWindow behind;  // would get any keys or clicks sent blindly
+  ASSERT_TRUE(browser->front());
+  browser->pause();
+  auto [result, took] = timedRun(*engine, "click sign in");
+  browser->resume();
+  EXPECT_EQ(result.kind, ActionResult::Kind::failure) << told(result);
+  EXPECT_LT(took, 12.0);
+  EXPECT_EQ(behind.keyPresses(), 0);
+  // Resumed, it answers again; the press it was sent may have run by then.
+  ASSERT_TRUE(browser->waitUntilShows("Fault bench", 30));
+  ProcessResult next = runTovrin({"run", "click", "sign", "in"});
+  EXPECT_EQ(next.exitCode, 0) << next.out << next.err;
+  EXPECT_TRUE(waitForPage([](const PageState& p) { return p.has("Signed in"); }).has("Signed in"));
+}
+
+TEST_P(FaultTest, AWindowClosedBetweenTheReadAndThePressEndsItWithAFailure) {
+  auto browser = Browser::start(GetParam(), pageURL("faults.html"), {});
+  ASSERT_TRUE(browser && browser->waitUntilShows("Nothing done yet."));
+  auto engine = engineForFront();
+  ASSERT_TRUE(engine && engine->snapshot());
+  ASSERT_TRUE(closeActiveWindow());
+  // Its last window closed, the browser quits.
+  for (int i = 0; i < 150 && kill(browser->pid(), 0) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  auto [result, took] = timedRun(*engine, "click sign in");
+  EXPECT_EQ(result.kind, ActionResult::Kind::failure) << told(result);
+  EXPECT_LT(took, 12.0);
+  ProcessResult none = runTovrin({"run", "click", "sign", "in"});
+  EXPECT_NE(none.exitCode, 0) << none.out;
+  EXPECT_LT(none.seconds, 15.0);
 }
 
 // What one strace line says about a file opened for writing or a socket.
