@@ -140,6 +140,32 @@ TEST_P(FaultTest, AWindowClosedBetweenTheReadAndThePressEndsItWithAFailure) {
   EXPECT_LT(none.seconds, 15.0);
 }
 
+TEST_P(FaultTest, TheAccessibilityBusRestartedIsJoinedAgain) {
+  {
+    auto browser = Browser::start(GetParam(), pageURL("faults.html"), {});
+    ASSERT_TRUE(browser && browser->waitUntilShows("Nothing done yet."));
+    const std::string script = std::string(std::getenv("TOVRIN_SOURCE_DIR")) +
+                               "/tests/desktop/restart-accessibility-bus.sh";
+    ASSERT_EQ(std::system(script.c_str()), 0);
+    // The browser started on the old bus is not on the new one: a clear
+    // failure, soon.
+    ProcessResult none = runTovrin({"run", "click", "sign", "in"});
+    EXPECT_NE(none.exitCode, 0) << none.out;
+    EXPECT_LT(none.seconds, 15.0);
+    EXPECT_FALSE(none.err.empty()) << none.out;
+  }
+  // This process's own connection (a long-running palette's) finds the new
+  // bus and a browser started on it, and drives it.
+  auto again = Browser::start(GetParam(), pageURL("faults.html"), {});
+  ASSERT_TRUE(again && again->waitUntilShows("Nothing done yet.", 60))
+      << runTovrin({"doctor"}).out << runTovrin({"snapshot"}).err;
+  auto engine = engineForFront();
+  ASSERT_TRUE(engine);
+  auto [result, took] = timedRun(*engine, "click sign in");
+  EXPECT_EQ(result.kind, ActionResult::Kind::success) << told(result);
+  EXPECT_TRUE(waitForPage([](const PageState& p) { return p.has("Signed in"); }).has("Signed in"));
+}
+
 // What one strace line says about a file opened for writing or a socket.
 struct Traced {
   std::set<std::string> written;    // paths opened to write

@@ -95,6 +95,7 @@ class BusTransport final : public Transport {
       return;
     }
     const double now = monotonicNow();
+    if (g_dbus_connection_is_closed(bus_)) reconnect(now);
     if (auto it = hungUntil_.find(call.dest); it != hungUntil_.end()) {
       if (now < it->second) {
         Reply timeout;
@@ -158,6 +159,7 @@ class BusTransport final : public Transport {
   }
 
   void setCallTimeout(double seconds) override { timeout_ = std::max(0.001, seconds); }
+  [[nodiscard]] uint64_t busInstance() const override { return busInstance_; }
 
  private:
   using Key = std::pair<GDBusConnection*, guint32>;
@@ -277,6 +279,51 @@ class BusTransport final : public Transport {
     }
   }
 
+  // The accessibility bus went away (its launcher restarted, the session
+  // ended): a long-running Tovrin joins the one announced now, at most once
+  // a second, instead of failing every call from then on. Applications have
+  // new names there; handles to the old ones fail as gone.
+  void reconnect(double now) {
+    if (now < nextReconnect_) return;
+    nextReconnect_ = now + 1.0;
+    std::string error;
+    auto address = accessibilityBusAddress(error);
+    if (!address) return;
+    GDBusConnection* fresh = g_dbus_connection_new_for_address_sync(
+        address->c_str(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr);
+    if (!fresh) return;
+    // Calls still waiting on the old connection will never be answered.
+    for (auto it = outstanding_.begin(); it != outstanding_.end();) {
+      if (it->first.first != bus_) {
+        ++it;
+        continue;
+      }
+      Reply closed;
+      closed.status = Reply::Status::error;
+      closed.error = "org.freedesktop.DBus.Error.Disconnected";
+      queued_.push(std::move(it->second.done), std::move(closed));
+      it = outstanding_.erase(it);
+    }
+    {
+      std::lock_guard lock(shared_->mutex);
+      std::erase_if(shared_->expected, [&](const Key& key) { return key.first == bus_; });
+    }
+    unwatch(bus_);
+    g_object_unref(bus_);
+    bus_ = fresh;
+    watch(bus_);
+    hungUntil_.clear();
+    for (auto& [name, connection] : direct_) {
+      if (connection) unwatch(connection), g_object_unref(connection);
+    }
+    direct_.clear();
+    ++busInstance_;
+    if (std::getenv("TOVRIN_ATSPI_DEBUG")) fprintf(stderr, "atspi: joined %s\n", address->c_str());
+  }
+
   // The application's own socket, when it offers one: no bus daemon between
   // us, which roughly halves the cost of each call.
   GDBusConnection* directConnection(const std::string& dest) {
@@ -327,6 +374,8 @@ class BusTransport final : public Transport {
   std::unordered_map<std::string, double> hungUntil_;
   QueuedReplies queued_;
   double timeout_ = 2.0;
+  double nextReconnect_ = 0;
+  uint64_t busInstance_ = 0;
 };
 
 std::string statusText(const Reply& reply) {
@@ -363,6 +412,7 @@ class RecordingTransport final : public Transport {
     return done;
   }
   void setCallTimeout(double seconds) override { inner_->setCallTimeout(seconds); }
+  [[nodiscard]] uint64_t busInstance() const override { return inner_->busInstance(); }
 
  private:
   std::unique_ptr<Transport> inner_;

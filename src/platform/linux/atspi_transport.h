@@ -76,6 +76,9 @@ class Transport {
   virtual bool wait(const std::function<bool()>& finished, double deadline) = 0;
   // How long one call may take before it counts as unanswered.
   virtual void setCallTimeout(double seconds) = 0;
+  // Which bus the calls go to: it changes when the bus was restarted and
+  // joined again, and every unique name of the old one means nothing then.
+  [[nodiscard]] virtual uint64_t busInstance() const { return 0; }
 };
 
 double monotonicNow();

@@ -116,6 +116,18 @@ struct Session {
   uint64_t nextKey = 2;
   uint64_t generation = 1;         // one per page read
   std::size_t rememberAtMost = 0;  // 0: no limit
+  uint64_t busInstance = 0;
+
+  // On a bus joined again the old unique names are handed out anew, to
+  // other applications: what was known under them is forgotten, so an old
+  // handle fails as gone instead of naming another program's element.
+  void followBus() {
+    if (!transport || transport->busInstance() == busInstance) return;
+    busInstance = transport->busInstance();
+    refs.clear();
+    keys.clear();
+    apps.clear();
+  }
 
   AXElement element(uint64_t key) { return AXElement(owner->shared_from_this(), key); }
   const Ref* ref(uint64_t key) const {
@@ -935,7 +947,9 @@ void LinuxAccessibility::threadMain(std::promise<std::string> started) {
         task = std::move(tasks_.front());
         tasks_.pop_front();
       }
+      session.followBus();
       task(session);
+      session.followBus();
     }
     session.transport.reset();
   }
