@@ -323,7 +323,9 @@ LocalServerModel::Exchange LocalServerModel::exchange(bool post, std::string_vie
 
   if (cancelled) {
     out.failure = "given up";
-  } else if (timedOut) {
+  } else if (timedOut || (!result && SteadyClock::now() >= deadline)) {
+    // The socket's own read limit is the overall one: whichever ends the
+    // exchange first, it ran out of time.
     out.failure = "timed out";
   } else if (!result) {
     out.failure = describe(result.error());
