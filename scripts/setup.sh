@@ -30,4 +30,5 @@ fi
 
 build_dir="${TOVRIN_BUILD_DIR:-build}"
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE="${TOVRIN_BUILD_TYPE:-Release}" ${TOVRIN_CMAKE_ARGS:-} >&2
-cmake --build "$build_dir" -j "$(nproc)" >&2
+# TOVRIN_BUILD_TARGETS, when set, names the only targets to build.
+cmake --build "$build_dir" -j "$(nproc)" ${TOVRIN_BUILD_TARGETS:+--target $TOVRIN_BUILD_TARGETS} >&2
