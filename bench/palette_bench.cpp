@@ -7,6 +7,12 @@
 //   palette_bench memory PID TOVRIN [COMMANDS]   the application's resident
 //       memory idle, after 500 toggles (`TOVRIN toggle`), and at each quarter
 //       of COMMANDS (200 unless given) commands typed into the palette.
+//   palette_bench endurance PID TOVRIN LOG [COMMANDS]   COMMANDS (1,000
+//       unless given) commands of every kind typed into the palette over a
+//       real page, each waited for to its end (the application started with
+//       TOVRIN_TRACE=1 writes its phases to LOG); resident memory, open file
+//       descriptors and the median time to a result, first tenth against
+//       last tenth.
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -16,6 +22,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -112,6 +119,34 @@ void typeCommand(Display* d, const std::string& text) {
   XSync(d, False);
 }
 
+int openFiles(int pid) {
+  std::error_code ec;
+  int count = 0;
+  for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+    ++count;
+  return count;
+}
+
+// How many phases that end a command (a result, a question, a choice) the
+// application has written to its log so far.
+int endings(const std::string& log) {
+  std::ifstream in(log);
+  int count = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("palette: result:", 0) == 0 || line.rfind("palette: confirm:", 0) == 0 ||
+        line.rfind("palette: choose:", 0) == 0)
+      ++count;
+  }
+  return count;
+}
+
+double median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -188,6 +223,64 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::seconds(1));
     std::printf(", after %d commands %.1f MB\n", count, residentKB(pid) / 1024.0);
     return 0;
+  }
+  if (mode == "endurance" && argc > 4) {
+    const int pid = std::atoi(argv[2]);
+    const std::string toggle = std::string(argv[3]) + " toggle";
+    const std::string log = argv[4];
+    const int count = argc > 5 ? std::max(20, std::atoi(argv[5])) : 1000;
+    // Clicks, typing, scrolls, finds, answers, a summary, a choice and a
+    // question declined: everything the palette does to a page but buying.
+    const char* commands[] = {"click sign in",
+                              "type hello into the email field",
+                              "scroll down",
+                              "find camp mug",
+                              "what does shipping cost",
+                              "scroll to top",
+                              "click add to cart",
+                              "summarize this page",
+                              "list the buttons",
+                              "click buy now",
+                              "scroll to shipping",
+                              "read this page"};
+    const int kinds = static_cast<int>(sizeof commands / sizeof *commands);
+    std::vector<double> seconds;
+    long rssStart = 0;
+    int fdsStart = 0, slow = 0, lost = 0;
+    for (int i = 0; i < count; ++i) {
+      if (!viewable(d, palette) || !focusedIn(d, palette)) {
+        if (!viewable(d, palette) && std::system(toggle.c_str()) != 0) return 1;
+        waitFor([&] { return viewable(d, palette) && focusedIn(d, palette); }, 5);
+      }
+      const int before = endings(log);
+      const auto start = Clock::now();
+      typeCommand(d, commands[i % kinds]);
+      if (!waitFor([&] { return endings(log) > before; }, 30)) ++lost;
+      seconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+      if (seconds.back() > 10) ++slow;
+      key(d, XK_Escape, true);  // closes the result, declines, or leaves the choice
+      key(d, XK_Escape, false);
+      XSync(d, False);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      if (i == kinds - 1) {  // after one of each: what the first use allocated stays
+        rssStart = residentKB(pid);
+        fdsStart = openFiles(pid);
+      }
+      if (residentKB(pid) < 0) {
+        std::printf("the application ended after %d commands\n", i + 1);
+        return 1;
+      }
+    }
+    const std::size_t tenth = seconds.size() / 10;
+    const std::vector<double> first(seconds.begin(), seconds.begin() + tenth);
+    const std::vector<double> last(seconds.end() - tenth, seconds.end());
+    std::printf(
+        "%d commands: resident memory %.1f MB after the first %d, %.1f MB at the end; open files "
+        "%d, then %d; median to a result %.0f ms in the first tenth, %.0f ms in the last; slower "
+        "than 10 s: %d; no result within 30 s: %d\n",
+        count, rssStart / 1024.0, kinds, residentKB(pid) / 1024.0, fdsStart, openFiles(pid),
+        median(first) * 1000, median(last) * 1000, slow, lost);
+    return lost == 0 ? 0 : 1;
   }
   std::fprintf(stderr, "palette_bench: unknown mode %s\n", mode.c_str());
   return 2;
