@@ -29,8 +29,10 @@ for _ in $(seq 1 120); do
   sleep 0.5
 done
 
-TOVRIN_TRACE=1 build/tovrin >>"$log" 2>&1 &
+TOVRIN_TRACE=1 ${TOVRIN_WRAP:-} build/tovrin >>"$log" 2>&1 &
 app=$!
 for _ in $(seq 1 100); do build/tovrin show 2>/dev/null && break; sleep 0.1; done
 build/bench/palette_bench endurance "$app" build/tovrin "$log" "${1:-1000}"
 echo "the page says: $(build/tovrin snapshot 2>/dev/null | grep -E "Signed in|Nothing done" | head -1)"
+build/tovrin quit
+wait "$app" || true

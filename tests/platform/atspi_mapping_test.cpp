@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/linux/atspi_transport.h"
 #include "platform/linux/browser_repair.h"
 #include "platform/linux/x11_workspace.h"
 
@@ -255,6 +256,37 @@ TEST(ProcessInfoTest, BrowsersAreKnownByExecutableOrWindowClass) {
     ProcessIdentity identity = ProcessInfo::identify(c.executable, c.windowClass);
     EXPECT_EQ(identity.applicationID, c.id) << c.executable << "/" << c.windowClass;
     EXPECT_EQ(identity.name, c.name);
+  }
+}
+
+// Every reply body is held by a Variant; one reference too many kept every
+// reply of a long session alive (a megabyte a command on a real page).
+TEST(VariantTest, AWrappedValueIsFreedWithItsLastHolder) {
+  struct Case {
+    const char* name;
+    bool floating;  // as g_variant_new gives, else a full reference
+    bool adopt;     // Variant::adopt, else Variant::take
+  };
+  const Case cases[] = {
+      {"floating, taken", true, false},
+      {"floating, adopted", true, true},
+      {"full, adopted", false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    static const char kData[] = "reply";
+    bool freed = false;
+    GBytes* bytes = g_bytes_new_with_free_func(
+        kData, sizeof kData, [](gpointer flag) { *static_cast<bool*>(flag) = true; }, &freed);
+    GVariant* value = g_variant_new_from_bytes(G_VARIANT_TYPE_STRING, bytes, TRUE);
+    g_bytes_unref(bytes);
+    if (!c.floating) value = g_variant_ref_sink(value);
+    {
+      Variant held = c.adopt ? Variant::adopt(value) : Variant::take(value);
+      Variant copy = held;
+      EXPECT_STREQ(g_variant_get_string(copy.get(), nullptr), "reply");
+    }
+    EXPECT_TRUE(freed) << "a reference was left behind";
   }
 }
 

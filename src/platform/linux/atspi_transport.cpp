@@ -189,6 +189,13 @@ class BusTransport final : public Transport {
                               gpointer data) {
     if (!incoming) return message;
     const GDBusMessageType type = g_dbus_message_get_message_type(message);
+    if (type == G_DBUS_MESSAGE_TYPE_SIGNAL) {
+      // A browser sends every event it has to each peer socket, unasked;
+      // nothing here listens, and GDBus would queue each one for a main
+      // loop this thread never runs (a megabyte a command on a busy page).
+      g_object_unref(message);
+      return nullptr;
+    }
     if (type != G_DBUS_MESSAGE_TYPE_METHOD_RETURN && type != G_DBUS_MESSAGE_TYPE_ERROR) {
       return message;
     }
@@ -243,7 +250,8 @@ class BusTransport final : public Transport {
     } else {
       reply.status = Reply::Status::ok;
       GVariant* body = g_dbus_message_get_body(message);
-      reply.value = Variant::take(body ? g_variant_ref(body) : g_variant_new("()"));
+      // The body's reference stays ours after the message goes.
+      reply.value = Variant::adopt(body ? g_variant_ref(body) : g_variant_new("()"));
     }
     g_object_unref(message);
     hungUntil_.erase(entry.dest);
@@ -555,7 +563,7 @@ std::unique_ptr<Transport> replayFrom(const std::string& path, std::string& erro
         return nullptr;
       }
       reply.status = Reply::Status::ok;
-      reply.value = Variant::take(value);
+      reply.value = Variant::adopt(value);
     } else {
       error = path + ":" + std::to_string(number) + ": a reply is ok, error or timeout";
       return nullptr;

@@ -29,6 +29,12 @@ class Variant {
     out.v_ = v ? g_variant_ref_sink(v) : nullptr;
     return out;
   }
+  // Owns the reference given (a full one, or a floating one it sinks).
+  static Variant adopt(GVariant* v) {
+    Variant out;
+    out.v_ = v ? g_variant_take_ref(v) : nullptr;
+    return out;
+  }
   Variant(const Variant& o) : v_(o.v_ ? g_variant_ref(o.v_) : nullptr) {}
   Variant(Variant&& o) noexcept : v_(o.v_) { o.v_ = nullptr; }
   Variant& operator=(Variant o) noexcept {
