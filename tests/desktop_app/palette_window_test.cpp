@@ -279,6 +279,8 @@ TEST(QtExecutorTest, StopWaitsForTheWorkUnderWayAndDropsTheRest) {
 int main(int argc, char** argv) {
   // Widgets without a display: Qt's offscreen platform.
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  // Pictures of every view go under the build folder for a person to look at.
+  setenv("TOVRIN_SCREENSHOT_DIR", TOVRIN_TEST_SCREENSHOT_DIR, 0);
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
