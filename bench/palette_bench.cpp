@@ -176,7 +176,13 @@ int main(int argc, char** argv) {
       const auto start = Clock::now();
       chord(d);
       if (!waitFor([&] { return viewable(d, palette) && focusedIn(d, palette); }, 5)) {
-        std::fprintf(stderr, "palette_bench: the palette did not open with the focus\n");
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(d, &focus, &revert);
+        std::fprintf(stderr,
+                     "palette_bench: the palette did not open with the focus (run %d: %s, focus "
+                     "on 0x%lx, palette 0x%lx)\n",
+                     i + 1, viewable(d, palette) ? "shown" : "not shown", focus, palette);
         return 1;
       }
       ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());

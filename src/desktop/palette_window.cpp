@@ -114,6 +114,12 @@ PaletteWindow::PaletteWindow(std::shared_ptr<PaletteViewModel> vm, Texts texts, 
   setWindowTitle("Tovrin");
   setAttribute(Qt::WA_TranslucentBackground);
   setFixedWidth(kWidth);
+  resignTimer_ = new QTimer(this);
+  resignTimer_->setSingleShot(true);
+  resignTimer_->setInterval(150);
+  connect(resignTimer_, &QTimer::timeout, this, [this] {
+    if (isVisible() && !isActiveWindow()) hide();
+  });
 
   auto* outer = new QVBoxLayout(this);
   outer->setContentsMargins(0, 0, 0, 0);
@@ -216,6 +222,7 @@ void PaletteWindow::setBrowserToRestart(const std::string& name) {
 }
 
 void PaletteWindow::present() {
+  resignTimer_->stop();
   vm_->reset();
   QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
   if (screen == nullptr) screen = QGuiApplication::primaryScreen();
@@ -618,14 +625,13 @@ bool PaletteWindow::event(QEvent* event) {
       !std::holds_alternative<PaletteViewModel::Working>(vm_->phase())) {
     // Another window took the focus: the palette steps aside shortly after,
     // unless the focus came straight back (a click on one of its buttons).
-    QTimer::singleShot(150, this, [this] {
-      if (isVisible() && !isActiveWindow()) hide();
-    });
+    if (isVisible()) resignTimer_->start();
   }
   return QWidget::event(event);
 }
 
 void PaletteWindow::hideEvent(QHideEvent* event) {
+  resignTimer_->stop();
   note_.clear();
   QWidget::hideEvent(event);
   emit hidden();

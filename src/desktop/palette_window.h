@@ -6,6 +6,7 @@
 // routes keys through the palette's own rules before the text field.
 
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -81,6 +82,10 @@ class PaletteWindow final : public QWidget {
   QLabel* badge_ = nullptr;
   QWidget* content_ = nullptr;
   QLabel* modelStatus_ = nullptr;
+  // The delayed hide after the palette lost the focus: one at a time, and
+  // given up when the palette is shown or hidden meanwhile, so a losing of
+  // the focus before a quick reopening does not close the new palette.
+  QTimer* resignTimer_ = nullptr;
   bool rendering_ = false;
   bool wasWorking_ = false;
   int top_ = -1;  // the panel's top edge while shown

@@ -252,6 +252,54 @@ TEST(PaletteWindowTest, EscapeInTheIdlePhaseHidesThePanel) {
   EXPECT_FALSE(panel.window->isVisible());
 }
 
+// Swallows activation changes, so the panel can be made inactive without
+// hearing of it (as when the window manager's word comes late).
+struct Deaf : QObject {
+  bool eventFilter(QObject*, QEvent* event) override {
+    return event->type() == QEvent::WindowActivate || event->type() == QEvent::WindowDeactivate;
+  }
+};
+
+TEST(PaletteWindowTest, LosingTheFocusHidesThePanelShortlyAfter) {
+  struct Case {
+    const char* name;
+    bool focusBack;  // the focus returns at once (a click on the panel's own button)
+    bool reopened;   // closed and opened again before the delay ran out
+    bool shownAfter;
+  };
+  const Case cases[] = {
+      {"focus lost", false, false, false},
+      {"focus straight back", true, false, true},
+      {"reopened at once", false, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Panel panel;
+    QWidget other;
+    other.show();
+    QApplication::setActiveWindow(&other);
+    QApplication::processEvents();
+    ASSERT_FALSE(panel.window->isActiveWindow());
+    QEvent lost(QEvent::WindowDeactivate);
+    QApplication::sendEvent(panel.window.get(), &lost);
+    if (c.focusBack) QApplication::setActiveWindow(panel.window.get());
+    if (c.reopened) {
+      panel.window->hide();
+      panel.window->present();
+      QApplication::processEvents();  // the activation it asked for
+      Deaf deaf;
+      panel.window->installEventFilter(&deaf);
+      QApplication::setActiveWindow(&other);
+      ASSERT_FALSE(panel.window->isActiveWindow());
+      QTest::qWait(400);
+      panel.window->removeEventFilter(&deaf);
+    } else {
+      QTest::qWait(400);
+    }
+    EXPECT_EQ(panel.window->isVisible(), c.shownAfter);
+  }
+}
+
 // Quitting while a page is being read: the read finishes before stop()
 // returns, later work never starts, so nothing runs while the process ends.
 TEST(QtExecutorTest, StopWaitsForTheWorkUnderWayAndDropsTheRest) {
