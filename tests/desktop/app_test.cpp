@@ -193,5 +193,28 @@ TEST(HotkeyTest, ARegrabReleasesTheOldChordAndAHeldChordIsRefused) {
   EXPECT_EQ(second->grab(presets[2]), X11Hotkey::Grab::grabbed);
 }
 
+// The server repeats a key held down (after about half a second): held for
+// a second and a half, the chord is still one press, and the next tap
+// counts again.
+TEST(HotkeyTest, AChordHeldDownIsOnePress) {
+  std::string error;
+  auto hotkey = X11Hotkey::open(error);
+  ASSERT_TRUE(hotkey) << error;
+  ASSERT_EQ(hotkey->grab(hotkeyPresets()[1]), X11Hotkey::Grab::grabbed);  // Ctrl+Space
+  const auto pressesWithin = [&](double seconds) {
+    int count = 0;
+    for (int i = 0; i < seconds * 20; ++i) {
+      count += hotkey->presses();
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return count;
+  };
+  pressChord({"Control_L", "space"}, std::chrono::milliseconds(1500));
+  EXPECT_EQ(pressesWithin(0.5), 1);
+  pressChord({"Control_L", "space"});
+  pressChord({"Control_L", "space"});
+  EXPECT_EQ(pressesWithin(0.5), 2);
+}
+
 }  // namespace
 }  // namespace tovrin::testing

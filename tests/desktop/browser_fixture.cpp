@@ -388,11 +388,15 @@ bool windowFocused(const std::string& title, double seconds) {
   return focused;
 }
 
-void pressChord(const std::vector<std::string>& keysyms) {
+void pressChord(const std::vector<std::string>& keysyms, std::chrono::milliseconds held) {
   Display* d = XOpenDisplay(nullptr);
   if (!d) return;
   for (const std::string& k : keysyms)
     fakeKey(d, k, true);
+  if (held.count() > 0) {
+    XSync(d, False);
+    std::this_thread::sleep_for(held);
+  }
   for (auto it = keysyms.rbegin(); it != keysyms.rend(); ++it)
     fakeKey(d, *it, false);
   XSync(d, False);

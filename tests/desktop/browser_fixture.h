@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -113,8 +114,9 @@ bool windowShown(const std::string& title, int minWidth, bool shown = true, doub
 // Waits until the keyboard focus is in a window of this title.
 bool windowFocused(const std::string& title, double seconds = 10);
 // Presses the keys (X keysym names, "Control_L", "space", "a") together
-// through XTest, then lets go of them in reverse order.
-void pressChord(const std::vector<std::string>& keysyms);
+// through XTest, holds them for `held`, then lets go of them in reverse order.
+void pressChord(const std::vector<std::string>& keysyms,
+                std::chrono::milliseconds held = std::chrono::milliseconds(0));
 // Types plain lower-case text and Return through XTest.
 void typeLine(const std::string& text);
 // The screen rectangle (x, y, width, height) of the shown window of this

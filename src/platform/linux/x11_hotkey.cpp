@@ -52,7 +52,8 @@ std::unique_ptr<X11Hotkey> X11Hotkey::open(std::string& error) {
     error = "the display cannot be opened";
     return nullptr;
   }
-  // Auto-repeat sends one press while the chord is held, not many.
+  // A held key then repeats its press without releases in between, so
+  // the repeats can be told from new presses.
   XkbSetDetectableAutoRepeat(display, True, nullptr);
   return std::unique_ptr<X11Hotkey>(new X11Hotkey(display));
 }
@@ -85,6 +86,7 @@ bool X11Hotkey::grabAll(unsigned int modifiers, bool grab) {
 
 X11Hotkey::Grab X11Hotkey::grab(const HotkeyPreset& preset) {
   release();  // never two chords at once
+  down_ = false;
   keycode_ = XKeysymToKeycode(display_, XK_space);
   if (keycode_ == 0) return Grab::failed;
   modifiers_ = chordOf(preset).modifiers;
@@ -112,8 +114,35 @@ int X11Hotkey::presses() {
   while (XPending(display_) > 0) {
     XEvent event;
     XNextEvent(display_, &event);
-    if (event.type == KeyPress && held_ && static_cast<int>(event.xkey.keycode) == keycode_)
-      ++count;
+    if (!held_ || (event.type != KeyPress && event.type != KeyRelease) ||
+        static_cast<int>(event.xkey.keycode) != keycode_)
+      continue;
+    const auto time = static_cast<uint32_t>(event.xkey.time);
+    if (event.type == KeyRelease) {
+      // Where auto-repeat cannot be told apart, a held key sends a release
+      // and a press at the same moment: both are the key still held.
+      if (XEventsQueued(display_, QueuedAfterReading) > 0) {
+        XEvent next;
+        XPeekEvent(display_, &next);
+        if (next.type == KeyPress && next.xkey.keycode == event.xkey.keycode &&
+            static_cast<uint32_t>(next.xkey.time) == time) {
+          XNextEvent(display_, &next);
+          lastKeyTime_ = time;
+          continue;
+        }
+      }
+      down_ = false;
+      lastKeyTime_ = time;
+      continue;
+    }
+    // A chord held down repeats its press; only the first one toggles, or
+    // the palette would flicker open and shut for as long as it is held. A
+    // release lost on the way (the grab broken) must not swallow the next
+    // real press, so a press long after the last key event counts anew.
+    const bool repeat = down_ && time - lastKeyTime_ < kRepeatGapMs;
+    down_ = true;
+    lastKeyTime_ = time;
+    if (!repeat) ++count;
   }
   return count;
 }

@@ -6,6 +6,7 @@
 // and then nothing of it stays grabbed. Events arrive on a display
 // connection of its own; the owner watches fd() and calls presses().
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -35,7 +36,8 @@ class X11Hotkey {
 
   // The connection's socket, to wait on.
   [[nodiscard]] int fd() const;
-  // Handles what arrived; how many times the chord was pressed.
+  // Handles what arrived; how many times the chord was pressed (a chord
+  // held down counts once, however long it repeats).
   int presses();
 
  private:
@@ -46,6 +48,12 @@ class X11Hotkey {
   unsigned int modifiers_ = 0;
   int keycode_ = 0;
   bool held_ = false;
+  // The chord's key is down: its repeats are not new presses.
+  bool down_ = false;
+  uint32_t lastKeyTime_ = 0;  // server time of its last event, in ms
+  // Repeats come some tens of milliseconds apart, the first one at most
+  // about a second after the press.
+  static constexpr uint32_t kRepeatGapMs = 2000;
 };
 
 }  // namespace tovrin
