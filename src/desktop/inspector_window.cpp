@@ -17,6 +17,7 @@
 #include <cstdlib>
 
 #include "accessibility/ax.h"
+#include "desktop/placement.h"
 #include "desktop/symbols.h"
 #include "platform/linux/x11_pointer_pick.h"
 
@@ -98,6 +99,7 @@ InspectorWindow::InspectorWindow(std::shared_ptr<InspectorModel> model,
 InspectorWindow::~InspectorWindow() = default;
 
 void InspectorWindow::present() {
+  centreOnce(*this);
   show();
   raise();
   activateWindow();

@@ -16,6 +16,7 @@
 #include <cstdlib>
 
 #include "ai/model_settings.h"
+#include "desktop/placement.h"
 #include "desktop/symbols.h"
 #include "platform/linux/x11_hotkey.h"
 
@@ -160,6 +161,7 @@ SettingsWindow::SettingsWindow(Services services, std::string hotkeyProblem, QWi
 
 void SettingsWindow::present() {
   refresh();
+  centreOnce(*this);
   show();
   raise();
   activateWindow();

@@ -69,9 +69,12 @@ TEST(DesktopAppTest, AHotkeyTheWindowManagerHoldsIsReportedAndThePaletteStillOpe
   EXPECT_EQ(app.wait(10), 0);
 }
 
-TEST(DesktopAppTest, TheHotkeyOpensThePaletteAndACommandActsOnTheBrowser) {
+// The application over a real browser, each of both.
+class AppOnBrowserTest : public ::testing::TestWithParam<BrowserKind> {};
+
+TEST_P(AppOnBrowserTest, TheHotkeyOpensThePaletteAndACommandActsOnTheBrowser) {
   choosePreset(1);  // Ctrl+Space, which openbox leaves free
-  auto browser = Browser::start(BrowserKind::chromium, pageURL("shop.html"), {});
+  auto browser = Browser::start(GetParam(), pageURL("shop.html"), {});
   ASSERT_TRUE(browser && browser->waitUntilShows("Acme Outdoor Supplies"));
   setenv("TOVRIN_TRACE", "1", 1);
   Program app({});
@@ -128,8 +131,8 @@ TEST(DesktopAppTest, TheHotkeyOpensThePaletteAndACommandActsOnTheBrowser) {
 
 // The inspector's pick takes the next click for itself: the element under
 // it is shown, and the page never sees the click.
-TEST(DesktopAppTest, TheInspectorPicksTheElementUnderTheNextClick) {
-  auto browser = Browser::start(BrowserKind::chromium, pageURL("shop.html"), {});
+TEST_P(AppOnBrowserTest, TheInspectorPicksTheElementUnderTheNextClick) {
+  auto browser = Browser::start(GetParam(), pageURL("shop.html"), {});
   ASSERT_TRUE(browser && browser->waitUntilShows("Acme Outdoor Supplies"));
   ASSERT_TRUE(browser->front());
   auto snapshot = nlohmann::json::parse(runTovrin({"snapshot", "--json"}).out, nullptr, false);
@@ -168,6 +171,10 @@ TEST(DesktopAppTest, TheInspectorPicksTheElementUnderTheNextClick) {
   EXPECT_EQ(runTovrin({"quit"}).exitCode, 0);
   EXPECT_EQ(app.wait(10), 0) << app.output();
 }
+
+INSTANTIATE_TEST_SUITE_P(Browsers, AppOnBrowserTest,
+                         ::testing::Values(BrowserKind::chromium, BrowserKind::firefox),
+                         [](const auto& param) { return std::string(browserLabel(param.param)); });
 
 }  // namespace
 }  // namespace tovrin::testing

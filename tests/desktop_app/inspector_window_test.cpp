@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTreeWidget>
 
 #include "support/scene_tree.h"
@@ -60,6 +62,18 @@ struct Inspector {
     return nullptr;
   }
 };
+
+TEST(InspectorWindowTest, OpensCentredAndReopensWhereItWasLeft) {
+  Inspector inspector;
+  QApplication::processEvents();
+  const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
+  EXPECT_LE((inspector.window->frameGeometry().center() - centre).manhattanLength(),
+            16);  // the frame the window gains
+  inspector.window->move(20, 30);
+  inspector.window->hide();
+  inspector.window->present();
+  EXPECT_EQ(inspector.window->pos(), QPoint(20, 30));
+}
 
 TEST(InspectorWindowTest, TheTreeAndTheSelectedElementsDetails) {
   Inspector inspector;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -59,6 +61,19 @@ struct Settings {
     }
   }
 };
+
+// Opens centred on the screen, then reopens wherever the user moved it.
+TEST(SettingsWindowTest, OpensCentredAndReopensWhereItWasLeft) {
+  Settings s;
+  QApplication::processEvents();
+  const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
+  EXPECT_LE((s.window->frameGeometry().center() - centre).manhattanLength(),
+            16);  // the frame the window gains
+  s.window->move(20, 30);
+  s.window->hide();
+  s.window->present();
+  EXPECT_EQ(s.window->pos(), QPoint(20, 30));
+}
 
 TEST(SettingsWindowTest, DetailsAreStoredAsTheyAreTyped) {
   Settings s;
