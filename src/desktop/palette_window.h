@@ -83,8 +83,8 @@ class PaletteWindow final : public QWidget {
   QWidget* content_ = nullptr;
   QLabel* modelStatus_ = nullptr;
   // The delayed hide after the palette lost the focus: one at a time, and
-  // given up when the palette is shown or hidden meanwhile, so a losing of
-  // the focus before a quick reopening does not close the new palette.
+  // given up when the palette is shown or hidden meanwhile, so a focus lost
+  // just before a quick reopening does not close the new palette.
   QTimer* resignTimer_ = nullptr;
   bool rendering_ = false;
   bool wasWorking_ = false;
