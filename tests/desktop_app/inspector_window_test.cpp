@@ -4,13 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QTreeWidget>
 
+#include "desktop_app/placement_check.h"
 #include "support/scene_tree.h"
 
 namespace tovrin::desktop {
@@ -65,14 +64,7 @@ struct Inspector {
 
 TEST(InspectorWindowTest, OpensCentredAndReopensWhereItWasLeft) {
   Inspector inspector;
-  QApplication::processEvents();
-  const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
-  EXPECT_LE((inspector.window->frameGeometry().center() - centre).manhattanLength(),
-            16);  // the frame the window gains
-  inspector.window->move(20, 30);
-  inspector.window->hide();
-  inspector.window->present();
-  EXPECT_EQ(inspector.window->pos(), QPoint(20, 30));
+  expectCentredThenWhereLeft(*inspector.window);
 }
 
 TEST(InspectorWindowTest, TheTreeAndTheSelectedElementsDetails) {

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -12,11 +11,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "ai/model_settings.h"
+#include "desktop_app/placement_check.h"
 #include "support/scene_tree.h"
 
 namespace tovrin::desktop {
@@ -65,14 +64,7 @@ struct Settings {
 // Opens centred on the screen, then reopens wherever the user moved it.
 TEST(SettingsWindowTest, OpensCentredAndReopensWhereItWasLeft) {
   Settings s;
-  QApplication::processEvents();
-  const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
-  EXPECT_LE((s.window->frameGeometry().center() - centre).manhattanLength(),
-            16);  // the frame the window gains
-  s.window->move(20, 30);
-  s.window->hide();
-  s.window->present();
-  EXPECT_EQ(s.window->pos(), QPoint(20, 30));
+  expectCentredThenWhereLeft(*s.window);
 }
 
 TEST(SettingsWindowTest, DetailsAreStoredAsTheyAreTyped) {
