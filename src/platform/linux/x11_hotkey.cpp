@@ -54,8 +54,9 @@ std::unique_ptr<X11Hotkey> X11Hotkey::open(std::string& error) {
   }
   // A held key then repeats its press without releases in between, so
   // the repeats can be told from new presses.
-  XkbSetDetectableAutoRepeat(display, True, nullptr);
-  return std::unique_ptr<X11Hotkey>(new X11Hotkey(display));
+  Bool detectable = False;
+  XkbSetDetectableAutoRepeat(display, True, &detectable);
+  return std::unique_ptr<X11Hotkey>(new X11Hotkey(display, detectable == True));
 }
 
 X11Hotkey::~X11Hotkey() {
@@ -120,8 +121,9 @@ int X11Hotkey::presses() {
     const auto time = static_cast<uint32_t>(event.xkey.time);
     if (event.type == KeyRelease) {
       // Where auto-repeat cannot be told apart, a held key sends a release
-      // and a press at the same moment: both are the key still held.
-      if (XEventsQueued(display_, QueuedAfterReading) > 0) {
+      // and a press at the same moment: both are the key still held. (Only
+      // there: keys posted by a program can be tapped twice in one moment.)
+      if (!detectableRepeat_ && XEventsQueued(display_, QueuedAfterReading) > 0) {
         XEvent next;
         XPeekEvent(display_, &next);
         if (next.type == KeyPress && next.xkey.keycode == event.xkey.keycode &&

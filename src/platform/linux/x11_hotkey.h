@@ -41,10 +41,13 @@ class X11Hotkey {
   int presses();
 
  private:
-  explicit X11Hotkey(_XDisplay* display) : display_(display) {}
+  X11Hotkey(_XDisplay* display, bool detectableRepeat)
+      : display_(display), detectableRepeat_(detectableRepeat) {}
   bool grabAll(unsigned int modifiers, bool grab);
 
   _XDisplay* display_;
+  // The server repeats a held key as presses alone, without releases.
+  bool detectableRepeat_;
   unsigned int modifiers_ = 0;
   int keycode_ = 0;
   bool held_ = false;
