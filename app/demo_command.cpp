@@ -27,9 +27,9 @@
 #include "demo.h"
 #include "intent/intent_parser.h"
 #include "palette_terminal.h"
-#include "platform/linux/browser_launch.h"
-#include "platform/linux/child_process.h"
-#include "platform/linux/private_desktop.h"
+#include "platform/linux/process/browser_launch.h"
+#include "platform/linux/process/child_process.h"
+#include "platform/linux/process/private_desktop.h"
 #include "scene_source.h"
 
 namespace tovrin::cli {

@@ -11,9 +11,9 @@
 #include "commands.h"
 #include "desktop/palette_window.h"
 #include "desktop/tovrin_app.h"
-#include "platform/linux/browser_repair.h"
+#include "platform/linux/process/browser_repair.h"
 #include "platform/linux/linux_desktop.h"
-#include "platform/linux/x11_hotkey.h"
+#include "platform/linux/x11/x11_hotkey.h"
 #include "scene_source.h"
 #include "ui/palette_controls.h"
 

@@ -103,8 +103,7 @@ bool PaletteTerminal::trusted() const {
 
 bool PaletteTerminal::handle(const std::string& line) {
   // The user may have moved to another browser between two lines.
-  if (session_.desktop.real && session_.desktop.real->x11())
-    session_.desktop.real->x11()->pollActivations();
+  if (session_.desktop.real) session_.desktop.real->pollActivations();
   const std::string word = unicode::lower(unicode::trimWhitespace(line));
   const auto& phase = vm_->phase();
 

@@ -168,8 +168,19 @@ int run(const RunOptions& options) {
   Platform platform = session->desktop.platform;
   std::vector<std::string> notes;
   Intent intent = understand(command, *model, notes);
-  auto target = frontBrowser(session->desktop);
-  if (!target) return 1;
+  std::optional<BrowserTarget> target;
+  if (options.json) {
+    // A script reading the outcome gets one, also when there is no browser.
+    auto found = findBrowser(session->desktop);
+    if (auto* why = std::get_if<ActionResult>(&found)) {
+      std::cout << dumpJson(outcomeJson(Outcome{*why}, {})) << '\n';
+      return 1;
+    }
+    target = std::get<BrowserTarget>(found);
+  } else {
+    target = frontBrowser(session->desktop);
+    if (!target) return 1;
+  }
   auto highlighter = std::make_shared<Highlighter>(platform);
   auto engine = ActionEngine::make(*target, {.model = model, .highlighter = highlighter});
   Outcome outcome = engine->run(intent);

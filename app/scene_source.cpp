@@ -77,32 +77,41 @@ std::optional<Desktop> openDesktop(const DesktopChoice& choice) {
   desktop.real = std::get<std::shared_ptr<LinuxDesktop>>(opened);
   desktop.platform = desktop.real->platform();
   desktop.platform.defaults = std::make_shared<RunDefaults>(desktop.platform.defaults);
-  if (X11Workspace* x11 = desktop.real->x11()) x11->pollActivations();
+  desktop.real->pollActivations();
   return desktop;
 }
 
-std::optional<BrowserTarget> frontBrowser(const Desktop& desktop) {
+std::variant<BrowserTarget, ActionResult> findBrowser(const Desktop& desktop) {
+  ActionResult why;
+  why.kind = ActionResult::Kind::failure;
   if (!desktop.platform.accessibility->isProcessTrusted()) {
-    std::cerr << "Tovrin needs Accessibility access\n";
+    why.headline = "Tovrin needs Accessibility access";
     if (desktop.real) {
-      std::cerr << "Assistive technology support is off in this session, so browsers do not "
-                   "show their pages.\nRun “tovrin doctor --fix” to turn it on, then restart your "
-                   "browser.\n";
+      why.body =
+          "Assistive technology support is off in this session, so browsers do not show their "
+          "pages.\nRun “tovrin doctor --fix” to turn it on, then restart your browser.";
     }
-    return std::nullopt;
+    return why;
   }
   BrowserTracker tracker(desktop.platform);
   tracker.start();
-  std::optional<BrowserTarget> target = tracker.current();
-  if (!target) {
-    std::cerr << "No supported browser in front\n";
-    // Safari and Arc exist only on macOS.
-    std::cerr << (desktop.real ? "Open Chrome, Chromium, Firefox, Brave or Edge, then press the "
-                                 "hotkey again.\n"
-                               : "Open Safari, Chrome, Firefox, Arc, Brave or Edge, then press "
-                                 "the hotkey again.\n");
-  }
-  return target;
+  if (std::optional<BrowserTarget> target = tracker.current()) return *target;
+  why.headline = "No supported browser in front";
+  // Safari and Arc exist only on macOS.
+  why.body = desktop.real ? "Open Chrome, Chromium, Firefox, Brave or Edge, then press the "
+                            "hotkey again."
+                          : "Open Safari, Chrome, Firefox, Arc, Brave or Edge, then press the "
+                            "hotkey again.";
+  return why;
+}
+
+std::optional<BrowserTarget> frontBrowser(const Desktop& desktop) {
+  auto found = findBrowser(desktop);
+  if (auto* target = std::get_if<BrowserTarget>(&found)) return *target;
+  const auto& why = std::get<ActionResult>(found);
+  std::cerr << why.headline << '\n';
+  if (why.body) std::cerr << *why.body << '\n';
+  return std::nullopt;
 }
 
 std::optional<std::string> unreadableReason(LinuxDesktop& desktop, const RunningApplication& app) {

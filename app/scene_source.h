@@ -3,10 +3,12 @@
 #include <CLI/CLI.hpp>
 #include <memory>
 #include <optional>
+#include <variant>
 #include <string>
 #include <vector>
 
 #include "accessibility/browser.h"
+#include "actions/outcome.h"
 #include "ai/language_model.h"
 #include "content/page_snapshot.h"
 #include "platform/linux/linux_desktop.h"
@@ -41,8 +43,10 @@ struct Desktop {
 // standard error.
 std::optional<Desktop> openDesktop(const DesktopChoice& choice);
 
-// The browser a command acts on, or nothing after printing why: Tovrin is
-// not trusted, or no supported browser is in front.
+// The browser a command acts on, or the failure result that says why not:
+// Tovrin is not trusted, or no supported browser is in front.
+std::variant<BrowserTarget, ActionResult> findBrowser(const Desktop& desktop);
+// The same, printing the failure to standard error.
 std::optional<BrowserTarget> frontBrowser(const Desktop& desktop);
 
 // The page of the target, or nothing after printing why. On the real

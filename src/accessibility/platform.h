@@ -134,6 +134,10 @@ class SyntheticInput {
   virtual bool postMouse(double x, double y, bool down) = 0;  // left button
   // Pixels; positive moves the content down (scrolls up).
   virtual bool postScrollWheel(double x, double y, int32_t pixels) = 0;
+  // Whether clicks and the wheel can be posted at a point: not where the
+  // desktop gives no way to learn where a window lies (Wayland), so nothing
+  // is clicked blindly; flows then say so or use keys.
+  [[nodiscard]] virtual bool canPostAtPoints() const { return true; }
   // How the chord this key event becomes for that process reads ("Ctrl+3"),
   // where the desktop sends another chord than the macOS one; nothing when
   // it sends the macOS chord itself.

@@ -197,6 +197,15 @@ ActionResult ActionEngine::doPress(const PageElement& element, const std::string
         Kind::failure, "Couldn't click “" + label + "”", dbg,
         "The element doesn't support pressing and Tovrin can't post clicks here.");
   }
+  if (!input->canPostAtPoints()) {
+    // Where a window's place on the screen is unknown, a point could land
+    // on anything: nothing is clicked.
+    dbg.push_back("No mouse fallback: positions on this desktop are not known");
+    return Display::result(
+        Kind::failure, "Couldn't click “" + label + "”", dbg,
+        "The element doesn't support pressing and Tovrin can't click at a position on this "
+        "desktop.");
+  }
   dbg.push_back("Falling back to a mouse click at element center");
   const double x = frame->x + frame->width / 2;
   const double y = frame->y + frame->height / 2;

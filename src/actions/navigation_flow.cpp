@@ -112,7 +112,8 @@ Outcome ActionEngine::navigate(const NavAction& action, Trail dbg) {
               dbg.push_back("AXPress failed (" + std::to_string(code) + ")");
               std::optional<Frame> frame = AX::frame(best->element);
               SyntheticInput* input = target_.platform.input.get();
-              if (!frame || !(frame->width > 0 && frame->height > 0) || input == nullptr) {
+              if (!frame || !(frame->width > 0 && frame->height > 0) || input == nullptr ||
+                  !input->canPostAtPoints()) {
                 return Outcome{Display::result(
                     Kind::failure,
                     "Couldn't switch to “" + unicode::truncate(best->label(), 50) + "”", dbg,

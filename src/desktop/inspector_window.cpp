@@ -19,7 +19,7 @@
 #include "accessibility/ax.h"
 #include "desktop/placement.h"
 #include "desktop/symbols.h"
-#include "platform/linux/x11_pointer_pick.h"
+#include "platform/linux/x11/x11_pointer_pick.h"
 
 namespace tovrin::desktop {
 namespace {

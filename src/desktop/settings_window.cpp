@@ -18,7 +18,7 @@
 #include "ai/model_settings.h"
 #include "desktop/placement.h"
 #include "desktop/symbols.h"
-#include "platform/linux/x11_hotkey.h"
+#include "platform/linux/x11/x11_hotkey.h"
 
 namespace tovrin::desktop {
 namespace {

@@ -20,8 +20,8 @@
 #include "desktop/qt_executor.h"
 #include "desktop/settings_window.h"
 #include "desktop/symbols.h"
-#include "platform/linux/x11_hotkey.h"
-#include "platform/linux/x11_workspace.h"
+#include "platform/linux/x11/x11_hotkey.h"
+#include "platform/linux/x11/x11_workspace.h"
 #include "ui/palette_controls.h"
 
 namespace tovrin::desktop {

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "desktop/browser_fixture.h"
-#include "platform/linux/x11_clipboard.h"
+#include "platform/linux/x11/x11_clipboard.h"
 
 namespace tovrin::testing {
 namespace {

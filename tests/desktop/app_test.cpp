@@ -11,7 +11,7 @@
 
 #include "desktop/browser_fixture.h"
 #include "platform/linux/ini_defaults.h"
-#include "platform/linux/x11_hotkey.h"
+#include "platform/linux/x11/x11_hotkey.h"
 
 namespace tovrin::testing {
 namespace {

@@ -19,8 +19,8 @@
 
 #include "accessibility/browser.h"
 #include "content/page_snapshot.h"
-#include "platform/linux/browser_launch.h"
-#include "platform/linux/child_process.h"
+#include "platform/linux/process/browser_launch.h"
+#include "platform/linux/process/child_process.h"
 
 namespace tovrin::testing {
 namespace {

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "desktop/browser_fixture.h"
-#include "platform/linux/x11_clipboard.h"
+#include "platform/linux/x11/x11_clipboard.h"
 
 namespace tovrin::testing {
 namespace {

@@ -20,7 +20,7 @@
 #include "actions/action_engine.h"
 #include "desktop/browser_fixture.h"
 #include "intent/intent_parser.h"
-#include "platform/linux/child_process.h"
+#include "platform/linux/process/child_process.h"
 
 namespace tovrin::testing {
 namespace {

@@ -18,7 +18,7 @@
 #include "actions/input.h"
 #include "content/page_snapshot.h"
 #include "desktop/browser_fixture.h"
-#include "platform/linux/x11_clipboard.h"
+#include "platform/linux/x11/x11_clipboard.h"
 
 namespace tovrin::testing {
 namespace {

@@ -1,13 +1,13 @@
-#include "platform/linux/atspi_mapping.h"
+#include "platform/linux/atspi/atspi_mapping.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "platform/linux/atspi_transport.h"
-#include "platform/linux/browser_repair.h"
-#include "platform/linux/x11_workspace.h"
+#include "platform/linux/atspi/atspi_transport.h"
+#include "platform/linux/process/browser_repair.h"
+#include "platform/linux/process/process_info.h"
 
 namespace tovrin::atspi {
 namespace {

@@ -15,7 +15,7 @@
 
 #include "accessibility/browser.h"
 #include "content/page_snapshot.h"
-#include "platform/linux/linux_accessibility.h"
+#include "platform/linux/atspi/linux_accessibility.h"
 #include "platform/linux/linux_desktop.h"
 
 namespace tovrin {

@@ -10,11 +10,16 @@
 #include <sstream>
 
 #include "accessibility/browser.h"
-#include "platform/linux/atspi_transport.h"
-#include "platform/linux/browser_repair.h"
+#include "platform/linux/atspi/atspi_transport.h"
+#include "platform/linux/process/browser_repair.h"
 #include "platform/linux/ini_defaults.h"
-#include "platform/linux/x11_clipboard.h"
-#include "platform/linux/x11_input.h"
+#include "platform/linux/process/process_info.h"
+#include "platform/linux/wayland/gnome/mutter_clipboard.h"
+#include "platform/linux/wayland/gnome/mutter_remote_desktop.h"
+#include "platform/linux/wayland/keyboard_input.h"
+#include "platform/linux/wayland/sway/sway_route.h"
+#include "platform/linux/x11/x11_clipboard.h"
+#include "platform/linux/x11/x11_input.h"
 
 namespace tovrin {
 namespace {
@@ -94,26 +99,8 @@ std::variant<std::shared_ptr<LinuxDesktop>, std::string> LinuxDesktop::open(
     ax.trusted = [] { return true; };
     desktop->workspace_ = std::make_shared<RecordedWorkspace>(readHeader(options.replayFile));
   } else {
-    desktop->x11_ = X11Workspace::open(error);
-    if (!desktop->x11_) {
-      return "No display: " + error +
-             ".\nRun Tovrin inside your desktop session (or use --scene FILE for the simulated "
-             "desktop).";
-    }
-    desktop->workspace_ = desktop->x11_;
+    desktop->session_ = Session::current();
     desktop->defaults_ = std::make_shared<IniDefaults>();
-    desktop->pasteboard_ = std::make_shared<X11Clipboard>();
-    std::weak_ptr<X11Workspace> weak = desktop->x11_;
-    desktop->input_ = X11Input::open([weak]() -> std::optional<int32_t> {
-      auto ws = weak.lock();
-      if (!ws) return std::nullopt;
-      auto front = ws->frontmostApplication();
-      return front ? std::optional<int32_t>(front->pid) : std::nullopt;
-    });
-    ax.pidAtPoint = [weak](double x, double y) -> std::optional<int32_t> {
-      auto ws = weak.lock();
-      return ws ? ws->pidAtPoint(x, y) : std::nullopt;
-    };
     // Asking costs a few bus round trips; the palette asks every time it
     // opens and once a second while access is missing, so an answer
     // serves for half a second.
@@ -128,10 +115,26 @@ std::variant<std::shared_ptr<LinuxDesktop>, std::string> LinuxDesktop::open(
     };
     ax.grant = [] { (void)enableAccessibility(); };
     ax.recordFile = options.recordFile;
-    if (!options.recordFile.empty()) {
-      if (auto front = desktop->x11_->frontmostApplication()) {
-        std::ofstream(options.recordFile, std::ios::app) << recordingHeader(*front) << '\n';
+    if (desktop->session_.type == SessionType::x11) {
+      desktop->x11_ = X11Workspace::open(error);
+      if (!desktop->x11_) {
+        return "No display: " + error +
+               ".\nRun Tovrin inside your desktop session (or use --scene FILE for the "
+               "simulated desktop).";
       }
+      desktop->workspace_ = desktop->x11_;
+      desktop->pasteboard_ = std::make_shared<X11Clipboard>();
+      std::weak_ptr<X11Workspace> weak = desktop->x11_;
+      desktop->input_ = X11Input::open([weak]() -> std::optional<int32_t> {
+        auto ws = weak.lock();
+        if (!ws) return std::nullopt;
+        auto front = ws->frontmostApplication();
+        return front ? std::optional<int32_t>(front->pid) : std::nullopt;
+      });
+      ax.pidAtPoint = [weak](double x, double y) -> std::optional<int32_t> {
+        auto ws = weak.lock();
+        return ws ? ws->pidAtPoint(x, y) : std::nullopt;
+      };
     }
   }
   desktop->accessibility_ = LinuxAccessibility::open(std::move(ax), error);
@@ -141,7 +144,70 @@ std::variant<std::shared_ptr<LinuxDesktop>, std::string> LinuxDesktop::open(
            ".\nInstall at-spi2-core and log in to a desktop session, or start the bus with "
            "/usr/libexec/at-spi-bus-launcher --launch-immediately.";
   }
+  if (options.replayFile.empty() && desktop->session_.type == SessionType::wayland)
+    desktop->openWayland();
+  if (!options.recordFile.empty() && desktop->workspace_) {
+    if (auto front = desktop->workspace_->frontmostApplication()) {
+      std::ofstream(options.recordFile, std::ios::app) << recordingHeader(*front) << '\n';
+    }
+  }
   return desktop;
+}
+
+void LinuxDesktop::openWayland() {
+  const Compositor compositor = session_.compositor;
+  std::function<bool(int32_t)> raise;
+  if (compositor == Compositor::sway) raise = [](int32_t pid) { return SwayIpc::focus(pid); };
+  wayland_ = std::make_shared<WaylandWorkspace>(WaylandWorkspace::Options{
+      .session = session_,
+      .accessibility = accessibility_,
+      .raise = raise,
+      .browsers = [] { return browserProcesses(); },
+  });
+  workspace_ = wayland_;
+  std::weak_ptr<WaylandWorkspace> weak = wayland_;
+  auto activePid = [weak]() -> std::optional<int32_t> {
+    auto ws = weak.lock();
+    if (!ws) return std::nullopt;
+    auto front = ws->frontmostApplication();
+    return front ? std::optional<int32_t>(front->pid) : std::nullopt;
+  };
+  if (compositor == Compositor::gnome) {
+    GDBusConnection* bus = sessionBus();
+    input_ = std::make_shared<WaylandKeyboard>(
+        std::make_unique<MutterKeyRoute>(bus, [](const std::string& text) {
+          (void)ClipboardKeeper::start(text);
+        }),
+        activePid);
+    pasteboard_ = std::make_shared<MutterClipboard>(bus);
+    if (bus) g_object_unref(bus);
+  } else if (compositor == Compositor::kde) {
+    // KDE Plasma offers data control for the clipboard; its keys go through
+    // the RemoteDesktop portal, which Tovrin does not drive yet.
+    pasteboard_ = std::make_shared<DataControlClipboard>();
+  } else {
+    // wlroots compositors offer the virtual keyboard and data control.
+    input_ = std::make_shared<WaylandKeyboard>(std::make_unique<VirtualKeyboardRoute>(),
+                                               activePid);
+    pasteboard_ = std::make_shared<DataControlClipboard>();
+  }
+}
+
+void LinuxDesktop::pollActivations() {
+  if (x11_) x11_->pollActivations();
+  if (wayland_) wayland_->pollActivations();
+}
+
+std::string LinuxDesktop::keyProblem() const {
+  if (auto* keyboard = dynamic_cast<WaylandKeyboard*>(input_.get()))
+    return keyboard->route().problem();
+  if (!input_) {
+    return session_.compositor == Compositor::kde
+               ? "Tovrin does not drive KDE Plasma's RemoteDesktop portal yet; pages can be read "
+                 "and pressed, but no keys sent"
+               : "no way to send keys was found on this display (XTest)";
+  }
+  return {};
 }
 
 Platform LinuxDesktop::platform() const {
@@ -237,6 +303,7 @@ std::vector<RunningApplication> LinuxDesktop::browserProcesses() {
     long pid = std::strtol(entry->d_name, &end, 10);
     if (*end != '\0' || pid <= 0) continue;
     const auto p = static_cast<int32_t>(pid);
+    if (!ProcessInfo::inThisSession(p)) continue;
     ProcessIdentity identity = ProcessInfo::identify(ProcessInfo::executableName(p), "");
     if (isMainBrowserProcess(p, identity.applicationID)) {
       out.push_back({p, identity.applicationID, identity.name, false});
@@ -263,6 +330,14 @@ std::vector<BrowserCheck> LinuxDesktop::browsers() {
   if (x11_) {
     for (const RunningApplication& app : x11_->windowApplications()) {
       if (isMainBrowserProcess(app.pid, app.bundleID)) apps.push_back(app);
+    }
+  }
+  if (wayland_) {
+    for (const AccessibleFrame& frame : accessibility_->frames()) {
+      auto app = wayland_->runningApplication(frame.pid);
+      if (!app || !isMainBrowserProcess(app->pid, app->bundleID)) continue;
+      if (std::none_of(apps.begin(), apps.end(), [&](const auto& a) { return a.pid == app->pid; }))
+        apps.push_back(*app);
     }
   }
   // Browsers without a window on this display count too: they may have

@@ -1,7 +1,9 @@
 #pragma once
 
 // The real Linux desktop behind Tovrin's platform interface: AT-SPI2 for the
-// browsers' trees, X11 for the windows and processes. Also answers what a
+// browsers' trees on every session; for windows, keys and the clipboard the
+// services of the session it runs in: X11, or Wayland with the route its
+// compositor offers. Also answers what a
 // new user needs to know when something does not work: is there a display,
 // an accessibility bus, is assistive-technology support on, and can each
 // running browser's tree be read.
@@ -13,8 +15,10 @@
 #include <vector>
 
 #include "accessibility/platform.h"
-#include "platform/linux/linux_accessibility.h"
-#include "platform/linux/x11_workspace.h"
+#include "platform/linux/atspi/linux_accessibility.h"
+#include "platform/linux/session_type.h"
+#include "platform/linux/wayland/wayland_workspace.h"
+#include "platform/linux/x11/x11_workspace.h"
 
 namespace tovrin {
 
@@ -45,8 +49,16 @@ class LinuxDesktop {
   [[nodiscard]] Platform platform() const;
   [[nodiscard]] LinuxAccessibility& accessibility() const { return *accessibility_; }
   [[nodiscard]] std::shared_ptr<Workspace> workspace() const { return workspace_; }
-  // The X11 workspace; null when replaying a recording.
+  // The X11 workspace; null on Wayland and when replaying a recording.
   [[nodiscard]] X11Workspace* x11() const { return x11_.get(); }
+  // The Wayland workspace; null on X11 and when replaying a recording.
+  [[nodiscard]] WaylandWorkspace* wayland() const { return wayland_.get(); }
+  [[nodiscard]] const SessionKind& session() const { return session_; }
+  // Tells the workspace's observers of an activation since the last call.
+  void pollActivations();
+  // What pressing keys here needs and lacks, in words for the user; empty
+  // when keys can be sent.
+  [[nodiscard]] std::string keyProblem() const;
 
   static AccessibilityStatus status();
   // Turns assistive-technology support on for this session and, where the
@@ -57,7 +69,8 @@ class LinuxDesktop {
   // The browsers that are running (with windows, or as processes), checked;
   // a Chromium showing bare windows is first prepared as a command would.
   std::vector<BrowserCheck> browsers();
-  // The main processes of the browsers running on this machine, by /proc.
+  // The main processes of the browsers running in this session (on its
+  // session bus), by /proc.
   static std::vector<RunningApplication> browserProcesses();
   // The running Chromium-family browsers that were started without the
   // accessibility flag: they show no pages until restarted with it.
@@ -65,9 +78,12 @@ class LinuxDesktop {
 
  private:
   LinuxDesktop() = default;
+  void openWayland();
   std::shared_ptr<LinuxAccessibility> accessibility_;
   std::shared_ptr<Workspace> workspace_;
   std::shared_ptr<X11Workspace> x11_;
+  std::shared_ptr<WaylandWorkspace> wayland_;
+  SessionKind session_;
   std::shared_ptr<SyntheticInput> input_;
   std::shared_ptr<Defaults> defaults_;
   std::shared_ptr<Pasteboard> pasteboard_;

@@ -1,4 +1,4 @@
-#include "platform/linux/x11_pointer_pick.h"
+#include "platform/linux/x11/x11_pointer_pick.h"
 
 #include <X11/Xlib.h>
 #include <X11/cursorfont.h>

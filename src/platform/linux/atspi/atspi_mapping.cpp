@@ -1,4 +1,4 @@
-#include "platform/linux/atspi_mapping.h"
+#include "platform/linux/atspi/atspi_mapping.h"
 
 #include <algorithm>
 #include <array>

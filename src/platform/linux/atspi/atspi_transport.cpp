@@ -1,4 +1,4 @@
-#include "platform/linux/atspi_transport.h"
+#include "platform/linux/atspi/atspi_transport.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>

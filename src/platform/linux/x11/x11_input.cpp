@@ -1,4 +1,4 @@
-#include "platform/linux/x11_input.h"
+#include "platform/linux/x11/x11_input.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -9,7 +9,7 @@
 #include <cmath>
 #include <thread>
 
-#include "platform/linux/x11_workspace.h"
+#include "platform/linux/process/process_info.h"
 
 namespace tovrin {
 namespace {

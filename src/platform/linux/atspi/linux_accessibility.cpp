@@ -1,12 +1,12 @@
-#include "platform/linux/linux_accessibility.h"
+#include "platform/linux/atspi/linux_accessibility.h"
 
 #include <algorithm>
 #include <cmath>
 #include <unordered_map>
 #include <unordered_set>
 
-#include "platform/linux/atspi_mapping.h"
-#include "platform/linux/atspi_transport.h"
+#include "platform/linux/atspi/atspi_mapping.h"
+#include "platform/linux/atspi/atspi_transport.h"
 
 namespace tovrin {
 namespace atspi {
@@ -677,6 +677,24 @@ struct Session {
     return out;
   }
 
+  // Every application's top-level windows with their names and whether
+  // one is the active window: where the session offers no other way to
+  // tell which window is in front (Wayland), this is it.
+  std::vector<AccessibleFrame> frames() {
+    std::vector<AccessibleFrame> out;
+    for (const auto& [bus, path] : registryChildren()) {
+      const int32_t pid = pidOf(bus).value_or(0);
+      auto app = fetchNow(intern(bus, kRootPath), {"AXChildren"});
+      if (app->timedOut) continue;
+      for (const auto& f : fetchAll(app->children, {"AXRole", "AXTitle"})) {
+        if (!f->done || !f->info.role) continue;
+        out.push_back({pid, bus, f->info.name.value_or(""), f->info.has(State::kActive),
+                       f->info.has(State::kShowing)});
+      }
+    }
+    return out;
+  }
+
   std::optional<std::string> busForPid(int32_t pid) {
     for (const auto& [bus, path] : registryChildren()) {
       if (pidOf(bus) == pid) return bus;
@@ -1271,6 +1289,10 @@ std::vector<TreeNode> LinuxAccessibility::readTree(const AXElement& root,
 std::vector<AccessibleApplication> LinuxAccessibility::applications() {
   return onBusThread<std::vector<AccessibleApplication>>(
       [](atspi::Session& s) { return s.applications(); });
+}
+
+std::vector<AccessibleFrame> LinuxAccessibility::frames() {
+  return onBusThread<std::vector<AccessibleFrame>>([](atspi::Session& s) { return s.frames(); });
 }
 
 TreeAccess LinuxAccessibility::treeAccess(int32_t pid) {

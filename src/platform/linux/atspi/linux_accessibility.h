@@ -35,6 +35,15 @@ struct AccessibleApplication {
   std::string toolkit;  // "Chromium", "Gecko", …
 };
 
+// One top-level window of an application on the accessibility bus.
+struct AccessibleFrame {
+  int32_t pid = 0;
+  std::string busName;
+  std::string name;
+  bool active = false;  // it has the keyboard focus: the window in front
+  bool showing = false;
+};
+
 // How much of a browser's tree Tovrin can see.
 enum class TreeAccess {
   readable,      // its windows show their contents
@@ -84,6 +93,8 @@ class LinuxAccessibility final : public Accessibility {
   // The applications on the bus, asked afresh.
   std::vector<AccessibleApplication> applications();
   TreeAccess treeAccess(int32_t pid);
+  // Every application's top-level windows, asked afresh.
+  std::vector<AccessibleFrame> frames();
 
  private:
   explicit LinuxAccessibility(Options options);

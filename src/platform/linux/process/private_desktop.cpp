@@ -1,4 +1,4 @@
-#include "platform/linux/private_desktop.h"
+#include "platform/linux/process/private_desktop.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -17,7 +17,7 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/linux/child_process.h"
+#include "platform/linux/process/child_process.h"
 
 namespace tovrin {
 namespace {

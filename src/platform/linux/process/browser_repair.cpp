@@ -1,4 +1,4 @@
-#include "platform/linux/browser_repair.h"
+#include "platform/linux/process/browser_repair.h"
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "accessibility/browser.h"
-#include "platform/linux/child_process.h"
-#include "platform/linux/x11_workspace.h"
+#include "platform/linux/process/child_process.h"
+#include "platform/linux/process/process_info.h"
 
 namespace tovrin::BrowserRepair {
 

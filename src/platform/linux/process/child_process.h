@@ -28,6 +28,13 @@ pid_t startDetached(const std::vector<std::string>& argv, std::string& error);
 // leader to exit, then SIGKILL. Reaps the leader when it is our child.
 void stopGroup(pid_t pid, std::chrono::milliseconds grace);
 
+// In a forked child that must outlive the command that forked it (a
+// clipboard owner): a session of its own, standard streams on /dev/null and
+// every other inherited descriptor closed but `keep`, so a pipe the caller's
+// reader waits on (`tovrin run --json … | jq`) is closed when the command
+// ends, not when the owner does.
+void detachFromCaller(const std::vector<int>& keep);
+
 // True while `pid` runs (a zombie counts as ended).
 bool running(pid_t pid);
 

@@ -1,4 +1,4 @@
-#include "platform/linux/child_process.h"
+#include "platform/linux/process/child_process.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -6,6 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <thread>
@@ -65,6 +68,32 @@ pid_t startDetached(const std::vector<std::string>& argv, std::string& error) {
     return 0;
   }
   return child;
+}
+
+void detachFromCaller(const std::vector<int>& keep) {
+  setsid();
+  const int null = open("/dev/null", O_RDWR);
+  if (null >= 0) {
+    for (int fd = 0; fd <= 2; ++fd) {
+      if (std::find(keep.begin(), keep.end(), fd) == keep.end()) dup2(null, fd);
+    }
+    if (null > 2) close(null);
+  }
+  // Collect first: closing while reading /proc/self/fd would close the
+  // directory's own descriptor under it.
+  std::vector<int> open;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    const int own = dirfd(dir);
+    while (dirent* entry = readdir(dir)) {
+      char* end = nullptr;
+      const long fd = std::strtol(entry->d_name, &end, 10);
+      if (*end == '\0' && fd > 2 && fd != own) open.push_back(static_cast<int>(fd));
+    }
+    closedir(dir);
+  }
+  for (int fd : open) {
+    if (std::find(keep.begin(), keep.end(), fd) == keep.end()) close(fd);
+  }
 }
 
 bool running(pid_t pid) {

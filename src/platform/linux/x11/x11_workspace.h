@@ -12,30 +12,12 @@
 #include <vector>
 
 #include "accessibility/platform.h"
+#include "platform/linux/process/process_info.h"
 
 struct _XDisplay;
 
 namespace tovrin {
 
-// What a process is, as far as the browser registry cares: its desktop
-// application id ("chromium", "firefox-esr", …) and a display name.
-struct ProcessIdentity {
-  std::string applicationID;
-  std::string name;
-};
-
-namespace ProcessInfo {
-// From the executable's file name and the window's WM_CLASS class (either
-// may be empty). Known browsers get their desktop ids; anything else the
-// lower-cased class or executable name.
-ProcessIdentity identify(const std::string& executable, const std::string& windowClass);
-// The executable's file name of a running process, or empty.
-std::string executableName(int32_t pid);
-// The process's command line, one entry per argument (split at spaces
-// where the process rewrote it into one string, as Chromium does).
-std::vector<std::string> commandLine(int32_t pid);
-bool alive(int32_t pid);
-}  // namespace ProcessInfo
 
 class X11Workspace final : public Workspace {
  public:

@@ -1,4 +1,4 @@
-#include "platform/linux/browser_launch.h"
+#include "platform/linux/process/browser_launch.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "platform/linux/x11_hotkey.h"
+#include "platform/linux/x11/x11_hotkey.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>

@@ -1,4 +1,4 @@
-#include "platform/linux/x11_clipboard.h"
+#include "platform/linux/x11/x11_clipboard.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -9,6 +9,8 @@
 
 #include <chrono>
 #include <cstring>
+
+#include "platform/linux/process/child_process.h"
 
 namespace tovrin {
 namespace {
@@ -71,10 +73,11 @@ void X11Clipboard::setString(const std::string& text) {
   }
   if (child == 0) {
     close(ready[0]);
-    // Its own session, so it outlives the command and ignores its Ctrl-C;
-    // a second fork, so nobody has to wait for it.
-    setsid();
+    // A second fork, so nobody has to wait for it; then its own session,
+    // so it outlives the command and ignores its Ctrl-C, holding none of
+    // the caller's streams.
     if (fork() != 0) _exit(0);
+    ChildProcess::detachFromCaller({ready[1]});
     signal(SIGHUP, SIG_IGN);
     // When the X server goes, Xlib would call exit(): in a fork of a
     // threaded process that runs the parent's exit handlers and static

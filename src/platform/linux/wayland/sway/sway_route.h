@@ -1,0 +1,47 @@
+#pragma once
+
+// sway and other wlroots compositors: keys through the virtual-keyboard
+// protocol (Debian's wtype, which uploads a keymap holding exactly the
+// characters it types, so any script types), windows through sway's IPC
+// (swaymsg), and the clipboard through the data-control protocol (Debian's
+// wl-clipboard), which KDE Plasma offers too.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "accessibility/platform.h"
+#include "platform/linux/wayland/keyboard_input.h"
+
+namespace tovrin {
+
+class VirtualKeyboardRoute final : public KeyRoute {
+ public:
+  bool chord(const std::vector<uint32_t>& modifiers, uint32_t key) override;
+  bool typeCharacter(const std::string& character) override;
+  std::string problem() override;
+};
+
+namespace SwayIpc {
+// Focuses the top-level window of the process; false when sway refused or
+// does not answer.
+bool focus(int32_t pid);
+// wtype's words for a chord: ["-M", "ctrl", "-k", "l", "-m", "ctrl"].
+std::vector<std::string> chordArguments(const std::vector<uint32_t>& modifiers, uint32_t key);
+}  // namespace SwayIpc
+
+class DataControlClipboard final : public Pasteboard {
+ public:
+  void setString(const std::string& text) override;
+  std::optional<std::string> string() override;
+  [[nodiscard]] bool lastCopySucceeded() const { return lastCopy_; }
+
+ private:
+  bool lastCopy_ = true;
+};
+
+// Runs a program and gives its standard output, or nothing when it could
+// not run, failed or took longer than `seconds`.
+std::optional<std::string> captureOutput(const std::vector<std::string>& argv, double seconds);
+
+}  // namespace tovrin
