@@ -6,12 +6,17 @@ cd "$(dirname "$0")/.."
 
 # Build: the compiler and libraries. Desktop tests and the main job: real
 # browsers in a private headless desktop (Xvfb, a window manager, the
-# accessibility bus), and the peer the reading benchmark runs beside.
+# accessibility bus; mutter and sway for the Wayland sessions, with the
+# virtual keyboard and clipboard tools), and the peer the reading benchmark
+# runs beside. xdg-desktop-portal is installed so that the tests prove their
+# private buses never reach it.
 packages=(g++ cmake make pkg-config libicu-dev nlohmann-json3-dev libcli11-dev
           libgtest-dev libgmock-dev libbenchmark-dev
           libglib2.0-dev libx11-dev libxtst-dev libpng-dev qt6-base-dev dpkg-dev libcpp-httplib-dev
           chromium firefox-esr xvfb openbox dbus dbus-x11 at-spi2-core x11-utils
-          fonts-dejavu-core python3-pyatspi python3.11-doc bc clang libclang-rt-14-dev strace)
+          fonts-dejavu-core python3-pyatspi python3.11-doc bc clang libclang-rt-14-dev strace
+          libxkbcommon-dev qt6-wayland mutter sway wtype wl-clipboard jq python3-gi
+          xdg-desktop-portal)
 
 missing=()
 for p in "${packages[@]}"; do

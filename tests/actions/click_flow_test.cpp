@@ -239,5 +239,49 @@ TEST(ClickFlowTest, NoWindowMeansNoRead) {
   EXPECT_EQ(r.debug.size(), 2u);
 }
 
+// The simulated desktop's input, on a desktop that cannot tell where windows
+// lie (Wayland): keys pass, clicks and the wheel are not offered.
+class NoPointsInput final : public SyntheticInput {
+ public:
+  explicit NoPointsInput(std::shared_ptr<SyntheticInput> inner) : inner_(std::move(inner)) {}
+  bool postKey(int32_t pid, const KeyEvent& event) override { return inner_->postKey(pid, event); }
+  bool postMouse(double, double, bool) override { return false; }
+  bool postScrollWheel(double, double, int32_t) override { return false; }
+  [[nodiscard]] bool canPostAtPoints() const override { return false; }
+
+ private:
+  std::shared_ptr<SyntheticInput> inner_;
+};
+
+TEST(ClickFlowTest, WhereWindowPositionsAreUnknownNothingIsClickedBlindly) {
+  struct Case {
+    const char* command;
+    const char* headline;
+    std::string bodyOrLastStep;
+  };
+  const Case cases[] = {
+      {"click refused", "Couldn't click “Refused”",
+       "The element doesn't support pressing and Tovrin can't click at a position on this "
+       "desktop."},
+      // The wheel is not there to turn: the page is scrolled with keys.
+      {"scroll down", "Scrolled **down**", "Fell back to Page Down / Page Up key"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    EngineFixture f(kPage);
+    auto target = BrowserTracker(f.desktop->platform()).current();
+    ASSERT_TRUE(target);
+    target->platform.input = std::make_shared<NoPointsInput>(target->platform.input);
+    f.desktop->clearEffects();
+    Outcome o = ActionEngine::make(*target, {.model = f.model, .highlighter = f.highlighter})
+                    ->run(*IntentParser::parse(c.command));
+    const ActionResult& r = resultOf(o);
+    EXPECT_EQ(r.headline, c.headline);
+    EXPECT_EQ(r.body ? *r.body : r.debug.back(), c.bodyOrLastStep);
+    EXPECT_TRUE(f.effectsContaining("mouse").empty());
+    EXPECT_TRUE(f.effectsContaining("scroll wheel").empty());
+  }
+}
+
 }  // namespace
 }  // namespace tovrin

@@ -42,6 +42,10 @@ mkdir -m 700 -p "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DA
 export TOVRIN_DESKTOP_DIR="$scratch"
 export NO_AT_BRIDGE=0 GTK_A11Y=atspi
 export XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=GNOME
+# Settings live in each process's memory: the private bus activates no
+# settings service, and the bus launcher keeps the assistive technology
+# switch in the settings where it can.
+export GSETTINGS_BACKEND=memory
 
 dbus-daemon --config-file="$here/session-bus.conf" --nofork --nopidfile --print-address=1 \
   --address="unix:path=$scratch/session-bus" >"$scratch/bus-address" 2>"$scratch/dbus.log" &

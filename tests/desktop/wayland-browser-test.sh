@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# Tovrin on a GNOME Wayland session over a real browser running as a native
+# Wayland client: run inside tests/desktop/wayland-session.sh.
+#
+#   wayland-browser-test.sh TOVRIN chromium|firefox PAGES-FOLDER
+#
+# Every check reads what the page itself shows afterwards (its status line,
+# its fields), through a fresh `tovrin snapshot`, not only Tovrin's result.
+set -uo pipefail
+tovrin=$1 browser=$2 pages=$3
+scratch=${TOVRIN_DESKTOP_DIR:?run inside wayland-session.sh}
+failures=0 passes=0
+
+fail() { echo "FAIL [$browser] $*" >&2; failures=$((failures + 1)); }
+pass() { echo "ok   [$browser] $*"; passes=$((passes + 1)); }
+
+start_browser() {  # URL
+  local profile
+  profile=$(mktemp -d "$scratch/profile.XXXXXX")
+  case $browser in
+    chromium)
+      chromium --ozone-platform=wayland --no-sandbox --disable-gpu --no-first-run \
+        --disable-background-networking --disable-component-update --disable-sync \
+        --disable-features=Translate --password-store=basic --force-renderer-accessibility \
+        --user-data-dir="$profile" "$1" >"$scratch/$browser.log" 2>&1 &
+      ;;
+    firefox)
+      MOZ_ENABLE_WAYLAND=1 firefox-esr --no-remote --profile "$profile" "$1" \
+        >"$scratch/$browser.log" 2>&1 &
+      ;;
+  esac
+  browser_pid=$!
+}
+
+stop_browser() {
+  kill "$browser_pid" 2>/dev/null
+  for _ in $(seq 1 100); do kill -0 "$browser_pid" 2>/dev/null || break; sleep 0.05; done
+  kill -9 "$browser_pid" 2>/dev/null
+  pkill -KILL -f "$scratch/profile" 2>/dev/null
+  wait "$browser_pid" 2>/dev/null
+}
+
+# The page's lines as Tovrin reads them, one a line.
+page_lines() { "$tovrin" snapshot --json 2>/dev/null | jq -r '.lines[]?.text' 2>/dev/null; }
+
+# Waits until the page shows a line holding TEXT (a page repaints and runs
+# its handlers after the event that changed it); false after SECONDS.
+wait_for_line() {  # TEXT [SECONDS]
+  local until=$((SECONDS + ${2:-15}))
+  while [ $SECONDS -le $until ]; do
+    page_lines | grep -qF -- "$1" && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+run_json() { "$tovrin" run --json "$@" 2>"$scratch/run.err"; }
+kind_of() { jq -r '.kind // .outcome' <<<"$1" 2>/dev/null; }
+
+# --- the help desk page: finding, reading, pressing, typing, keys, scrolling, copy
+start_browser "file://$pages/desk.html"
+if ! wait_for_line "Help desk" 90; then
+  fail "the page never showed in the accessibility tree (or no window was active)"
+  cat "$scratch/$browser.log" >&2
+  stop_browser
+  echo "$passes passed, $failures failed"
+  exit 1
+fi
+pass "front browser found and its page read"
+
+out=$(run_json "click send")
+if wait_for_line "Sent by Old Name"; then pass "click: the page says Sent by Old Name"; else fail "click: $out"; fi
+
+out=$(run_json "type hello.world@example.com into the email field")
+if wait_for_line "email is hello.world@example.com"; then pass "typing ASCII"; else fail "typing ASCII: $out"; fi
+
+text="Zoë Ångström 東京 😀"
+out=$(run_json "type $text into the notes field")
+if wait_for_line "notes is $text"; then pass "typing outside the keymap"; else fail "typing outside the keymap: $out"; fi
+
+out=$(run_json "press tab")
+if wait_for_line "Focus on BUTTON" || wait_for_line "Focus on"; then pass "Tab moves the focus"; else fail "Tab: $out"; fi
+
+run_json "click the full name field" >/dev/null
+out=$(run_json "press return")
+if wait_for_line "Sent by"; then pass "Return submits the form"; else fail "Return: $out"; fi
+
+out=$(run_json "scroll to reviews")
+if wait_for_line "Reviews" && page_lines | grep -qx "Reviews"; then pass "scrolling to a section"; else fail "scroll: $out"; fi
+# #where names the section in the upper half of the view.
+if wait_for_line "Reviews" 5 && [ "$(page_lines | tail -n 1)" = "Reviews" ]; then
+  pass "the page says Reviews is in view"
+else
+  fail "after scrolling the page says: $(page_lines | tail -n 1)"
+fi
+
+out=$(run_json "what does the warranty cover?")
+if [ "$(kind_of "$out")" != failure ] && grep -qi "zip" <<<"$out"; then pass "answers"; else fail "answer: $out"; fi
+
+# copy: the pipe closes when tovrin exits, not when the clipboard keeper does.
+start=$SECONDS
+out=$(timeout 20 "$tovrin" run --json "copy the page" 2>/dev/null | jq -r .kind)
+if [ "$out" = success ] && [ $((SECONDS - start)) -lt 15 ]; then pass "copy returns through a pipe"; else fail "copy through a pipe: $out"; fi
+run_json "click the notes field" >/dev/null
+run_json "select all" >/dev/null
+out=$(run_json "paste")
+if wait_for_line "notes is Help desk"; then pass "the copied page pastes after tovrin exited"; else fail "paste of the copy: $out"; fi
+
+out=$(run_json "new tab")
+sleep 1
+out2=$(run_json "go back to the previous tab")
+out3=$(run_json "close tab")
+if wait_for_line "Help desk" 20; then pass "a new tab and back"; else fail "tabs: $out / $out2 / $out3"; fi
+stop_browser
+
+# --- the shop page: a risky press declined and confirmed, a numbered choice
+start_browser "file://$pages/shop.html"
+if wait_for_line "Welcome to Acme" 90 || wait_for_line "Acme" 30; then
+  out=$(run_json --decline "click buy now")
+  sleep 1
+  if [ "$(jq -r .outcome <<<"$out")" = confirm ] && ! page_lines | grep -qx "Purchased"; then
+    pass "a risky press asks first, and declined does nothing"
+  else
+    fail "decline: $out"
+  fi
+  out=$(run_json --confirm "click buy now")
+  if wait_for_line "Purchased"; then pass "a risky press confirmed"; else fail "confirm: $out"; fi
+  out=$(run_json --pick 2 "click add to cart")
+  if wait_for_line "to the cart"; then pass "a numbered choice, picked"; else fail "choice: $out"; fi
+else
+  fail "the shop page never showed"
+fi
+stop_browser
+
+# --- nothing is typed when no browser is in front
+out=$(run_json "type should-not-arrive into the email field")
+if [ "$(kind_of "$out")" = failure ] && jq -e .headline <<<"$out" >/dev/null; then
+  pass "no browser in front: a failure result, in JSON"
+else
+  fail "no browser in front: $out"
+fi
+
+echo "$passes passed, $failures failed"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+#include <xkbcommon/xkbcommon-keysyms.h>
+
+#include <chrono>
+#include <map>
+#include <thread>
+
+#include "actions/input.h"
+#include "platform/linux/session_type.h"
+#include "platform/linux/wayland/keyboard_input.h"
+#include "platform/linux/wayland/sway/sway_route.h"
+#include "platform/linux/wayland/wayland_workspace.h"
+
+namespace tovrin {
+namespace {
+
+TEST(SessionTest, TheEnvironmentAndTheBusTellTheSessionAndCompositor) {
+  struct Case {
+    std::map<std::string, std::string> env;
+    std::vector<std::string> onBus;
+    SessionKind kind;
+  };
+  const SessionKind x11{SessionType::x11, Compositor::none};
+  const Case cases[] = {
+      {{{"DISPLAY", ":0"}}, {}, x11},
+      {{{"XDG_SESSION_TYPE", "x11"}, {"DISPLAY", ":0"}}, {"org.gnome.Mutter.RemoteDesktop"}, x11},
+      // A nested compositor's socket inside an X11 session is not the session.
+      {{{"XDG_SESSION_TYPE", "x11"}, {"WAYLAND_DISPLAY", "wayland-1"}}, {}, x11},
+      {{{"XDG_SESSION_TYPE", "wayland"}, {"XDG_CURRENT_DESKTOP", "ubuntu:GNOME"}},
+       {},
+       {SessionType::wayland, Compositor::gnome}},
+      {{{"WAYLAND_DISPLAY", "wayland-0"}, {"XDG_CURRENT_DESKTOP", "KDE"}},
+       {},
+       {SessionType::wayland, Compositor::kde}},
+      {{{"WAYLAND_DISPLAY", "wayland-1"}, {"XDG_CURRENT_DESKTOP", "sway"}},
+       {},
+       {SessionType::wayland, Compositor::sway}},
+      {{{"WAYLAND_DISPLAY", "wayland-1"}, {"SWAYSOCK", "/run/user/1000/sway-ipc.sock"}},
+       {},
+       {SessionType::wayland, Compositor::sway}},
+      // Nothing in the environment names the desktop: what answers on the bus does.
+      {{{"WAYLAND_DISPLAY", "wl-test"}},
+       {"org.gnome.Mutter.RemoteDesktop"},
+       {SessionType::wayland, Compositor::gnome}},
+      {{{"WAYLAND_DISPLAY", "wl-test"}}, {"org.kde.KWin"}, {SessionType::wayland, Compositor::kde}},
+      {{{"XDG_SESSION_TYPE", "wayland"}}, {}, {SessionType::wayland, Compositor::other}},
+  };
+  for (const Case& c : cases) {
+    SessionKind kind = Session::detect(
+        [&](const char* name) -> std::optional<std::string> {
+          auto it = c.env.find(name);
+          return it == c.env.end() ? std::nullopt : std::optional<std::string>(it->second);
+        },
+        [&](const char* name) {
+          return std::find(c.onBus.begin(), c.onBus.end(), name) != c.onBus.end();
+        });
+    EXPECT_EQ(Session::describe(kind), Session::describe(c.kind))
+        << (c.env.empty() ? "" : c.env.begin()->second);
+  }
+}
+
+TEST(WaylandWindowsTest, TheFrontWindowIsTheActiveNamedFrame) {
+  struct Case {
+    const char* what;
+    std::vector<AccessibleFrame> frames;
+    std::optional<int32_t> front;
+  };
+  const Case cases[] = {
+      {"none active", {{10, ":1.1", "Shop - Chromium", false, true}}, std::nullopt},
+      {"the active one",
+       {{10, ":1.1", "Shop - Chromium", false, true}, {20, ":1.2", "Desk — Firefox", true, true}},
+       20},
+      // Chromium's menus and popups are unnamed frames that report active
+      // alongside the real window.
+      {"an unnamed popup does not count",
+       {{30, ":1.3", "", true, true}, {10, ":1.1", "Shop - Chromium", true, true}},
+       10},
+      {"an unknown process does not count", {{0, ":1.4", "Terminal", true, true}}, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(WaylandWindows::frontPid(c.frames), c.front) << c.what;
+  }
+}
+
+TEST(WaylandKeysTest, CharactersAndChordsBecomeKeysyms) {
+  EXPECT_EQ(codePointsOf("aë東😀"), (std::vector<uint32_t>{0x61, 0xEB, 0x6771, 0x1F600}));
+  EXPECT_EQ(keysymForCodePoint('a'), static_cast<uint32_t>(XKB_KEY_a));
+  EXPECT_EQ(keysymForCodePoint(0xEB), static_cast<uint32_t>(XKB_KEY_ediaeresis));
+  EXPECT_EQ(keysymForCodePoint('\n'), static_cast<uint32_t>(XKB_KEY_Return));
+  EXPECT_EQ(keysymForCodePoint(0x6771), 0x01006771u);
+  EXPECT_EQ(keysymFromName("Control_L"), static_cast<uint32_t>(XKB_KEY_Control_L));
+  EXPECT_EQ(keysymFromName("Prior"), static_cast<uint32_t>(XKB_KEY_Prior));
+  EXPECT_EQ(SwayIpc::chordArguments({XKB_KEY_Control_L, XKB_KEY_Shift_L}, XKB_KEY_Tab),
+            (std::vector<std::string>{"-M", "ctrl", "-M", "shift", "-k", "Tab", "-m", "shift",
+                                      "-m", "ctrl"}));
+  EXPECT_EQ(SwayIpc::chordArguments({XKB_KEY_Alt_L}, XKB_KEY_Left),
+            (std::vector<std::string>{"-M", "alt", "-k", "Left", "-m", "alt"}));
+}
+
+// A route that writes down what it was asked to press.
+class RecordingRoute final : public KeyRoute {
+ public:
+  explicit RecordingRoute(std::vector<std::string>& log) : log_(log) {}
+  bool chord(const std::vector<uint32_t>& modifiers, uint32_t key) override {
+    std::string line = "chord";
+    for (uint32_t m : modifiers)
+      line += " " + std::to_string(m);
+    log_.push_back(line + " " + std::to_string(key));
+    return true;
+  }
+  bool typeCharacter(const std::string& character) override {
+    log_.push_back("type " + character);
+    return true;
+  }
+  void finish() override { log_.push_back("finish"); }
+  std::string problem() override { return {}; }
+
+ private:
+  std::vector<std::string>& log_;
+};
+
+TEST(WaylandKeysTest, KeysGoOnlyToTheActiveBrowserAndTheRouteIsLetGoOfAfterward) {
+  std::vector<std::string> log;
+  int32_t active = 42;
+  {
+    WaylandKeyboard keyboard(std::make_unique<RecordingRoute>(log),
+                             [&]() -> std::optional<int32_t> { return active; });
+    EXPECT_FALSE(keyboard.canPostAtPoints());
+    EXPECT_FALSE(keyboard.postMouse(10, 10, true));
+    EXPECT_FALSE(keyboard.postScrollWheel(10, 10, -100));
+    // Another window in front: nothing reaches the route.
+    active = 7;
+    EXPECT_FALSE(keyboard.postKey(42, {.keyCode = 0, .flags = 0, .text = "x", .down = true}));
+    EXPECT_TRUE(log.empty());
+    active = 42;
+    // A character and a chord each go whole on their key's down.
+    EXPECT_TRUE(keyboard.postKey(42, {.keyCode = 0, .flags = 0, .text = "ë", .down = true}));
+    EXPECT_TRUE(keyboard.postKey(42, {.keyCode = 0, .flags = 0, .text = "ë", .down = false}));
+    EXPECT_TRUE(keyboard.postKey(
+        42, {.keyCode = KeyCode::kA, .flags = KeyFlags::kCommand, .text = "", .down = true}));
+    EXPECT_TRUE(keyboard.postKey(
+        42, {.keyCode = KeyCode::kA, .flags = KeyFlags::kCommand, .text = "", .down = false}));
+    EXPECT_EQ(log, (std::vector<std::string>{
+                       "type ë", "chord " + std::to_string(XKB_KEY_Control_L) + " " +
+                                     std::to_string(XKB_KEY_a)}));
+    // A moment without keys ends the command's input.
+    for (int i = 0; i < 200 && log.size() < 3; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log.back(), "finish");
+  }
+  EXPECT_EQ(log.back(), "finish");  // and so does the keyboard's end
+}
+
+}  // namespace
+}  // namespace tovrin
