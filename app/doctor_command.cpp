@@ -11,8 +11,8 @@
 
 #include "accessibility/browser.h"
 #include "commands.h"
-#include "platform/linux/process/browser_repair.h"
 #include "platform/linux/linux_desktop.h"
+#include "platform/linux/process/browser_repair.h"
 #include "platform/linux/session_type.h"
 #include "platform/linux/wayland/gnome/mutter_clipboard.h"
 #include "platform/linux/wayland/sway/sway_route.h"
@@ -69,8 +69,8 @@ std::string browserLine(const BrowserCheck& check) {
 
 struct JobCheck {
   std::string name;
-  std::string how;   // how it is done here, or why it is not
-  std::string fix;   // what the user can do, when something is missing
+  std::string how;  // how it is done here, or why it is not
+  std::string fix;  // what the user can do, when something is missing
   bool works = true;
   bool limited = false;  // done another way, or not at all by design on this desktop
 };
@@ -91,13 +91,15 @@ std::vector<JobCheck> jobChecks(LinuxDesktop& desktop) {
   if (keyProblem.empty()) {
     out.push_back({"Keys and typing", keys, "", true, false});
   } else {
-    std::string fix = session.compositor == Compositor::sway || session.compositor == Compositor::other
-                          ? "sudo apt install wtype"
-                          : "";
+    std::string fix =
+        session.compositor == Compositor::sway || session.compositor == Compositor::other
+            ? "sudo apt install wtype"
+            : "";
     out.push_back({"Keys and typing", "not available — " + keyProblem, fix, false, false});
   }
   if (x11) {
-    out.push_back({"Bringing the browser to the front", "the window manager (EWMH)", "", true, false});
+    out.push_back(
+        {"Bringing the browser to the front", "the window manager (EWMH)", "", true, false});
   } else if (desktop.wayland() && desktop.wayland()->canRaise()) {
     out.push_back({"Bringing the browser to the front", "sway's IPC (swaymsg)", "", true, false});
   } else {
@@ -126,8 +128,8 @@ std::vector<JobCheck> jobChecks(LinuxDesktop& desktop) {
                    wlCopy ? "" : "sudo apt install wl-clipboard", wlCopy, false});
   }
   if (x11) {
-    out.push_back({"Clicking at a position (for elements that cannot be pressed)", "XTest", "",
-                   true, false});
+    out.push_back(
+        {"Clicking at a position (for elements that cannot be pressed)", "XTest", "", true, false});
   } else {
     out.push_back({"Clicking at a position (for elements that cannot be pressed)",
                    "not attempted — window positions are not known on this desktop, so such "
@@ -141,7 +143,8 @@ int run(const DoctorOptions& options) {
   bool healthy = true;
   std::cout << "Tovrin doctor\n\n";
   const SessionKind session = Session::current();
-  const char* display = std::getenv(session.type == SessionType::x11 ? "DISPLAY" : "WAYLAND_DISPLAY");
+  const char* display =
+      std::getenv(session.type == SessionType::x11 ? "DISPLAY" : "WAYLAND_DISPLAY");
   if (display && *display) {
     std::cout << "Session: " << Session::describe(session) << ", display " << display << '\n';
   } else if (session.type == SessionType::x11) {
@@ -220,9 +223,9 @@ int run(const DoctorOptions& options) {
       }
     }
   }
-  std::cout << (!healthy ? "\nSomething above needs fixing.\n"
-                 : limited ? "\nEverything Tovrin needs is in place, within the limits above.\n"
-                           : "\nEverything Tovrin needs is in place.\n");
+  std::cout << (!healthy  ? "\nSomething above needs fixing.\n"
+                : limited ? "\nEverything Tovrin needs is in place, within the limits above.\n"
+                          : "\nEverything Tovrin needs is in place.\n");
   return healthy ? 0 : 1;
 }
 

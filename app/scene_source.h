@@ -3,8 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <memory>
 #include <optional>
-#include <variant>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "accessibility/browser.h"

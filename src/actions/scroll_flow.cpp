@@ -185,7 +185,8 @@ bool ActionEngine::scrollIntoView(const AXElement& element) {
   if (!in || *in) return AX::frame(element).has_value();
   std::optional<Frame> area = pageArea();
   if (!area) return false;
-  if (const SyntheticInput* input = target_.platform.input.get(); input && !input->canPostAtPoints())
+  if (const SyntheticInput* input = target_.platform.input.get();
+      input && !input->canPostAtPoints())
     return false;  // no wheel to turn where the page lies
   for (int i = 0; i < 30 && !cancelled(); ++i) {
     auto rect = AX::rect(AX::copy(element, "AXPosition"), AX::copy(element, "AXSize"));

@@ -3,6 +3,11 @@
 // status line, read back by another process) is the proof.
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
 
 #include "desktop/browser_fixture.h"
 #include "platform/linux/x11/x11_clipboard.h"
@@ -78,6 +83,29 @@ TEST_P(ActingTest, CopiedArticleStaysOnTheClipboardAfterTovrinExits) {
   ASSERT_TRUE(copied) << "nobody serves the CLIPBOARD";
   EXPECT_NE(copied->find("Together these two effects keep the night sky dark."), std::string::npos)
       << *copied;
+
+  // A script reading the outcome through a pipe gets its end when tovrin
+  // exits, not when the clipboard's owner does (it once held the pipe open
+  // until another program copied).
+  FILE* pipe =
+      popen((std::string(TOVRIN_BINARY) + " run --json copy the article 2>/dev/null").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string json;
+  bool ended = false;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!ended && std::chrono::steady_clock::now() < until) {
+    pollfd p{fileno(pipe), POLLIN, 0};
+    if (poll(&p, 1, 200) != 1) continue;
+    char buffer[4096];
+    const ssize_t n = read(fileno(pipe), buffer, sizeof buffer);
+    if (n <= 0)
+      ended = true;
+    else
+      json.append(buffer, static_cast<std::size_t>(n));
+  }
+  EXPECT_TRUE(ended) << "the pipe stayed open after tovrin exited";
+  EXPECT_NE(json.find("\"kind\":\"success\""), std::string::npos) << json;
+  if (ended) pclose(pipe);  // else pclose would wait for the owner
 }
 
 INSTANTIATE_TEST_SUITE_P(Browsers, ActingTest,

@@ -91,8 +91,8 @@ TEST(WaylandKeysTest, CharactersAndChordsBecomeKeysyms) {
   EXPECT_EQ(keysymFromName("Control_L"), static_cast<uint32_t>(XKB_KEY_Control_L));
   EXPECT_EQ(keysymFromName("Prior"), static_cast<uint32_t>(XKB_KEY_Prior));
   EXPECT_EQ(SwayIpc::chordArguments({XKB_KEY_Control_L, XKB_KEY_Shift_L}, XKB_KEY_Tab),
-            (std::vector<std::string>{"-M", "ctrl", "-M", "shift", "-k", "Tab", "-m", "shift",
-                                      "-m", "ctrl"}));
+            (std::vector<std::string>{"-M", "ctrl", "-M", "shift", "-k", "Tab", "-m", "shift", "-m",
+                                      "ctrl"}));
   EXPECT_EQ(SwayIpc::chordArguments({XKB_KEY_Alt_L}, XKB_KEY_Left),
             (std::vector<std::string>{"-M", "alt", "-k", "Left", "-m", "alt"}));
 }
@@ -140,9 +140,9 @@ TEST(WaylandKeysTest, KeysGoOnlyToTheActiveBrowserAndTheRouteIsLetGoOfAfterward)
         42, {.keyCode = KeyCode::kA, .flags = KeyFlags::kCommand, .text = "", .down = true}));
     EXPECT_TRUE(keyboard.postKey(
         42, {.keyCode = KeyCode::kA, .flags = KeyFlags::kCommand, .text = "", .down = false}));
-    EXPECT_EQ(log, (std::vector<std::string>{
-                       "type ë", "chord " + std::to_string(XKB_KEY_Control_L) + " " +
-                                     std::to_string(XKB_KEY_a)}));
+    EXPECT_EQ(log,
+              (std::vector<std::string>{"type ë", "chord " + std::to_string(XKB_KEY_Control_L) +
+                                                      " " + std::to_string(XKB_KEY_a)}));
     // A moment without keys ends the command's input.
     for (int i = 0; i < 200 && log.size() < 3; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -11,8 +11,8 @@
 
 #include "accessibility/browser.h"
 #include "platform/linux/atspi/atspi_transport.h"
-#include "platform/linux/process/browser_repair.h"
 #include "platform/linux/ini_defaults.h"
+#include "platform/linux/process/browser_repair.h"
 #include "platform/linux/process/process_info.h"
 #include "platform/linux/wayland/gnome/mutter_clipboard.h"
 #include "platform/linux/wayland/gnome/mutter_remote_desktop.h"
@@ -175,9 +175,8 @@ void LinuxDesktop::openWayland() {
   if (compositor == Compositor::gnome) {
     GDBusConnection* bus = sessionBus();
     input_ = std::make_shared<WaylandKeyboard>(
-        std::make_unique<MutterKeyRoute>(bus, [](const std::string& text) {
-          (void)ClipboardKeeper::start(text);
-        }),
+        std::make_unique<MutterKeyRoute>(
+            bus, [](const std::string& text) { (void)ClipboardKeeper::start(text); }),
         activePid);
     pasteboard_ = std::make_shared<MutterClipboard>(bus);
     if (bus) g_object_unref(bus);
@@ -187,8 +186,7 @@ void LinuxDesktop::openWayland() {
     pasteboard_ = std::make_shared<DataControlClipboard>();
   } else {
     // wlroots compositors offer the virtual keyboard and data control.
-    input_ = std::make_shared<WaylandKeyboard>(std::make_unique<VirtualKeyboardRoute>(),
-                                               activePid);
+    input_ = std::make_shared<WaylandKeyboard>(std::make_unique<VirtualKeyboardRoute>(), activePid);
     pasteboard_ = std::make_shared<DataControlClipboard>();
   }
 }

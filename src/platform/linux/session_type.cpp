@@ -16,7 +16,9 @@ std::string lower(std::string s) {
   return s;
 }
 
-bool nonEmpty(const std::optional<std::string>& s) { return s && !s->empty(); }
+bool nonEmpty(const std::optional<std::string>& s) {
+  return s && !s->empty();
+}
 
 }  // namespace
 
@@ -25,8 +27,7 @@ SessionKind detect(const std::function<std::optional<std::string>(const char*)>&
   const std::string type = lower(env("XDG_SESSION_TYPE").value_or(""));
   // A Wayland session says so, or at least shows its socket; an X11 session
   // that happens to export WAYLAND_DISPLAY (a nested compositor) says x11.
-  const bool wayland =
-      type == "wayland" || (type != "x11" && nonEmpty(env("WAYLAND_DISPLAY")));
+  const bool wayland = type == "wayland" || (type != "x11" && nonEmpty(env("WAYLAND_DISPLAY")));
   if (!wayland) return {SessionType::x11, Compositor::none};
   // XDG_CURRENT_DESKTOP is a colon-separated list ("ubuntu:GNOME").
   std::istringstream desktops(lower(env("XDG_CURRENT_DESKTOP").value_or("")));
@@ -53,8 +54,8 @@ SessionKind current() {
     }
     GVariant* reply = g_dbus_connection_call_sync(
         bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-        "NameHasOwner", g_variant_new("(s)", name), G_VARIANT_TYPE("(b)"),
-        G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr);
+        "NameHasOwner", g_variant_new("(s)", name), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE,
+        2000, nullptr, nullptr);
     gboolean has = FALSE;
     if (reply) {
       g_variant_get(reply, "(b)", &has);

@@ -13,8 +13,7 @@ namespace {
 constexpr double kIdleSeconds = 0.6;
 
 double now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 Keys::Family familyOf(int32_t pid) {
@@ -28,9 +27,11 @@ std::vector<uint32_t> codePointsOf(const std::string& text) {
   std::vector<uint32_t> out;
   for (std::size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
-    const std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3
-                               : (c >> 3) == 0x1E             ? 4
-                                                              : 1;
+    const std::size_t length = c < 0x80           ? 1
+                               : (c >> 5) == 0x6  ? 2
+                               : (c >> 4) == 0xE  ? 3
+                               : (c >> 3) == 0x1E ? 4
+                                                  : 1;
     uint32_t cp = length == 1 ? c : c & (0xFFu >> (length + 1));
     for (std::size_t k = 1; k < length && i + k < text.size(); ++k)
       cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
@@ -115,7 +116,11 @@ std::optional<std::string> WaylandKeyboard::sentChord(int32_t pid, uint16_t keyC
   return Keys::describe(*chord);
 }
 
-bool WaylandKeyboard::postMouse(double, double, bool) { return false; }
-bool WaylandKeyboard::postScrollWheel(double, double, int32_t) { return false; }
+bool WaylandKeyboard::postMouse(double, double, bool) {
+  return false;
+}
+bool WaylandKeyboard::postScrollWheel(double, double, int32_t) {
+  return false;
+}
 
 }  // namespace tovrin

@@ -9,14 +9,14 @@
 // positions are not known on every compositor, and nothing is clicked
 // blindly.
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <condition_variable>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "accessibility/platform.h"

@@ -22,7 +22,6 @@
 
 namespace tovrin {
 
-
 namespace {
 
 std::optional<unsigned long> cardinal(Display* d, Window w, const char* name, Atom type) {

@@ -18,7 +18,6 @@ struct _XDisplay;
 
 namespace tovrin {
 
-
 class X11Workspace final : public Workspace {
  public:
   // Nothing, with `error` set, when the display cannot be opened.

@@ -3,4 +3,6 @@
 
 #include "platform/linux/wayland/gnome/mutter_clipboard.h"
 
-int main() { return tovrin::ClipboardKeeper::run(); }
+int main() {
+  return tovrin::ClipboardKeeper::run();
+}

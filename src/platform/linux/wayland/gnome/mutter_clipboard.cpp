@@ -39,7 +39,8 @@ std::string selfFolder() {
 std::string ClipboardKeeper::program() {
   constexpr const char* kName = "/tovrin-clipboard-keeper";
   std::vector<std::string> candidates;
-  if (const char* dir = std::getenv("TOVRIN_HELPER_DIR")) candidates.push_back(dir + std::string(kName));
+  if (const char* dir = std::getenv("TOVRIN_HELPER_DIR"))
+    candidates.push_back(dir + std::string(kName));
   const std::string here = selfFolder();
   candidates.push_back(here + kName);
   candidates.push_back(here + "/.." + kName);
@@ -137,7 +138,9 @@ MutterClipboard::~MutterClipboard() {
   if (bus_) g_object_unref(bus_);
 }
 
-void MutterClipboard::setString(const std::string& text) { lastCopy_ = ClipboardKeeper::start(text); }
+void MutterClipboard::setString(const std::string& text) {
+  lastCopy_ = ClipboardKeeper::start(text);
+}
 
 std::optional<std::string> MutterClipboard::string() {
   MutterRemoteDesktop desktop(bus_);

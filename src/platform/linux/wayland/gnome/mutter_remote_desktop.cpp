@@ -19,8 +19,7 @@ constexpr const char* kSessionInterface = "org.gnome.Mutter.RemoteDesktop.Sessio
 constexpr const char* kTextMime = "text/plain;charset=utf-8";
 
 double now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 bool writeAll(int fd, const std::string& text) {
@@ -67,16 +66,15 @@ MutterRemoteDesktop::~MutterRemoteDesktop() {
   g_main_context_unref(context_);
 }
 
-GVariant* MutterRemoteDesktop::call(const char* method, GVariant* args,
-                                    const GVariantType* reply) {
+GVariant* MutterRemoteDesktop::call(const char* method, GVariant* args, const GVariantType* reply) {
   if (!bus_ || session_.empty()) {
     if (args) g_variant_unref(g_variant_ref_sink(args));
     return nullptr;
   }
   GError* error = nullptr;
   GVariant* out =
-      g_dbus_connection_call_sync(bus_, kService, session_.c_str(), kSessionInterface, method,
-                                  args, reply, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
+      g_dbus_connection_call_sync(bus_, kService, session_.c_str(), kSessionInterface, method, args,
+                                  reply, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
   if (error) {
     error_ = std::string(method) + ": " + (error->message ? error->message : "failed");
     g_error_free(error);
@@ -87,9 +85,9 @@ GVariant* MutterRemoteDesktop::call(const char* method, GVariant* args,
 bool MutterRemoteDesktop::available() const {
   if (!bus_) return false;
   GVariant* reply = g_dbus_connection_call_sync(
-      bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-      "NameHasOwner", g_variant_new("(s)", kService), G_VARIANT_TYPE("(b)"),
-      G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr);
+      bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
+      g_variant_new("(s)", kService), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, 2000, nullptr,
+      nullptr);
   gboolean has = FALSE;
   if (reply) {
     g_variant_get(reply, "(b)", &has);
@@ -107,7 +105,8 @@ bool MutterRemoteDesktop::open() {
                                                 nullptr, G_VARIANT_TYPE("(o)"),
                                                 G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
   if (!reply) {
-    error_ = std::string("CreateSession: ") + (error && error->message ? error->message : "no answer");
+    error_ =
+        std::string("CreateSession: ") + (error && error->message ? error->message : "no answer");
     if (error) g_error_free(error);
     return false;
   }
@@ -118,10 +117,9 @@ bool MutterRemoteDesktop::open() {
   // The session's signals (paste requests, clipboard owner changes, its
   // end) arrive in this object's own context, run only inside serve().
   g_main_context_push_thread_default(context_);
-  subscription_ = g_dbus_connection_signal_subscribe(bus_, kService, kSessionInterface, nullptr,
-                                                     session_.c_str(), nullptr,
-                                                     G_DBUS_SIGNAL_FLAGS_NONE, &onSignal, this,
-                                                     nullptr);
+  subscription_ = g_dbus_connection_signal_subscribe(
+      bus_, kService, kSessionInterface, nullptr, session_.c_str(), nullptr,
+      G_DBUS_SIGNAL_FLAGS_NONE, &onSignal, this, nullptr);
   g_main_context_pop_thread_default(context_);
   if (GVariant* started = call("Start", nullptr, nullptr)) {
     g_variant_unref(started);
@@ -197,8 +195,8 @@ std::optional<std::string> MutterRemoteDesktop::readSelection() {
   GUnixFDList* fds = nullptr;
   GVariant* reply = g_dbus_connection_call_with_unix_fd_list_sync(
       bus_, kService, session_.c_str(), kSessionInterface, "SelectionRead",
-      g_variant_new("(s)", kTextMime), G_VARIANT_TYPE("(h)"), G_DBUS_CALL_FLAGS_NONE, 5000,
-      nullptr, &fds, nullptr, &error);
+      g_variant_new("(s)", kTextMime), G_VARIANT_TYPE("(h)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr,
+      &fds, nullptr, &error);
   if (error) g_error_free(error);
   if (!reply) {
     if (fds) g_object_unref(fds);
@@ -255,8 +253,8 @@ void MutterRemoteDesktop::onSignal(GDBusConnection*, const gchar*, const gchar*,
     GUnixFDList* fds = nullptr;
     GVariant* reply = g_dbus_connection_call_with_unix_fd_list_sync(
         self->bus_, kService, self->session_.c_str(), kSessionInterface, "SelectionWrite",
-        g_variant_new("(u)", serial), G_VARIANT_TYPE("(h)"), G_DBUS_CALL_FLAGS_NONE, 5000,
-        nullptr, &fds, nullptr, nullptr);
+        g_variant_new("(u)", serial), G_VARIANT_TYPE("(h)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr,
+        &fds, nullptr, nullptr);
     if (reply) {
       gint32 index = -1;
       g_variant_get(reply, "(h)", &index);
@@ -331,8 +329,7 @@ bool keymapTypes(uint32_t keysym) {
   return typed.count(keysym) > 0;
 }
 
-MutterKeyRoute::MutterKeyRoute(GDBusConnection* bus,
-                               std::function<void(const std::string&)> keeper)
+MutterKeyRoute::MutterKeyRoute(GDBusConnection* bus, std::function<void(const std::string&)> keeper)
     : desktop_(bus), keeper_(std::move(keeper)) {}
 
 bool MutterKeyRoute::ready() {

@@ -10,8 +10,8 @@
 #include <gio/gio.h>
 
 #include <cstdint>
-#include <memory>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>

@@ -17,8 +17,7 @@ namespace tovrin {
 namespace {
 
 double now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 // Runs a program to its end with no input and its output discarded; true
