@@ -71,16 +71,17 @@ pass "front browser found and its page read"
 out=$(run_json --confirm "click send")
 if wait_for_line "Sent by Old Name"; then pass "click: the page says Sent by Old Name"; else fail "click: $out"; fi
 
-# Keys and typing through mutter's remote desktop: run with
-# TOVRIN_WAYLAND_KEYS=1. In this headless session mutter has not yet been
-# seen to deliver remote-desktop keys to the browser's window.
-if [ "${TOVRIN_WAYLAND_KEYS:-0}" = 1 ]; then
 out=$(run_json "type hello.world@example.com into the email field")
 if wait_for_line "email is hello.world@example.com"; then pass "typing ASCII"; else fail "typing ASCII: $out"; fi
 
-text="Zoë Ångström 東京 😀"
-out=$(run_json "type $text into the notes field")
-if wait_for_line "notes is $text"; then pass "typing outside the keymap"; else fail "typing outside the keymap: $out"; fi
+# Text outside the keymap is pasted from the remote-desktop session's
+# clipboard: TOVRIN_WAYLAND_PASTE=1 runs these checks, which do not pass yet
+# (the browser does not take the paste in this headless session).
+if [ "${TOVRIN_WAYLAND_PASTE:-0}" = 1 ]; then
+  text="Zoë Ångström 東京 😀"
+  out=$(run_json "type $text into the notes field")
+  if wait_for_line "notes is $text"; then pass "typing outside the keymap"; else fail "typing outside the keymap: $out"; fi
+fi
 
 out=$(run_json "press tab")
 if wait_for_line "Focus on BUTTON" || wait_for_line "Focus on"; then pass "Tab moves the focus"; else fail "Tab: $out"; fi
@@ -89,7 +90,6 @@ run_json "click the full name field" >/dev/null
 out=$(run_json "press return")
 if wait_for_line "Sent by"; then pass "Return submits the form"; else fail "Return: $out"; fi
 
-fi
 
 out=$(run_json "scroll to reviews")
 # The page's last line names the section in the upper half of the view.
@@ -107,17 +107,17 @@ if [ "$(kind_of "$out")" != failure ] && grep -qi "zip" <<<"$out"; then pass "an
 start=$SECONDS
 out=$(timeout 20 "$tovrin" run --json "copy the page" 2>/dev/null | jq -r .kind)
 if [ "$out" = success ] && [ $((SECONDS - start)) -lt 15 ]; then pass "copy returns through a pipe"; else fail "copy through a pipe: $out"; fi
-if [ "${TOVRIN_WAYLAND_KEYS:-0}" = 1 ]; then
+if [ "${TOVRIN_WAYLAND_PASTE:-0}" = 1 ]; then
   run_json "type x into the notes field" >/dev/null
   run_json "select all" >/dev/null
   out=$(run_json "paste")
   if wait_for_line "notes is Help desk"; then pass "the copied page pastes after tovrin exited"; else fail "paste of the copy: $out"; fi
-  out=$(run_json "new tab")
-  sleep 1
-  out2=$(run_json "go back to the previous tab")
-  out3=$(run_json "close tab")
-  if wait_for_line "Help desk" 20; then pass "a new tab and back"; else fail "tabs: $out / $out2 / $out3"; fi
 fi
+
+out=$(run_json "new tab")
+for _ in $(seq 1 30); do page_lines | grep -qF "Help desk" || break; sleep 0.2; done
+out2=$(run_json --confirm "close tab")
+if wait_for_line "Help desk" 20; then pass "a new tab, closed, and the page is back"; else fail "tabs: $out / $out2"; fi
 stop_browser
 
 # --- the shop page: a risky press declined and confirmed, a numbered choice

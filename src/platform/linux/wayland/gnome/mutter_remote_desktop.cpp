@@ -215,10 +215,14 @@ std::optional<std::string> MutterRemoteDesktop::readSelection() {
 
 bool MutterRemoteDesktop::serve(double seconds, const std::function<bool()>& done) {
   const double until = now() + seconds;
+  // A keeper serving for good waits longer between looks than a paste
+  // waiting for its one request.
+  const auto pause = std::chrono::milliseconds(seconds > 10 ? 50 : 2);
   while (!done()) {
-    if (now() >= until || session_.empty()) return done();
-    if (!g_main_context_iteration(context_, FALSE))
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    // A bus that went away (the session ended) ends the serving too.
+    if (now() >= until || session_.empty() || !bus_ || g_dbus_connection_is_closed(bus_))
+      return done();
+    if (!g_main_context_iteration(context_, FALSE)) std::this_thread::sleep_for(pause);
   }
   return true;
 }

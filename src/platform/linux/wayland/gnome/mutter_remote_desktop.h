@@ -42,8 +42,8 @@ class MutterRemoteDesktop {
   bool offerSelection(const std::string& text);
   // The clipboard's text, if it holds text; nothing when it is empty.
   std::optional<std::string> readSelection();
-  // Runs the session's main context until `seconds` pass or `done` holds,
-  // answering paste requests meanwhile.
+  // Runs the session's main context until `seconds` pass, `done` holds or
+  // the session or its bus ends, answering paste requests meanwhile.
   bool serve(double seconds, const std::function<bool()>& done);
   // Whether the session still owns the clipboard (another program's copy
   // takes it away).
