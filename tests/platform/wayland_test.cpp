@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <xkbcommon/xkbcommon-keysyms.h>
 
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <thread>
@@ -100,7 +101,8 @@ TEST(WaylandKeysTest, CharactersAndChordsBecomeKeysyms) {
 // A route that writes down what it was asked to press.
 class RecordingRoute final : public KeyRoute {
  public:
-  explicit RecordingRoute(std::vector<std::string>& log) : log_(log) {}
+  RecordingRoute(std::vector<std::string>& log, std::atomic<int>& finished)
+      : log_(log), finished_(finished) {}
   bool chord(const std::vector<uint32_t>& modifiers, uint32_t key) override {
     std::string line = "chord";
     for (uint32_t m : modifiers)
@@ -112,18 +114,24 @@ class RecordingRoute final : public KeyRoute {
     log_.push_back("type " + character);
     return true;
   }
-  void finish() override { log_.push_back("finish"); }
+  // Called on the keyboard's own thread: the count tells the test when.
+  void finish() override {
+    log_.push_back("finish");
+    ++finished_;
+  }
   std::string problem() override { return {}; }
 
  private:
   std::vector<std::string>& log_;
+  std::atomic<int>& finished_;
 };
 
 TEST(WaylandKeysTest, KeysGoOnlyToTheActiveBrowserAndTheRouteIsLetGoOfAfterward) {
   std::vector<std::string> log;
+  std::atomic<int> finished = 0;
   int32_t active = 42;
   {
-    WaylandKeyboard keyboard(std::make_unique<RecordingRoute>(log),
+    WaylandKeyboard keyboard(std::make_unique<RecordingRoute>(log, finished),
                              [&]() -> std::optional<int32_t> { return active; });
     EXPECT_FALSE(keyboard.canPostAtPoints());
     EXPECT_FALSE(keyboard.postMouse(10, 10, true));
@@ -144,8 +152,9 @@ TEST(WaylandKeysTest, KeysGoOnlyToTheActiveBrowserAndTheRouteIsLetGoOfAfterward)
               (std::vector<std::string>{"type ë", "chord " + std::to_string(XKB_KEY_Control_L) +
                                                       " " + std::to_string(XKB_KEY_a)}));
     // A moment without keys ends the command's input.
-    for (int i = 0; i < 200 && log.size() < 3; ++i)
+    for (int i = 0; i < 300 && finished == 0; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(finished, 1);
     ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log.back(), "finish");
   }

@@ -44,6 +44,7 @@ std::string ClipboardKeeper::program() {
   const std::string here = selfFolder();
   candidates.push_back(here + kName);
   candidates.push_back(here + "/.." + kName);
+  candidates.push_back(here + "/../libexec/tovrin" + kName);  // installed beside bin/
 #ifdef TOVRIN_BUILD_HELPER_DIR
   candidates.push_back(TOVRIN_BUILD_HELPER_DIR + std::string(kName));
 #endif
