@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "actions/input.h"
+#include "platform/linux/key_translation.h"
 #include "platform/linux/session_type.h"
 #include "platform/linux/wayland/keyboard_input.h"
 #include "platform/linux/wayland/sway/sway_route.h"
@@ -84,11 +85,11 @@ TEST(WaylandWindowsTest, TheFrontWindowIsTheActiveNamedFrame) {
 }
 
 TEST(WaylandKeysTest, CharactersAndChordsBecomeKeysyms) {
-  EXPECT_EQ(codePointsOf("aë東😀"), (std::vector<uint32_t>{0x61, 0xEB, 0x6771, 0x1F600}));
-  EXPECT_EQ(keysymForCodePoint('a'), static_cast<uint32_t>(XKB_KEY_a));
-  EXPECT_EQ(keysymForCodePoint(0xEB), static_cast<uint32_t>(XKB_KEY_ediaeresis));
-  EXPECT_EQ(keysymForCodePoint('\n'), static_cast<uint32_t>(XKB_KEY_Return));
-  EXPECT_EQ(keysymForCodePoint(0x6771), 0x01006771u);
+  EXPECT_EQ(Keys::codePoints("aë東😀"), (std::vector<uint32_t>{0x61, 0xEB, 0x6771, 0x1F600}));
+  EXPECT_EQ(Keys::keysymForCodePoint('a'), static_cast<uint32_t>(XKB_KEY_a));
+  EXPECT_EQ(Keys::keysymForCodePoint(0xEB), static_cast<uint32_t>(XKB_KEY_ediaeresis));
+  EXPECT_EQ(Keys::keysymForCodePoint('\n'), static_cast<uint32_t>(XKB_KEY_Return));
+  EXPECT_EQ(Keys::keysymForCodePoint(0x6771), 0x01006771u);
   EXPECT_EQ(keysymFromName("Control_L"), static_cast<uint32_t>(XKB_KEY_Control_L));
   EXPECT_EQ(keysymFromName("Prior"), static_cast<uint32_t>(XKB_KEY_Prior));
   EXPECT_EQ(SwayIpc::chordArguments({XKB_KEY_Control_L, XKB_KEY_Shift_L}, XKB_KEY_Tab),

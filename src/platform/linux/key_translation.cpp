@@ -125,4 +125,33 @@ std::string describe(const Chord& chord) {
   return out + key;
 }
 
+Family familyOf(const std::string& applicationID) {
+  return applicationID.rfind("firefox", 0) == 0 ? Family::firefox : Family::chromium;
+}
+
+std::vector<uint32_t> codePoints(const std::string& text) {
+  std::vector<uint32_t> out;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const std::size_t length = c < 0x80           ? 1
+                               : (c >> 5) == 0x6  ? 2
+                               : (c >> 4) == 0xE  ? 3
+                               : (c >> 3) == 0x1E ? 4
+                                                  : 1;
+    uint32_t cp = length == 1 ? c : c & (0xFFu >> (length + 1));
+    for (std::size_t k = 1; k < length && i + k < text.size(); ++k)
+      cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    out.push_back(cp);
+    i += length;
+  }
+  return out;
+}
+
+uint32_t keysymForCodePoint(uint32_t cp) {
+  if (cp == '\n' || cp == '\r') return 0xFF0D;  // Return
+  if (cp == '\t') return 0xFF09;                // Tab
+  if ((cp >= 0x20 && cp < 0x7F) || (cp >= 0xA0 && cp <= 0xFF)) return cp;
+  return 0x01000000 + cp;
+}
+
 }  // namespace tovrin::Keys

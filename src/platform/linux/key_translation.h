@@ -15,6 +15,9 @@ namespace tovrin::Keys {
 
 enum class Family { chromium, firefox };
 
+// The family of a browser by its application id ("firefox-esr" → firefox).
+Family familyOf(const std::string& applicationID);
+
 // An X11 chord: keysym names as XStringToKeysym knows them ("Control_L",
 // "a", "Left", "Prior"), modifiers first, the key last.
 struct Chord {
@@ -30,5 +33,11 @@ std::optional<Chord> translate(uint16_t macKeyCode, uint64_t macFlags, Family fa
 
 // How the chord reads in a trail: "Ctrl+3", "Alt+Left", "Return".
 std::string describe(const Chord& chord);
+
+// The code points of a UTF-8 string (a character may hold several).
+std::vector<uint32_t> codePoints(const std::string& text);
+// The keysym that types a code point: Latin-1 keysyms are the code points,
+// the rest 0x01000000 + code point; line ends and tabs are their keys.
+uint32_t keysymForCodePoint(uint32_t codePoint);
 
 }  // namespace tovrin::Keys

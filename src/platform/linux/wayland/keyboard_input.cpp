@@ -13,40 +13,14 @@ namespace {
 constexpr double kIdleSeconds = 0.6;
 
 double now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  return SystemClock().now();
 }
 
 Keys::Family familyOf(int32_t pid) {
-  const std::string id = ProcessInfo::identify(ProcessInfo::executableName(pid), "").applicationID;
-  return id.rfind("firefox", 0) == 0 ? Keys::Family::firefox : Keys::Family::chromium;
+  return Keys::familyOf(ProcessInfo::identify(ProcessInfo::executableName(pid), "").applicationID);
 }
 
 }  // namespace
-
-std::vector<uint32_t> codePointsOf(const std::string& text) {
-  std::vector<uint32_t> out;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const std::size_t length = c < 0x80           ? 1
-                               : (c >> 5) == 0x6  ? 2
-                               : (c >> 4) == 0xE  ? 3
-                               : (c >> 3) == 0x1E ? 4
-                                                  : 1;
-    uint32_t cp = length == 1 ? c : c & (0xFFu >> (length + 1));
-    for (std::size_t k = 1; k < length && i + k < text.size(); ++k)
-      cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    out.push_back(cp);
-    i += length;
-  }
-  return out;
-}
-
-uint32_t keysymForCodePoint(uint32_t cp) {
-  if (cp == '\n' || cp == '\r') return XKB_KEY_Return;
-  if (cp == '\t') return XKB_KEY_Tab;
-  if ((cp >= 0x20 && cp < 0x7F) || (cp >= 0xA0 && cp <= 0xFF)) return cp;
-  return 0x01000000 + cp;
-}
 
 uint32_t keysymFromName(const std::string& name) {
   return xkb_keysym_from_name(name.c_str(), XKB_KEYSYM_NO_FLAGS);

@@ -72,12 +72,7 @@ class WaylandKeyboard final : public SyntheticInput {
   std::thread watcher_;
 };
 
-// The keysym that types a code point (Latin-1 keysyms are the code points,
-// the rest 0x01000000 + code point); line ends and tabs their keys.
-uint32_t keysymForCodePoint(uint32_t codePoint);
 // The keysym of a name as xkb knows it ("Control_L", "Left", "a"); 0 if none.
 uint32_t keysymFromName(const std::string& name);
-// The code points of a UTF-8 string.
-std::vector<uint32_t> codePointsOf(const std::string& text);
 
 }  // namespace tovrin

@@ -14,37 +14,8 @@
 namespace tovrin {
 namespace {
 
-// The code points of one UTF-8 character (a grapheme may hold several).
-std::vector<uint32_t> codePoints(const std::string& text) {
-  std::vector<uint32_t> out;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    int length = c < 0x80           ? 1
-                 : (c >> 5) == 0x6  ? 2
-                 : (c >> 4) == 0xE  ? 3
-                 : (c >> 3) == 0x1E ? 4
-                                    : 1;
-    uint32_t cp = length == 1 ? c : c & (0xFF >> (length + 1));
-    for (int k = 1; k < length && i + static_cast<std::size_t>(k) < text.size(); ++k) {
-      cp = (cp << 6) | (static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]) & 0x3F);
-    }
-    out.push_back(cp);
-    i += static_cast<std::size_t>(length);
-  }
-  return out;
-}
-
-KeySym keysymFor(uint32_t cp) {
-  if (cp == '\n' || cp == '\r') return XK_Return;
-  if (cp == '\t') return XK_Tab;
-  // Latin-1 keysyms are the code points; the rest are 0x01000000 + code point.
-  if ((cp >= 0x20 && cp < 0x7F) || (cp >= 0xA0 && cp <= 0xFF)) return cp;
-  return 0x01000000 + cp;
-}
-
 Keys::Family familyOf(int32_t pid) {
-  const std::string id = ProcessInfo::identify(ProcessInfo::executableName(pid), "").applicationID;
-  return id.rfind("firefox", 0) == 0 ? Keys::Family::firefox : Keys::Family::chromium;
+  return Keys::familyOf(ProcessInfo::identify(ProcessInfo::executableName(pid), "").applicationID);
 }
 
 }  // namespace
@@ -94,8 +65,8 @@ bool X11Input::pressKeysym(unsigned long keysym, bool down) {
 }
 
 bool X11Input::typeCharacter(const std::string& character) {
-  for (uint32_t cp : codePoints(character)) {
-    const KeySym keysym = keysymFor(cp);
+  for (uint32_t cp : Keys::codePoints(character)) {
+    const KeySym keysym = Keys::keysymForCodePoint(cp);
     KeyCode code = XKeysymToKeycode(display_, keysym);
     bool shifted = false;
     if (code != 0) {

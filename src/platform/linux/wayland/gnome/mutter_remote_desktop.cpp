@@ -10,6 +10,8 @@
 #include <set>
 #include <thread>
 
+#include "platform/linux/key_translation.h"
+
 namespace tovrin {
 namespace {
 
@@ -19,7 +21,7 @@ constexpr const char* kSessionInterface = "org.gnome.Mutter.RemoteDesktop.Sessio
 constexpr const char* kTextMime = "text/plain;charset=utf-8";
 
 double now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  return SystemClock().now();
 }
 
 bool writeAll(int fd, const std::string& text) {
@@ -365,9 +367,9 @@ bool MutterKeyRoute::chord(const std::vector<uint32_t>& modifiers, uint32_t key)
 }
 
 bool MutterKeyRoute::typeCharacter(const std::string& character) {
-  const std::vector<uint32_t> cps = codePointsOf(character);
+  const std::vector<uint32_t> cps = Keys::codePoints(character);
   if (cps.size() == 1) {
-    const uint32_t keysym = keysymForCodePoint(cps.front());
+    const uint32_t keysym = Keys::keysymForCodePoint(cps.front());
     if (keymapTypes(keysym)) {
       return ready() && desktop_.keysym(keysym, true) && desktop_.keysym(keysym, false);
     }

@@ -9,6 +9,7 @@
 
 #include <chrono>
 
+#include "platform/linux/key_translation.h"
 #include "platform/linux/process/child_process.h"
 
 extern char** environ;
@@ -17,7 +18,7 @@ namespace tovrin {
 namespace {
 
 double now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  return SystemClock().now();
 }
 
 // Runs a program to its end with no input and its output discarded; true
