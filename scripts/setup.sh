@@ -15,7 +15,7 @@ packages=(g++ cmake make pkg-config libicu-dev nlohmann-json3-dev libcli11-dev
           libglib2.0-dev libx11-dev libxtst-dev libpng-dev qt6-base-dev dpkg-dev libcpp-httplib-dev
           chromium firefox-esr xvfb openbox dbus dbus-x11 at-spi2-core x11-utils
           fonts-dejavu-core python3-pyatspi python3.11-doc bc clang libclang-rt-14-dev strace
-          libxkbcommon-dev qt6-wayland mutter sway wtype wl-clipboard jq python3-gi
+          libxkbcommon-dev qt6-wayland mutter sway wtype wl-clipboard jq python3-gi gir1.2-gtk-3.0
           xdg-desktop-portal)
 
 missing=()

@@ -66,8 +66,8 @@ std::optional<ActionResult> ActionEngine::requireActive(Trail& dbg) {
   dbg.push_back("Couldn't bring " + browserName() + " to the front — nothing sent");
   return Display::result(
       Kind::failure, "Couldn't bring " + TextUtil::md(browserName()) + " to the front", dbg,
-      "Tovrin sends keys only to the browser, so nothing was typed or pressed. Bring " +
-          browserName() + " to the front and try again.");
+      "Tovrin sends keys only to the browser, so nothing was typed or pressed. Switch to " +
+          browserName() + " and try again, or give the command from Tovrin's palette.");
 }
 
 std::shared_ptr<const PageSnapshot> ActionEngine::snapshot() {

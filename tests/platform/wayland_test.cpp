@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "actions/input.h"
+#include "platform/linux/atspi/accessibility_events.h"
 #include "platform/linux/key_translation.h"
 #include "platform/linux/session_type.h"
 #include "platform/linux/wayland/keyboard_input.h"
@@ -85,6 +86,59 @@ TEST(WaylandWindowsTest, TheFrontWindowIsTheActiveNamedFrame) {
   }
 }
 
+// A command run from a terminal acts on the browser used last: the windows
+// that exist stand in for the activations before Tovrin started.
+TEST(WaylandWindowsTest, TheActivationHistoryEndsWithTheFrontWindow) {
+  struct Case {
+    const char* what;
+    std::vector<AccessibleFrame> frames;
+    std::vector<int32_t> history;
+  };
+  const Case cases[] = {
+      {"nothing open", {}, {}},
+      {"the active one comes last",
+       {{20, ":1.2", "Scratch notes", true, true}, {10, ":1.1", "Desk - Chromium", false, true}},
+       {10, 20}},
+      {"each process once, popups and unnamed frames left out",
+       {{10, ":1.1", "Desk - Chromium", false, true},
+        {10, ":1.1", "Shop - Chromium", false, true},
+        {30, ":1.3", "", true, true},
+        {0, ":1.4", "Unknown", false, true}},
+       {10}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(WaylandWindows::activationHistory(c.frames), c.history) << c.what;
+  }
+}
+
+TEST(AccessibilityEventsTest, SignalsAreToldApartByInterfaceMemberAndDetail) {
+  using Kind = AccessibilityEvent::Kind;
+  struct Case {
+    const char* interfaceName;
+    const char* member;
+    const char* detail;
+    std::optional<Kind> kind;
+  };
+  const Case cases[] = {
+      {"org.a11y.atspi.Event.Window", "Activate", "", Kind::windowActivated},
+      {"org.a11y.atspi.Event.Window", "Deactivate", "", std::nullopt},
+      {"org.a11y.atspi.Event.Document", "LoadComplete", "", Kind::documentLoaded},
+      {"org.a11y.atspi.Event.Object", "ChildrenChanged", "add", Kind::childrenChanged},
+      {"org.a11y.atspi.Event.Object", "TextChanged", "insert", Kind::textChanged},
+      {"org.a11y.atspi.Event.Object", "PropertyChange", "accessible-name", Kind::nameChanged},
+      // Other property changes (a description, a value) do not change the page's words.
+      {"org.a11y.atspi.Event.Object", "PropertyChange", "accessible-description", std::nullopt},
+      {"org.a11y.atspi.Event.Focus", "Focus", "", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(AccessibilityEventNames::kindOf(c.interfaceName, c.member, c.detail), c.kind)
+        << c.member << " " << c.detail;
+  }
+  EXPECT_EQ(AccessibilityEventNames::registryName(Kind::windowActivated), "window:activate");
+  EXPECT_EQ(AccessibilityEventNames::registryName(Kind::nameChanged),
+            "object:property-change:accessible-name");
+}
+
 TEST(WaylandKeysTest, CharactersAndChordsBecomeKeysyms) {
   EXPECT_EQ(Keys::codePoints("aë東😀"), (std::vector<uint32_t>{0x61, 0xEB, 0x6771, 0x1F600}));
   EXPECT_EQ(Keys::keysymForCodePoint('a'), static_cast<uint32_t>(XKB_KEY_a));
@@ -94,10 +148,10 @@ TEST(WaylandKeysTest, CharactersAndChordsBecomeKeysyms) {
   EXPECT_EQ(keysymFromName("Control_L"), static_cast<uint32_t>(XKB_KEY_Control_L));
   EXPECT_EQ(keysymFromName("Prior"), static_cast<uint32_t>(XKB_KEY_Prior));
   EXPECT_EQ(SwayIpc::chordArguments({XKB_KEY_Control_L, XKB_KEY_Shift_L}, XKB_KEY_Tab),
-            (std::vector<std::string>{"-M", "ctrl", "-M", "shift", "-k", "Tab", "-m", "shift", "-m",
-                                      "ctrl"}));
+            (std::vector<std::string>{"-k", "Shift_L", "-M", "ctrl", "-M", "shift", "-k", "Tab",
+                                      "-m", "shift", "-m", "ctrl"}));
   EXPECT_EQ(SwayIpc::chordArguments({XKB_KEY_Alt_L}, XKB_KEY_Left),
-            (std::vector<std::string>{"-M", "alt", "-k", "Left", "-m", "alt"}));
+            (std::vector<std::string>{"-k", "Shift_L", "-M", "alt", "-k", "Left", "-m", "alt"}));
 }
 
 // What a route was asked to press. The keyboard's own thread ends the

@@ -1,5 +1,6 @@
 #include "platform/linux/wayland/wayland_workspace.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -13,6 +14,17 @@ std::optional<int32_t> WaylandWindows::frontPid(const std::vector<AccessibleFram
     if (f.active && !f.name.empty() && f.pid > 0) return f.pid;
   }
   return std::nullopt;
+}
+
+std::vector<int32_t> WaylandWindows::activationHistory(const std::vector<AccessibleFrame>& frames) {
+  std::vector<int32_t> out;
+  auto front = frontPid(frames);
+  for (const AccessibleFrame& f : frames) {
+    if (f.name.empty() || f.pid <= 0 || f.pid == front) continue;
+    if (std::find(out.begin(), out.end(), f.pid) == out.end()) out.push_back(f.pid);
+  }
+  if (front) out.push_back(*front);
+  return out;
 }
 
 WaylandWorkspace::WaylandWorkspace(Options options) : options_(std::move(options)) {}
@@ -31,23 +43,50 @@ std::optional<RunningApplication> WaylandWorkspace::runningApplication(int32_t p
 }
 
 void WaylandWorkspace::observeActivations(std::function<void(const RunningApplication&)> handler) {
+  if (options_.accessibility) {
+    for (int32_t pid : WaylandWindows::activationHistory(options_.accessibility->frames())) {
+      if (auto app = runningApplication(pid)) handler(*app);
+    }
+  }
   std::lock_guard lock(mutex_);
   observers_.push_back(std::move(handler));
+  if (events_ || !options_.accessibility) return;
+  std::string error;
+  events_ = AccessibilityEvents::open(
+      {AccessibilityEvent::Kind::windowActivated},
+      [this](const AccessibilityEvent& event) {
+        std::lock_guard heardLock(mutex_);
+        heard_.push_back(event.sender);
+      },
+      error);
 }
 
 void WaylandWorkspace::pollActivations() {
-  auto front = frontmostApplication();
-  std::vector<std::function<void(const RunningApplication&)>> observers;
+  std::vector<std::string> senders;
   {
     std::lock_guard lock(mutex_);
-    std::optional<int32_t> pid = front ? std::optional<int32_t>(front->pid) : std::nullopt;
-    if (pid == lastActive_) return;
-    lastActive_ = pid;
-    if (!front) return;
-    observers = observers_;
+    senders.swap(heard_);
   }
-  for (const auto& observer : observers)
-    observer(*front);
+  std::vector<int32_t> activated;
+  for (const std::string& sender : senders) {
+    if (auto pid = events_->pidOf(sender)) activated.push_back(*pid);
+  }
+  if (!hearsActivations()) {
+    if (auto front = frontmostApplication()) activated.push_back(front->pid);
+  }
+  for (int32_t pid : activated) {
+    std::vector<std::function<void(const RunningApplication&)>> observers;
+    {
+      std::lock_guard lock(mutex_);
+      if (pid == lastActive_) continue;
+      lastActive_ = pid;
+      observers = observers_;
+    }
+    auto app = runningApplication(pid);
+    if (!app) continue;
+    for (const auto& observer : observers)
+      observer(*app);
+  }
 }
 
 void WaylandWorkspace::openPrivacySettings() {

@@ -3,10 +3,11 @@
 // The workspace of a Wayland session. Wayland tells no client which window
 // is in front, so the accessibility bus does: the application whose
 // top-level window has the `active` state is the front one (Chromium's
-// unnamed popup frames aside). Activations are noticed by asking again
-// (pollActivations) and from AT-SPI window activation events; bringing a
-// browser to the front is possible only where the compositor offers it
-// (sway's IPC), never on GNOME.
+// unnamed popup frames aside). Activations are heard as AT-SPI window
+// activation events and handed to the observers on the owner's thread
+// (pollActivations); without the events, the frames are asked again there.
+// Bringing a browser to the front is possible only where the compositor
+// offers it (sway's IPC), never on GNOME.
 
 #include <functional>
 #include <memory>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "accessibility/platform.h"
+#include "platform/linux/atspi/accessibility_events.h"
 #include "platform/linux/atspi/linux_accessibility.h"
 #include "platform/linux/session_type.h"
 
@@ -24,6 +26,10 @@ namespace tovrin {
 namespace WaylandWindows {
 // The process whose window is in front: the first active frame with a name.
 std::optional<int32_t> frontPid(const std::vector<AccessibleFrame>& frames);
+// The processes with a named window, each once, the active one last: what
+// stands in for the activations before Tovrin ran (Wayland keeps no
+// stacking order a client can read).
+std::vector<int32_t> activationHistory(const std::vector<AccessibleFrame>& frames);
 }  // namespace WaylandWindows
 
 class WaylandWorkspace final : public Workspace {
@@ -46,9 +52,11 @@ class WaylandWorkspace final : public Workspace {
   bool activate(int32_t pid) override;
   bool openURLs(const std::vector<std::string>& urls, const std::string& bundleID) override;
 
-  // Tells the observers when the front application changed since the last
-  // call; the owner calls it from its main loop (the command line once).
+  // Tells the observers of the activations since the last call; the owner
+  // calls it from its main loop (the command line once).
   void pollActivations();
+  // Whether activations are heard as events (otherwise they are polled).
+  [[nodiscard]] bool hearsActivations() const { return events_ != nullptr; }
   [[nodiscard]] bool canRaise() const { return static_cast<bool>(options_.raise); }
   [[nodiscard]] const SessionKind& session() const { return options_.session; }
 
@@ -57,6 +65,9 @@ class WaylandWorkspace final : public Workspace {
   std::mutex mutex_;
   std::vector<std::function<void(const RunningApplication&)>> observers_;
   std::optional<int32_t> lastActive_;
+  // Heard on the events' thread, handed over in pollActivations.
+  std::vector<std::string> heard_;  // senders on the accessibility bus
+  std::unique_ptr<AccessibilityEvents> events_;
 };
 
 }  // namespace tovrin

@@ -275,6 +275,7 @@ void MutterRemoteDesktop::onSignal(GDBusConnection*, const gchar*, const gchar*,
     if (GVariant* r = self->call("SelectionWriteDone", g_variant_new("(ub)", serial, ok), nullptr))
       g_variant_unref(r);
     ++self->transfers_;
+    self->lastTransferAt_ = now();
   }
 }
 
@@ -383,13 +384,23 @@ bool MutterKeyRoute::paste(const std::string& text) {
   // replaces it, and offered again when the command's input is over.
   if (!saved_) saved_ = desktop_.readSelection();
   if (!desktop_.offerSelection(text)) return false;
+  // A browser may fetch a new selection as soon as it is offered, and ask
+  // again (more than once) on Ctrl+V. Every request is answered before the
+  // next character is offered: one left waiting would be answered with the
+  // next character's text.
+  const int offered = desktop_.transfers();
+  desktop_.serve(0.15, [] { return false; });
   const int before = desktop_.transfers();
   desktop_.keysym(XKB_KEY_Control_L, true);
   desktop_.keysym(XKB_KEY_v, true);
   desktop_.keysym(XKB_KEY_v, false);
   desktop_.keysym(XKB_KEY_Control_L, false);
-  // The browser asks for the text while it handles Ctrl+V.
-  return desktop_.serve(2.0, [&] { return desktop_.transfers() > before; });
+  const bool asked = desktop_.serve(1.5, [&] { return desktop_.transfers() > before; });
+  // Quiet for a moment: the browser's further requests are served too.
+  desktop_.serve(1.0, [&] { return now() - desktop_.lastTransferAt() > 0.15; });
+  // A browser that already holds the text it fetched on the offer does not
+  // ask again.
+  return asked || desktop_.transfers() > offered;
 }
 
 void MutterKeyRoute::finish() {

@@ -51,6 +51,8 @@ class MutterRemoteDesktop {
   [[nodiscard]] bool closed() const { return closedByMutter_; }
   // How many pastes the session has answered.
   [[nodiscard]] int transfers() const { return transfers_; }
+  // When the last transfer was answered (0 before any).
+  [[nodiscard]] double lastTransferAt() const { return lastTransferAt_; }
   [[nodiscard]] const std::string& lastError() const { return error_; }
 
  private:
@@ -67,6 +69,7 @@ class MutterRemoteDesktop {
   bool ownsSelection_ = false;
   bool closedByMutter_ = false;
   int transfers_ = 0;
+  double lastTransferAt_ = 0;
   std::optional<std::string> offered_;
   std::vector<std::string> ownerMimeTypes_;  // of the clipboard's present owner
   std::string error_;

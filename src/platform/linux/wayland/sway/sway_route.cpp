@@ -109,7 +109,7 @@ std::optional<std::string> captureOutput(const std::vector<std::string>& argv, d
 
 std::vector<std::string> SwayIpc::chordArguments(const std::vector<uint32_t>& modifiers,
                                                  uint32_t key) {
-  std::vector<std::string> out;
+  std::vector<std::string> out = {"-k", "Shift_L"};
   for (uint32_t m : modifiers) {
     if (const char* name = modifierName(m)) out.insert(out.end(), {"-M", name});
   }
@@ -130,7 +130,22 @@ bool VirtualKeyboardRoute::chord(const std::vector<uint32_t>& modifiers, uint32_
 }
 
 bool VirtualKeyboardRoute::typeCharacter(const std::string& character) {
-  return runQuietly({"wtype", "--", character}, 3.0);
+  const std::vector<uint32_t> cps = Keys::codePoints(character);
+  // Chromium drops keysyms beyond the Basic Multilingual Plane (emoji) and
+  // characters made of several code points come as one: those are pasted.
+  if (cps.size() == 1 && cps.front() <= 0xFFFF) {
+    return runQuietly({"wtype", "-k", "Shift_L", "--", character}, 3.0);
+  }
+  if (!saved_) saved_ = clipboard_.string();
+  clipboard_.setString(character);
+  if (!clipboard_.lastCopySucceeded()) return false;
+  return chord({XKB_KEY_Control_L}, XKB_KEY_v);
+}
+
+void VirtualKeyboardRoute::finish() {
+  // The user's clipboard comes back once the command's input is over.
+  if (saved_ && *saved_) clipboard_.setString(**saved_);
+  saved_.reset();
 }
 
 std::string VirtualKeyboardRoute::problem() {

@@ -5,6 +5,12 @@
 // characters it types, so any script types), windows through sway's IPC
 // (swaymsg), and the clipboard through the data-control protocol (Debian's
 // wl-clipboard), which KDE Plasma offers too.
+//
+// Each wtype run makes a keyboard of its own; Chromium misreads the key on
+// the new keymap's first keycode, so every run starts with a Shift tap that
+// takes it. Emoji and other characters beyond the Basic Multilingual Plane
+// never arrive as keysyms: they are pasted, and the user's clipboard is put
+// back when the command's input is over.
 
 #include <optional>
 #include <string>
@@ -15,21 +21,6 @@
 
 namespace tovrin {
 
-class VirtualKeyboardRoute final : public KeyRoute {
- public:
-  bool chord(const std::vector<uint32_t>& modifiers, uint32_t key) override;
-  bool typeCharacter(const std::string& character) override;
-  std::string problem() override;
-};
-
-namespace SwayIpc {
-// Focuses the top-level window of the process; false when sway refused or
-// does not answer.
-bool focus(int32_t pid);
-// wtype's words for a chord: ["-M", "ctrl", "-k", "l", "-m", "ctrl"].
-std::vector<std::string> chordArguments(const std::vector<uint32_t>& modifiers, uint32_t key);
-}  // namespace SwayIpc
-
 class DataControlClipboard final : public Pasteboard {
  public:
   void setString(const std::string& text) override;
@@ -39,6 +30,26 @@ class DataControlClipboard final : public Pasteboard {
  private:
   bool lastCopy_ = true;
 };
+
+class VirtualKeyboardRoute final : public KeyRoute {
+ public:
+  bool chord(const std::vector<uint32_t>& modifiers, uint32_t key) override;
+  bool typeCharacter(const std::string& character) override;
+  void finish() override;
+  std::string problem() override;
+
+ private:
+  DataControlClipboard clipboard_;
+  std::optional<std::optional<std::string>> saved_;  // the user's, while pasting
+};
+
+namespace SwayIpc {
+// Focuses the top-level window of the process; false when sway refused or
+// does not answer.
+bool focus(int32_t pid);
+// wtype's words for a chord: ["-M", "ctrl", "-k", "l", "-m", "ctrl"].
+std::vector<std::string> chordArguments(const std::vector<uint32_t>& modifiers, uint32_t key);
+}  // namespace SwayIpc
 
 // Runs a program and gives its standard output, or nothing when it could
 // not run, failed or took longer than `seconds`.
