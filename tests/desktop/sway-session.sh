@@ -32,12 +32,14 @@ if [ "$(id -u)" -eq 0 ]; then
   cp "$program" "$stage/tovrin"
   cp -r "$pages" "$stage/pages"
   cp -r "$here" "$stage/tests/desktop"
-  cp "$command" "$stage/command"
+  # A command from this folder runs from the copy of it, beside what it sources.
+  staged="$stage/tests/desktop/$(basename "$command")"
+  [ "$(cd "$(dirname "$command")" && pwd)" = "$here" ] || { cp "$command" "$stage/command"; staged="$stage/command"; }
   chown -R "$user:$user" "$stage"
   # Not exec: the copy is removed when the session ends.
   code=0
   runuser -u "$user" -- env -i PATH="$PATH" HOME="$stage" LANG=C.UTF-8 \
-    bash "$stage/tests/desktop/sway-session.sh" "$stage/tovrin" "$stage/pages" "$stage/command" "$@" || code=$?
+    bash "$stage/tests/desktop/sway-session.sh" "$stage/tovrin" "$stage/pages" "$staged" "$@" || code=$?
   exit "$code"
 fi
 

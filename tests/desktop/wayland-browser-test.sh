@@ -9,53 +9,8 @@
 set -uo pipefail
 tovrin=$1 browser=$2 pages=$3
 scratch=${TOVRIN_DESKTOP_DIR:?run inside wayland-session.sh}
-failures=0 passes=0
 
-fail() { echo "FAIL [$browser] $*" >&2; failures=$((failures + 1)); }
-pass() { echo "ok   [$browser] $*"; passes=$((passes + 1)); }
-
-start_browser() {  # URL
-  local profile
-  profile=$(mktemp -d "$scratch/profile.XXXXXX")
-  case $browser in
-    chromium)
-      chromium --ozone-platform=wayland --no-sandbox --disable-gpu --no-first-run \
-        --disable-background-networking --disable-component-update --disable-sync \
-        --disable-features=Translate --password-store=basic --force-renderer-accessibility \
-        --user-data-dir="$profile" "$1" >"$scratch/$browser.log" 2>&1 &
-      ;;
-    firefox)
-      MOZ_ENABLE_WAYLAND=1 firefox-esr --no-remote --profile "$profile" "$1" \
-        >"$scratch/$browser.log" 2>&1 &
-      ;;
-  esac
-  browser_pid=$!
-}
-
-stop_browser() {
-  kill "$browser_pid" 2>/dev/null
-  for _ in $(seq 1 100); do kill -0 "$browser_pid" 2>/dev/null || break; sleep 0.05; done
-  kill -9 "$browser_pid" 2>/dev/null
-  pkill -KILL -f "$scratch/profile" 2>/dev/null
-  wait "$browser_pid" 2>/dev/null
-}
-
-# The page's lines as Tovrin reads them, one a line.
-page_lines() { "$tovrin" snapshot --json 2>/dev/null | jq -r '.lines[]?.text' 2>/dev/null; }
-
-# Waits until the page shows a line holding TEXT (a page repaints and runs
-# its handlers after the event that changed it); false after SECONDS.
-wait_for_line() {  # TEXT [SECONDS]
-  local until=$((SECONDS + ${2:-15}))
-  while [ $SECONDS -le $until ]; do
-    page_lines | grep -qF -- "$1" && return 0
-    sleep 0.2
-  done
-  return 1
-}
-
-run_json() { "$tovrin" run --json "$@" 2>"$scratch/run.err"; }
-kind_of() { jq -r '.kind // .outcome' <<<"$1" 2>/dev/null; }
+. "$(dirname "$0")/wayland-browser-common.sh"
 
 # --- the help desk page: finding, reading, pressing, typing, keys, scrolling, copy
 start_browser "file://$pages/desk.html"
@@ -63,7 +18,7 @@ if ! wait_for_line "Help desk" 90; then
   fail "the page never showed in the accessibility tree (or no window was active)"
   cat "$scratch/$browser.log" >&2
   stop_browser
-  echo "$passes passed, $failures failed"
+  finish_checks
   exit 1
 fi
 pass "front browser found and its page read"
@@ -111,9 +66,7 @@ if wait_for_line "notes is # Help desk Start here"; then pass "the copied page p
 
 # Another program's window in front: Tovrin cannot raise the browser here,
 # says so, and nothing is typed into that window or the page.
-exec {other}< <(/usr/bin/python3 "$(dirname "$0")/other-window.py" "$scratch/other-window.txt" 2>"$scratch/other-window.log")
-other_pid=$!
-if read -r -t 20 -u "$other" line && [ "$line" = ready ]; then
+if start_other_window; then
   out=$(run_json "type should-not-arrive into the email field")
   sleep 1
   if [ "$(kind_of "$out")" = failure ] && [ ! -s "$scratch/other-window.txt" ] &&
@@ -125,8 +78,7 @@ if read -r -t 20 -u "$other" line && [ "$line" = ready ]; then
 else
   fail "the other window never became active: $(cat "$scratch/other-window.log")"
 fi
-kill "$other_pid" 2>/dev/null
-wait "$other_pid" 2>/dev/null
+stop_other_window
 
 out=$(run_json "new tab")
 for _ in $(seq 1 30); do page_lines | grep -qF "Help desk" || break; sleep 0.2; done
@@ -161,5 +113,4 @@ else
   fail "no browser in front: $out"
 fi
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish_checks

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Tovrin on a sway session over a real browser running as a native Wayland
+# client: keys and typing through the virtual keyboard, the browser raised
+# through sway's IPC, the clipboard through wl-clipboard. Run inside
+# tests/desktop/sway-session.sh.
+#
+#   sway-browser-test.sh TOVRIN PAGES-FOLDER chromium|firefox
+#
+# Every check reads what the page itself shows afterwards.
+set -uo pipefail
+tovrin=$1 pages=$2 browser=$3
+scratch=${TOVRIN_DESKTOP_DIR:?run inside sway-session.sh}
+
+. "$(dirname "$0")/wayland-browser-common.sh"
+
+start_browser "file://$pages/desk.html"
+if ! wait_for_line "Help desk" 90; then
+  fail "the page never showed in the accessibility tree (or no window was active)"
+  cat "$scratch/$browser.log" >&2
+  stop_browser
+  finish_checks
+  exit 1
+fi
+pass "front browser found and its page read"
+
+out=$(run_json "type hello.world@example.com into the email field")
+if wait_for_line "email is hello.world@example.com"; then pass "typing ASCII"; else fail "typing ASCII: $out"; fi
+
+text="Zoë Ångström 東京 😀"
+out=$(run_json "type $text into the notes field")
+if wait_for_line "notes is $text"; then pass "typing outside the keymap"; else fail "typing outside the keymap: $out"; fi
+
+out=$(run_json "press tab")
+if wait_for_line "Focus on"; then pass "Tab moves the focus"; else fail "Tab: $out"; fi
+
+run_json "click the full name field" >/dev/null
+out=$(run_json "press return")
+if wait_for_line "Sent by"; then pass "Return submits the form"; else fail "Return: $out"; fi
+
+# Another program's window in front: on sway Tovrin raises the browser
+# itself, then types; the other window gets nothing.
+if start_other_window; then
+  out=$(run_json "type from-elsewhere@example.com into the email field")
+  if wait_for_line "from-elsewhere@example.com" && [ ! -s "$other_record" ]; then
+    pass "another window in front: the browser raised and typed into"
+  else
+    fail "another window in front: $out; it holds '$(cat "$other_record")'"
+  fi
+else
+  fail "the other window never became active: $(cat "$scratch/other-window.log")"
+fi
+stop_other_window
+
+# copy: tovrin returns through a pipe, and the clipboard still holds the
+# page afterwards.
+out=$(timeout 20 "$tovrin" run --json "copy the page" 2>/dev/null | jq -r .kind)
+held=$(timeout 5 wl-paste --no-newline 2>/dev/null | head -c 200)
+if [ "$out" = success ] && grep -qF "Help desk" <<<"$held"; then
+  pass "copy: the clipboard holds the page after tovrin exited"
+else
+  fail "copy: $out; the clipboard holds '$held'"
+fi
+
+out=$(run_json "new tab")
+for _ in $(seq 1 30); do page_lines | grep -qF "Help desk" || break; sleep 0.2; done
+out2=$(run_json --confirm "close tab")
+if wait_for_line "Help desk" 20; then pass "a new tab, closed, and the page is back"; else fail "tabs: $out / $out2"; fi
+stop_browser
+
+finish_checks
