@@ -83,18 +83,25 @@ std::vector<JobCheck> jobChecks(LinuxDesktop& desktop) {
   out.push_back({"Reading pages", "the accessibility bus (AT-SPI)", "", true, false});
   out.push_back({"Pressing elements", "accessibility actions (AT-SPI)", "", true, false});
   const std::string keyProblem = desktop.keyProblem();
-  std::string keys = x11                                       ? "XTest"
-                     : session.compositor == Compositor::gnome ? "GNOME's remote desktop service "
-                                                                 "(characters outside the "
-                                                                 "keyboard layout are pasted)"
-                                                               : "the virtual keyboard (wtype)";
+  std::string keys;
+  if (x11) {
+    keys = "XTest";
+  } else if (session.compositor == Compositor::gnome) {
+    keys = "GNOME's remote desktop service (characters outside the keyboard layout are pasted)";
+  } else if (session.compositor == Compositor::kde) {
+    keys = "the desktop portal's remote desktop (Plasma 6 asks once; characters outside the "
+           "keyboard layout are pasted)";
+  } else {
+    keys = "the virtual keyboard (wtype)";
+  }
   if (keyProblem.empty()) {
     out.push_back({"Keys and typing", keys, "", true, false});
   } else {
-    std::string fix =
-        session.compositor == Compositor::sway || session.compositor == Compositor::other
-            ? "sudo apt install wtype"
-            : "";
+    std::string fix;
+    if (session.compositor == Compositor::sway || session.compositor == Compositor::other)
+      fix = "sudo apt install wtype";
+    if (session.compositor == Compositor::kde)
+      fix = "sudo apt install xdg-desktop-portal-kde, or allow Tovrin when Plasma asks";
     out.push_back({"Keys and typing", "not available — " + keyProblem, fix, false, false});
   }
   if (x11) {

@@ -16,6 +16,7 @@
 #include "platform/linux/process/process_info.h"
 #include "platform/linux/wayland/gnome/mutter_clipboard.h"
 #include "platform/linux/wayland/gnome/mutter_remote_desktop.h"
+#include "platform/linux/wayland/kde/portal_remote_desktop.h"
 #include "platform/linux/wayland/keyboard_input.h"
 #include "platform/linux/wayland/sway/sway_route.h"
 #include "platform/linux/x11/x11_clipboard.h"
@@ -181,9 +182,13 @@ void LinuxDesktop::openWayland() {
     pasteboard_ = std::make_shared<MutterClipboard>(bus);
     if (bus) g_object_unref(bus);
   } else if (compositor == Compositor::kde) {
-    // KDE Plasma offers data control for the clipboard; its keys go through
-    // the RemoteDesktop portal, which Tovrin does not drive yet.
+    // KDE Plasma: keys through the RemoteDesktop portal, the clipboard
+    // through data control.
+    GDBusConnection* bus = sessionBus();
+    input_ = std::make_shared<WaylandKeyboard>(std::make_unique<PortalKeyRoute>(bus, defaults_),
+                                               activePid);
     pasteboard_ = std::make_shared<DataControlClipboard>();
+    if (bus) g_object_unref(bus);
   } else {
     // wlroots compositors offer the virtual keyboard and data control.
     input_ = std::make_shared<WaylandKeyboard>(std::make_unique<VirtualKeyboardRoute>(), activePid);
@@ -199,12 +204,7 @@ void LinuxDesktop::pollActivations() {
 std::string LinuxDesktop::keyProblem() const {
   if (auto* keyboard = dynamic_cast<WaylandKeyboard*>(input_.get()))
     return keyboard->route().problem();
-  if (!input_) {
-    return session_.compositor == Compositor::kde
-               ? "Tovrin does not drive KDE Plasma's RemoteDesktop portal yet; pages can be read "
-                 "and pressed, but no keys sent"
-               : "no way to send keys was found on this display (XTest)";
-  }
+  if (!input_) return "no way to send keys was found on this display (XTest)";
   return {};
 }
 

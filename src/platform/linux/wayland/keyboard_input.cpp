@@ -2,7 +2,11 @@
 
 #include <xkbcommon/xkbcommon.h>
 
+#include <gio/gio.h>
+
 #include <chrono>
+#include <mutex>
+#include <set>
 
 #include "platform/linux/key_translation.h"
 #include "platform/linux/process/process_info.h"
@@ -95,6 +99,63 @@ bool WaylandKeyboard::postMouse(double, double, bool) {
 }
 bool WaylandKeyboard::postScrollWheel(double, double, int32_t) {
   return false;
+}
+
+bool keymapTypes(uint32_t keysym) {
+  static std::once_flag once;
+  static std::set<uint32_t> typed;
+  std::call_once(once, [] {
+    std::string layout, variant;
+    // GNOME keeps the keyboard layouts in its settings; the first is the
+    // one in use unless the user switched.
+    GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+    GSettingsSchema* schema =
+        source ? g_settings_schema_source_lookup(source, "org.gnome.desktop.input-sources", TRUE)
+               : nullptr;
+    if (schema) {
+      GSettings* settings = g_settings_new("org.gnome.desktop.input-sources");
+      GVariant* sources = g_settings_get_value(settings, "sources");
+      GVariantIter iter;
+      g_variant_iter_init(&iter, sources);
+      const gchar* type = nullptr;
+      const gchar* id = nullptr;
+      while (layout.empty() && g_variant_iter_next(&iter, "(&s&s)", &type, &id)) {
+        if (std::string(type) != "xkb") continue;
+        std::string value = id;
+        const auto plus = value.find('+');
+        layout = value.substr(0, plus);
+        if (plus != std::string::npos) variant = value.substr(plus + 1);
+      }
+      g_variant_unref(sources);
+      g_object_unref(settings);
+      g_settings_schema_unref(schema);
+    }
+    xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    if (!context) return;
+    xkb_rule_names names{};
+    if (!layout.empty()) {
+      names.layout = layout.c_str();
+      names.variant = variant.c_str();
+    }
+    xkb_keymap* keymap = xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    if (keymap) {
+      for (xkb_keycode_t k = xkb_keymap_min_keycode(keymap); k <= xkb_keymap_max_keycode(keymap);
+           ++k) {
+        for (xkb_level_index_t level = 0; level < 2; ++level) {
+          const xkb_keysym_t* syms = nullptr;
+          const int n = xkb_keymap_key_get_syms_by_level(keymap, k, 0, level, &syms);
+          for (int i = 0; i < n; ++i)
+            typed.insert(syms[i]);
+        }
+      }
+      xkb_keymap_unref(keymap);
+    }
+    xkb_context_unref(context);
+  });
+  // Keysyms of the 0x01000000 range name Latin-1 code points the keymap
+  // lists by their old values.
+  if (keysym >= 0x010000A0 && keysym <= 0x010000FF) keysym -= 0x01000000;
+  return typed.count(keysym) > 0;
 }
 
 }  // namespace tovrin

@@ -42,6 +42,10 @@ class KeyRoute {
   [[nodiscard]] virtual std::string problem() = 0;
 };
 
+// Whether the user's keyboard layout (GNOME's first input source, else the
+// default layout) has a key for `keysym`, on its first two levels.
+bool keymapTypes(uint32_t keysym);
+
 class WaylandKeyboard final : public SyntheticInput {
  public:
   // `activePid` tells which process owns the active window; keys are posted

@@ -98,9 +98,5 @@ class MutterKeyRoute final : public KeyRoute {
   std::optional<std::optional<std::string>> saved_;  // the user's clipboard, once read
 };
 
-// Whether the keymap in use types a keysym with at most Shift: such keys go
-// as keysyms, everything else is pasted. The keymap is the session's first
-// input source (GNOME's setting), else xkb's defaults.
-bool keymapTypes(uint32_t keysym);
 
 }  // namespace tovrin
