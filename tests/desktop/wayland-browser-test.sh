@@ -100,6 +100,21 @@ if wait_for_line "Welcome to Acme" 90 || wait_for_line "Acme" 30; then
   if wait_for_line "Purchased"; then pass "a risky press confirmed"; else fail "confirm: $out"; fi
   out=$(run_json --pick 2 "click add to cart")
   if wait_for_line "to the cart"; then pass "a numbered choice, picked"; else fail "choice: $out"; fi
+  # The replies of a Wayland session (an active frame, window-relative
+  # extents) recorded and replayed; TOVRIN_REGENERATE=1 keeps the recording
+  # in tests/recorded for the offline replays.
+  recording="$scratch/wayland-$browser-shop.atspi"
+  [ -n "${TOVRIN_REGENERATE:-}" ] && recording="$(dirname "$(dirname "$pages")")/tests/recorded/wayland-$browser-shop.atspi"
+  rm -f "$recording"
+  live=$("$tovrin" snapshot --lines --record "$recording" 2>&1)
+  replayed=$("$tovrin" snapshot --lines --replay "$recording" 2>&1)
+  # The first line holds counts and times; the third column, element ids.
+  strip_ids() { tail -n +2 | cut -f1,2,4-; }
+  if [ -n "$live" ] && [ "$(strip_ids <<<"$live")" = "$(strip_ids <<<"$replayed")" ]; then
+    pass "recorded replies replay as they were read"
+  else
+    fail "recording: live and replayed readings differ"
+  fi
 else
   fail "the shop page never showed"
 fi

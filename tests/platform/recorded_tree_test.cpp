@@ -17,6 +17,7 @@
 #include "content/page_snapshot.h"
 #include "platform/linux/atspi/linux_accessibility.h"
 #include "platform/linux/linux_desktop.h"
+#include "platform/linux/wayland/wayland_workspace.h"
 
 namespace tovrin {
 namespace {
@@ -132,17 +133,47 @@ TEST(RecordedTreeTest, TheMappingHoldsInBothBrowsers) {
 }
 
 TEST(RecordedTreeTest, BothBrowsersGiveTheSameLines) {
-  for (const char* page : {"shop", "article"}) {
+  // X11's recordings, and a GNOME Wayland session's (window-relative
+  // extents, the front window found by its active frame).
+  for (const char* page : {"shop", "article", "wayland:shop"}) {
     SCOPED_TRACE(page);
-    const std::string dir = sourceDir() + "/tests/recorded/";
-    auto chromium = replay(dir + "chromium-" + page + ".atspi");
-    auto firefox = replay(dir + "firefox-" + page + ".atspi");
+    std::string name = page, session;
+    if (name.rfind("wayland:", 0) == 0) {
+      session = "wayland-";
+      name.erase(0, 8);
+    }
+    const std::string dir = sourceDir() + "/tests/recorded/" + session;
+    auto chromium = replay(dir + "chromium-" + name + ".atspi");
+    auto firefox = replay(dir + "firefox-" + name + ".atspi");
     ASSERT_TRUE(chromium && firefox);
     ASSERT_EQ(chromium->lines.size(), firefox->lines.size());
     for (std::size_t i = 0; i < chromium->lines.size(); ++i) {
       EXPECT_EQ(chromium->lines[i].text, firefox->lines[i].text);
       EXPECT_EQ(chromium->lines[i].kind, firefox->lines[i].kind);
     }
+  }
+}
+
+// On Wayland the front window is the application whose frame is active;
+// the recording holds the frames as the browser reported them.
+TEST(RecordedTreeTest, AWaylandRecordingNamesItsActiveFrame) {
+  for (const char* browser : {"chromium", "firefox"}) {
+    SCOPED_TRACE(browser);
+    const std::string file =
+        sourceDir() + "/tests/recorded/wayland-" + std::string(browser) + "-shop.atspi";
+    std::string error;
+    LinuxAccessibility::Options options;
+    options.replayFile = file;
+    auto accessibility = LinuxAccessibility::open(std::move(options), error);
+    ASSERT_TRUE(accessibility) << error;
+    const std::vector<AccessibleFrame> frames = accessibility->frames();
+    auto front = WaylandWindows::frontPid(frames);
+    ASSERT_TRUE(front.has_value());
+    auto opened = LinuxDesktop::open({.recordFile = {}, .replayFile = file});
+    auto desktop = std::get<std::shared_ptr<LinuxDesktop>>(opened);
+    auto named = desktop->platform().workspace->frontmostApplication();
+    ASSERT_TRUE(named);
+    EXPECT_EQ(*front, named->pid);
   }
 }
 

@@ -46,7 +46,10 @@ class RecordedWorkspace final : public Workspace {
 std::optional<RunningApplication> readHeader(const std::string& path) {
   std::ifstream in(path);
   std::string line;
-  while (std::getline(in, line) && !line.empty() && line[0] == '#') {
+  // On Wayland the front window is found through the bus, so its calls come
+  // before the line naming it.
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] != '#') continue;
     std::istringstream words(line.substr(1));
     std::string tag;
     RunningApplication app;
