@@ -89,8 +89,9 @@ std::vector<JobCheck> jobChecks(LinuxDesktop& desktop) {
   } else if (session.compositor == Compositor::gnome) {
     keys = "GNOME's remote desktop service (characters outside the keyboard layout are pasted)";
   } else if (session.compositor == Compositor::kde) {
-    keys = "the desktop portal's remote desktop (Plasma 6 asks once; characters outside the "
-           "keyboard layout are pasted)";
+    keys =
+        "the desktop portal's remote desktop (Plasma 6 asks once; characters outside the "
+        "keyboard layout are pasted)";
   } else {
     keys = "the virtual keyboard (wtype)";
   }
@@ -108,7 +109,10 @@ std::vector<JobCheck> jobChecks(LinuxDesktop& desktop) {
     out.push_back(
         {"Bringing the browser to the front", "the window manager (EWMH)", "", true, false});
   } else if (desktop.wayland() && desktop.wayland()->canRaise()) {
-    out.push_back({"Bringing the browser to the front", "sway's IPC (swaymsg)", "", true, false});
+    out.push_back(
+        {"Bringing the browser to the front",
+         session.compositor == Compositor::kde ? "KWin's scripting" : "sway's IPC (swaymsg)", "",
+         true, false});
   } else {
     out.push_back({"Bringing the browser to the front",
                    "not possible — this desktop lets no program raise another's window; keys "

@@ -16,6 +16,7 @@
 #include "platform/linux/process/process_info.h"
 #include "platform/linux/wayland/gnome/mutter_clipboard.h"
 #include "platform/linux/wayland/gnome/mutter_remote_desktop.h"
+#include "platform/linux/wayland/kde/kwin_script.h"
 #include "platform/linux/wayland/kde/portal_remote_desktop.h"
 #include "platform/linux/wayland/keyboard_input.h"
 #include "platform/linux/wayland/sway/sway_route.h"
@@ -162,6 +163,14 @@ void LinuxDesktop::openWayland() {
   const Compositor compositor = session_.compositor;
   std::function<bool(int32_t)> raise;
   if (compositor == Compositor::sway) raise = [](int32_t pid) { return SwayIpc::focus(pid); };
+  if (compositor == Compositor::kde) {
+    raise = [](int32_t pid) {
+      GDBusConnection* bus = sessionBus();
+      const bool ok = KWinScript::activate(bus, pid);
+      if (bus) g_object_unref(bus);
+      return ok;
+    };
+  }
   wayland_ = std::make_shared<WaylandWorkspace>(WaylandWorkspace::Options{
       .session = session_,
       .accessibility = accessibility_,

@@ -1,11 +1,9 @@
-// KDE Plasma's keys through the RemoteDesktop portal, against a portal of
-// the test's own on a private session bus (the test runs under
-// dbus-run-session with a configuration that activates nothing installed):
-// the user is asked once, the restore token is kept in the settings and
-// used from then on, keys arrive as keysyms, and a declined request is told
-// in plain words with nothing sent.
-
-#include "platform/linux/wayland/kde/portal_remote_desktop.h"
+// KDE Plasma, against services of the test's own on a private session bus
+// (the test runs under dbus-run-session with a configuration that activates
+// nothing installed). Keys through the RemoteDesktop portal: the user is
+// asked once, the restore token is kept in the settings and used from then
+// on, keys arrive as keysyms, and a declined request is told in plain words
+// with nothing sent. Raising a window through KWin's scripting.
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>
@@ -15,6 +13,9 @@
 #include <map>
 #include <mutex>
 #include <thread>
+
+#include "platform/linux/wayland/kde/kwin_script.h"
+#include "platform/linux/wayland/kde/portal_remote_desktop.h"
 
 namespace tovrin {
 namespace {
@@ -48,30 +49,30 @@ class MemoryDefaults final : public Defaults {
 // The portal as desktops implement it: each call answers with a request
 // path, and the outcome comes as that request's Response signal. It asks
 // the user (counted) whenever Start comes without the token it gave last.
-class FakePortal {
+// A service on the private bus, on a connection and thread of its own (so
+// its unique name differs from the client's, as on a desktop).
+class BusService {
  public:
-  std::atomic<bool> decline = false;
-
-  FakePortal() {
-    bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    node_ = g_dbus_node_info_new_for_xml(kIntrospection, nullptr);
-    thread_ = std::thread([this] {
+  BusService(const char* name, const char* xml,
+             const std::vector<std::pair<std::string, const GDBusInterfaceVTable*>>& objects,
+             void* owner) {
+    node_ = g_dbus_node_info_new_for_xml(xml, nullptr);
+    thread_ = std::thread([this, name, objects, owner] {
       g_main_context_push_thread_default(context_);
-      static const GDBusInterfaceVTable vtable = {
-          &FakePortal::onCall, &FakePortal::onGet, nullptr, {}};
-      // A connection of its own, so the portal's unique name differs from
-      // the client's, as on a desktop.
-      connection_ = g_dbus_connection_new_for_address_sync(
+      connection = g_dbus_connection_new_for_address_sync(
           g_getenv("DBUS_SESSION_BUS_ADDRESS"),
           static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
           nullptr, nullptr, nullptr);
-      g_dbus_connection_register_object(connection_, "/org/freedesktop/portal/desktop",
-                                        node_->interfaces[0], &vtable, this, nullptr, nullptr);
+      for (std::size_t i = 0; i < objects.size(); ++i) {
+        g_dbus_connection_register_object(connection, objects[i].first.c_str(),
+                                          node_->interfaces[i], objects[i].second, owner, nullptr,
+                                          nullptr);
+      }
       GVariant* owned = g_dbus_connection_call_sync(
-          connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-          "RequestName", g_variant_new("(su)", "org.freedesktop.portal.Desktop", 4u), nullptr,
-          G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+          connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+          "RequestName", g_variant_new("(su)", name, 4u), nullptr, G_DBUS_CALL_FLAGS_NONE, 5000,
+          nullptr, nullptr);
       if (owned) g_variant_unref(owned);
       ready_ = true;
       while (!stopping_)
@@ -81,32 +82,66 @@ class FakePortal {
     while (!ready_)
       std::this_thread::yield();
   }
-  ~FakePortal() {
+  ~BusService() {
     stopping_ = true;
     g_main_context_wakeup(context_);
     thread_.join();
-    g_dbus_connection_close_sync(connection_, nullptr, nullptr);
-    g_object_unref(connection_);
-    g_object_unref(bus_);
+    g_dbus_connection_close_sync(connection, nullptr, nullptr);
+    g_object_unref(connection);
     g_dbus_node_info_unref(node_);
     g_main_context_unref(context_);
   }
+  GDBusInterfaceInfo* interfaceInfo(int i) { return node_->interfaces[i]; }
 
+  GDBusConnection* connection = nullptr;
+
+ private:
+  GDBusNodeInfo* node_ = nullptr;
+  GMainContext* context_ = g_main_context_new();
+  std::thread thread_;
+  std::atomic<bool> ready_ = false;
+  std::atomic<bool> stopping_ = false;
+};
+
+// What a fake service was asked, read from the test's thread.
+class CallLog {
+ public:
+  void record(std::string call) {
+    std::lock_guard lock(mutex_);
+    calls_.push_back(std::move(call));
+  }
   std::vector<std::string> calls() {
     std::lock_guard lock(mutex_);
     return calls_;
   }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> calls_;
+};
+
+// The portal as desktops implement it: each call answers with a request
+// path, and the outcome comes as that request's Response signal. It asks
+// the user (counted) whenever Start comes without the token it gave last.
+class FakePortal : public CallLog {
+ public:
+  std::atomic<bool> decline = false;
+
+  static const GDBusInterfaceVTable* vtable() {
+    static const GDBusInterfaceVTable table = {&onCall, &onGet, nullptr, {}};
+    return &table;
+  }
+  FakePortal()
+      : service_("org.freedesktop.portal.Desktop", kIntrospection,
+                 {{"/org/freedesktop/portal/desktop", vtable()}}, this),
+        connection_(service_.connection) {}
+
   int asked() {
     std::lock_guard lock(mutex_);
     return asked_;
   }
 
  private:
-  void record(std::string call) {
-    std::lock_guard lock(mutex_);
-    calls_.push_back(std::move(call));
-  }
-
   // Answers `invocation` with a request path and sends that request's Response.
   void respond(GDBusMethodInvocation* invocation, GVariant* options, uint32_t code,
                GVariant* results) {
@@ -141,8 +176,8 @@ class FakePortal {
       self->session_ = "/org/freedesktop/portal/desktop/session/" + who + "/tovrin";
       static const GDBusInterfaceVTable closeTable = {&FakePortal::onCall, nullptr, nullptr, {}};
       self->sessionObject_ = g_dbus_connection_register_object(
-          self->connection_, self->session_.c_str(), self->node_->interfaces[1], &closeTable, self,
-          nullptr, nullptr);
+          self->connection_, self->session_.c_str(), self->service_.interfaceInfo(1), &closeTable,
+          self, nullptr, nullptr);
       GVariantBuilder b;
       g_variant_builder_init(&b, G_VARIANT_TYPE("a{sv}"));
       g_variant_builder_add(&b, "{sv}", "session_handle",
@@ -201,19 +236,71 @@ class FakePortal {
     return g_variant_new_uint32(2);
   }
 
-  GDBusConnection* bus_ = nullptr;
-  GDBusConnection* connection_ = nullptr;
-  GDBusNodeInfo* node_ = nullptr;
-  GMainContext* context_ = g_main_context_new();
-  std::thread thread_;
-  std::atomic<bool> ready_ = false;
-  std::atomic<bool> stopping_ = false;
+  BusService service_;
+  GDBusConnection* connection_;
   std::mutex mutex_;
-  std::vector<std::string> calls_;
   int asked_ = 0;
   int tokens_ = 0;
   std::string session_, restore_, issued_;
   guint sessionObject_ = 0;
+};
+
+constexpr const char* kKWinIntrospection = R"(
+<node>
+  <interface name="org.kde.kwin.Scripting">
+    <method name="loadScript"><arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="i" direction="out"/></method>
+    <method name="start"/>
+    <method name="unloadScript"><arg type="s" direction="in"/><arg type="b" direction="out"/></method>
+  </interface>
+</node>)";
+
+// KWin's scripting as Plasma 5.27 and 6 offer it; it keeps the script's
+// text as it read it when loaded.
+class FakeKWin : public CallLog {
+ public:
+  static const GDBusInterfaceVTable* vtable() {
+    static const GDBusInterfaceVTable table = {&onCall, nullptr, nullptr, {}};
+    return &table;
+  }
+  FakeKWin() : service_("org.kde.KWin", kKWinIntrospection, {{"/Scripting", vtable()}}, this) {}
+
+  std::string script() {
+    std::lock_guard lock(mutex_);
+    return script_;
+  }
+
+ private:
+  static void onCall(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                     const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation,
+                     gpointer data) {
+    auto* self = static_cast<FakeKWin*>(data);
+    const std::string name = method;
+    if (name == "loadScript") {
+      const gchar* path = nullptr;
+      const gchar* plugin = nullptr;
+      g_variant_get(parameters, "(&s&s)", &path, &plugin);
+      gchar* text = nullptr;
+      if (g_file_get_contents(path, &text, nullptr, nullptr)) {
+        std::lock_guard lock(self->mutex_);
+        self->script_ = text;
+        g_free(text);
+      }
+      self->record(std::string("loadScript ") + plugin);
+      g_dbus_method_invocation_return_value(invocation, g_variant_new("(i)", 0));
+    } else if (name == "start") {
+      self->record("start");
+      g_dbus_method_invocation_return_value(invocation, nullptr);
+    } else {
+      const gchar* plugin = nullptr;
+      g_variant_get(parameters, "(&s)", &plugin);
+      self->record(std::string("unloadScript ") + plugin);
+      g_dbus_method_invocation_return_value(invocation, g_variant_new("(b)", FALSE));
+    }
+  }
+
+  BusService service_;
+  std::mutex mutex_;
+  std::string script_;
 };
 
 bool onPrivateBus() {
@@ -267,6 +354,25 @@ TEST(PortalRemoteDesktopTest, ADeclinedRequestSendsNothingAndSaysWhy) {
   for (const std::string& call : portal.calls())
     EXPECT_EQ(call.rfind("key ", 0), std::string::npos) << call;
   EXPECT_TRUE(settings->values.empty());
+  g_object_unref(bus);
+}
+
+TEST(KWinScriptTest, TheBrowsersWindowIsActivatedByAScriptKWinRuns) {
+  if (!onPrivateBus()) GTEST_SKIP() << "runs only on the test's private bus";
+  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  // No KWin on the bus: nothing raised, and the caller is told.
+  EXPECT_FALSE(KWinScript::activate(bus, 4242));
+  {
+    FakeKWin kwin;
+    ASSERT_TRUE(KWinScript::activate(bus, 4242));
+    EXPECT_EQ(kwin.calls(), (std::vector<std::string>{"unloadScript tovrin-activate",
+                                                      "loadScript tovrin-activate", "start"}));
+    const std::string script = kwin.script();
+    EXPECT_NE(script.find("w.pid === 4242"), std::string::npos) << script;
+    // Plasma 6 names the active window activeWindow; 5.27 activeClient.
+    EXPECT_NE(script.find("workspace.activeWindow = w"), std::string::npos);
+    EXPECT_NE(script.find("workspace.activeClient = w"), std::string::npos);
+  }
   g_object_unref(bus);
 }
 
