@@ -97,11 +97,7 @@ std::variant<BrowserTarget, ActionResult> findBrowser(const Desktop& desktop) {
   tracker.start();
   if (std::optional<BrowserTarget> target = tracker.current()) return *target;
   why.headline = "No supported browser in front";
-  // Safari and Arc exist only on macOS.
-  why.body = desktop.real ? "Open Chrome, Chromium, Firefox, Brave or Edge, then press the "
-                            "hotkey again."
-                          : "Open Safari, Chrome, Firefox, Arc, Brave or Edge, then press the "
-                            "hotkey again.";
+  why.body = "Open " + BrowserRegistry::supportedNames() + ", then press the hotkey again.";
   return why;
 }
 

@@ -70,6 +70,10 @@ const BrowserAdapter* adapter(const std::optional<std::string>& bundleID) {
   return nullptr;
 }
 
+std::string supportedNames() {
+  return "Chrome, Chromium, Firefox, Brave or Edge";
+}
+
 }  // namespace BrowserRegistry
 
 std::optional<AXElement> BrowserTarget::window() const {

@@ -120,6 +120,14 @@ PaletteWindow::PaletteWindow(std::shared_ptr<PaletteViewModel> vm, Texts texts, 
   connect(resignTimer_, &QTimer::timeout, this, [this] {
     if (isVisible() && !isActiveWindow()) hide();
   });
+  // While the onboarding shows, access may be granted elsewhere (the
+  // desktop's settings, a command line): asked again every second, the
+  // palette appears by itself.
+  trustTimer_ = new QTimer(this);
+  trustTimer_->setInterval(1000);
+  connect(trustTimer_, &QTimer::timeout, this, [this] {
+    if (!isVisible() || vm_->recheckTrust()) trustTimer_->stop();
+  });
 
   auto* outer = new QVBoxLayout(this);
   outer->setContentsMargins(0, 0, 0, 0);
@@ -286,8 +294,10 @@ void PaletteWindow::render() {
     into->addWidget(note);
   }
   if (!vm_->trusted()) {
+    if (!trustTimer_->isActive()) trustTimer_->start();
     buildOnboarding(into);
   } else {
+    trustTimer_->stop();
     std::visit(Overloaded{
                    [&](const PaletteViewModel::Idle&) { buildIdle(into); },
                    [&](const PaletteViewModel::Working& w) {
@@ -335,10 +345,9 @@ void PaletteWindow::buildIdle(QVBoxLayout* into) {
   chips->addStretch(1);
   into->addLayout(chips);
   if (vm_->input.empty() && !vm_->target()) {
-    // Safari and Arc exist only on macOS.
     auto* hint = label(
-        "Bring Chrome, Chromium, Firefox, Brave or Edge to the front, then open "
-        "Tovrin.",
+        "Bring " + QString::fromStdString(BrowserRegistry::supportedNames()) +
+            " to the front, then open Tovrin.",
         content_, "noBrowserHint");
     colour(hint, kOrange);
     into->addWidget(hint);

@@ -86,6 +86,7 @@ class PaletteWindow final : public QWidget {
   // given up when the palette is shown or hidden meanwhile, so a focus lost
   // just before a quick reopening does not close the new palette.
   QTimer* resignTimer_ = nullptr;
+  QTimer* trustTimer_ = nullptr;  // the onboarding's trust check
   bool rendering_ = false;
   bool wasWorking_ = false;
   int top_ = -1;  // the panel's top edge while shown

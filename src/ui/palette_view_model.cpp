@@ -68,6 +68,13 @@ void PaletteViewModel::refreshContext() {
   changed();
 }
 
+bool PaletteViewModel::recheckTrust() {
+  const bool now =
+      services_.platform.accessibility && services_.platform.accessibility->isProcessTrusted();
+  if (now != trusted_) refreshContext();
+  return trusted_;
+}
+
 std::optional<std::string> PaletteViewModel::preview() const {
   const std::string text = trimSpaces(input);
   if (text.empty()) return std::nullopt;
@@ -156,7 +163,7 @@ void PaletteViewModel::submit() {
     ActionResult r;
     r.kind = ActionResult::Kind::failure;
     r.headline = "No supported browser in front";
-    r.body = "Open Safari, Chrome, Firefox, Arc, Brave or Edge, then press the hotkey again.";
+    r.body = "Open " + BrowserRegistry::supportedNames() + ", then press the hotkey again.";
     setPhase(std::move(r));
     return;
   }

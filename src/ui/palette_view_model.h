@@ -62,6 +62,10 @@ class PaletteViewModel : public std::enable_shared_from_this<PaletteViewModel> {
 
   void reset();
   void refreshContext();
+  // Asks the desktop again whether Tovrin is trusted; the palette changes
+  // (and its observers hear of it) only when the answer did. True when
+  // trusted.
+  bool recheckTrust();
   [[nodiscard]] std::optional<std::string> preview() const;
   [[nodiscard]] std::vector<Suggestion> suggestions() const;
   void use(const Suggestion& suggestion);

@@ -210,6 +210,19 @@ TEST(PaletteWindowTest, OnboardingTurnsIntoThePaletteOnceAccessIsOn) {
   EXPECT_NE(panel.button("chip"), nullptr);
 }
 
+// Access granted behind the palette's back (the desktop's settings): the
+// onboarding turns into the palette by itself, without a click.
+TEST(PaletteWindowTest, OnboardingNoticesAccessGrantedElsewhere) {
+  auto desktop = testing::browserDesktop(testing::kShopWindow);
+  desktop->setTrusted(false);
+  Panel panel(desktop);
+  panel.window->show();
+  ASSERT_TRUE(panel.shows("Tovrin needs Accessibility access"));
+  desktop->setTrusted(true);
+  QTRY_VERIFY_WITH_TIMEOUT(!panel.shows("Tovrin needs Accessibility access"), 5000);
+  EXPECT_NE(panel.button("chip"), nullptr);
+}
+
 TEST(PaletteWindowTest, OnboardingAsksBeforeRestartingTheBrowser) {
   auto desktop = testing::browserDesktop(testing::kShopWindow);
   desktop->setTrusted(false);

@@ -192,7 +192,7 @@ TEST(PaletteViewModelTest, NoBrowserNoAccess) {
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->headline, "No supported browser in front");
   EXPECT_EQ(r->body,
-            "Open Safari, Chrome, Firefox, Arc, Brave or Edge, then press the hotkey again.");
+            "Open Chrome, Chromium, Firefox, Brave or Edge, then press the hotkey again.");
   EXPECT_TRUE(r->debug.empty());
 
   nlohmann::json untrusted = {
