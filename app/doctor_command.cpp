@@ -16,6 +16,11 @@
 #include "platform/linux/session_type.h"
 #include "platform/linux/wayland/gnome/mutter_clipboard.h"
 #include "platform/linux/wayland/sway/sway_route.h"
+#include "ui/palette_controls.h"
+
+// After GLib's headers: Qt's keyword macros would break them.
+#include <QFileInfo>
+#include <QLibraryInfo>
 
 namespace tovrin::cli {
 namespace {
@@ -137,6 +142,27 @@ std::vector<JobCheck> jobChecks(LinuxDesktop& desktop) {
                    wlCopy ? "the data-control protocol (wl-clipboard)"
                           : "not available — wl-clipboard is not installed",
                    wlCopy ? "" : "sudo apt install wl-clipboard", wlCopy, false});
+  }
+  if (!x11) {
+    // Without Qt's Wayland plugin the palette falls back to Xwayland, where
+    // no hotkey reaches it and the focus does not go back to the browser.
+    const QString plugin =
+        QLibraryInfo::path(QLibraryInfo::PluginsPath) + "/platforms/libqwayland-generic.so";
+    const bool qtWayland = QFileInfo::exists(plugin);
+    out.push_back({"The palette as a Wayland window",
+                   qtWayland ? "Qt's Wayland platform plugin"
+                             : "not available — Qt's Wayland plugin is missing, so the palette "
+                               "would open through Xwayland",
+                   qtWayland ? "" : "sudo apt install qt6-wayland", qtWayland, false});
+  }
+  if (session.compositor == Compositor::sway || session.compositor == Compositor::other) {
+    std::string how =
+        "a key binding of sway's: add these lines to ~/.config/sway/config, then "
+        "reload sway (Mod+Shift+C)";
+    for (const std::string& line :
+         SwayIpc::configLines(HotkeySettings::current(desktop.platform().defaults.get()).modifiers))
+      how += "\n      " + line;
+    out.push_back({"Opening the palette", how, "", true, true});
   }
   if (x11) {
     out.push_back(

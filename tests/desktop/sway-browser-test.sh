@@ -23,6 +23,16 @@ if ! wait_for_line "Help desk" 90; then
 fi
 pass "front browser found and its page read"
 
+# sway gives programs no global shortcut: the doctor gives the config lines.
+doctor=$("$tovrin" doctor 2>&1)
+if grep -qF 'bindsym Mod1+space exec tovrin toggle' <<<"$doctor" &&
+  grep -qF 'for_window [app_id="tovrin"] floating enable' <<<"$doctor" &&
+  grep -qF "Keys and typing: the virtual keyboard (wtype)" <<<"$doctor"; then
+  pass "the doctor gives sway's config lines and the key route"
+else
+  fail "doctor: $doctor"
+fi
+
 out=$(run_json "type hello.world@example.com into the email field")
 if wait_for_line "email is hello.world@example.com"; then pass "typing ASCII"; else fail "typing ASCII: $out"; fi
 

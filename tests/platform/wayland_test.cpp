@@ -154,6 +154,25 @@ TEST(WaylandKeysTest, CharactersAndChordsBecomeKeysyms) {
             (std::vector<std::string>{"-k", "Shift_L", "-M", "alt", "-k", "Left", "-m", "alt"}));
 }
 
+TEST(SwayConfigTest, EachHotkeyPresetBecomesABindingThatTogglesAFloatingPalette) {
+  struct Case {
+    uint32_t modifiers;  // Carbon's mask, as the presets keep it
+    const char* binding;
+  };
+  const Case cases[] = {
+      {2048, "bindsym Mod1+space exec tovrin toggle"},
+      {4096, "bindsym Ctrl+space exec tovrin toggle"},
+      {768, "bindsym Mod4+Shift+space exec tovrin toggle"},
+      {2304, "bindsym Mod1+Mod4+space exec tovrin toggle"},
+  };
+  for (const Case& c : cases) {
+    const std::vector<std::string> lines = SwayIpc::configLines(c.modifiers);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], c.binding);
+    EXPECT_EQ(lines[1], "for_window [app_id=\"tovrin\"] floating enable");
+  }
+}
+
 // What a route was asked to press. The keyboard's own thread ends the
 // command's input, so the list is read and written under a lock.
 struct PressJournal {

@@ -122,6 +122,18 @@ std::vector<std::string> SwayIpc::chordArguments(const std::vector<uint32_t>& mo
   return out;
 }
 
+std::vector<std::string> SwayIpc::configLines(uint32_t carbonModifiers) {
+  // Carbon's masks: command 0x100, shift 0x200, option 0x800, control 0x1000;
+  // the command key is Super on Linux desktops.
+  std::string chord;
+  if (carbonModifiers & 0x1000) chord += "Ctrl+";
+  if (carbonModifiers & 0x800) chord += "Mod1+";
+  if (carbonModifiers & 0x100) chord += "Mod4+";
+  if (carbonModifiers & 0x200) chord += "Shift+";
+  return {"bindsym " + chord + "space exec tovrin toggle",
+          "for_window [app_id=\"tovrin\"] floating enable"};
+}
+
 bool VirtualKeyboardRoute::chord(const std::vector<uint32_t>& modifiers, uint32_t key) {
   std::vector<std::string> argv = {"wtype"};
   for (std::string& a : SwayIpc::chordArguments(modifiers, key))

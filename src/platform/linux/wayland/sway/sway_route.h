@@ -47,6 +47,10 @@ namespace SwayIpc {
 // Focuses the top-level window of the process; false when sway refused or
 // does not answer.
 bool focus(int32_t pid);
+// The lines a user adds to sway's config to open the palette with a hotkey
+// preset (its Carbon modifier mask on Space): sway gives programs no global
+// shortcuts, so the binding runs `tovrin toggle`, and the palette floats.
+std::vector<std::string> configLines(uint32_t carbonModifiers);
 // wtype's words for a chord: ["-M", "ctrl", "-k", "l", "-m", "ctrl"].
 std::vector<std::string> chordArguments(const std::vector<uint32_t>& modifiers, uint32_t key);
 }  // namespace SwayIpc
