@@ -146,20 +146,8 @@ struct AccessibilityEvents::Listener {
 
 std::unique_ptr<AccessibilityEvents> AccessibilityEvents::open(
     std::vector<AccessibilityEvent::Kind> kinds, Handler handler, std::string& error) {
-  auto address = atspi::accessibilityBusAddress(error);
-  if (!address) return nullptr;
-  GError* raw = nullptr;
-  GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
-      address->c_str(),
-      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-      nullptr, nullptr, &raw);
-  if (!bus) {
-    error = std::string("cannot connect to the accessibility bus: ") +
-            (raw && raw->message ? raw->message : "no answer");
-    if (raw) g_error_free(raw);
-    return nullptr;
-  }
+  GDBusConnection* bus = atspi::connectAccessibilityBus(error);
+  if (!bus) return nullptr;
   auto listener = std::make_unique<Listener>();
   listener->bus = bus;
   listener->kinds = std::move(kinds);

@@ -506,7 +506,7 @@ std::optional<std::string> accessibilityBusAddress(std::string& error) {
   return std::nullopt;
 }
 
-std::unique_ptr<Transport> connectBus(std::string& error) {
+GDBusConnection* connectAccessibilityBus(std::string& error) {
   auto address = accessibilityBusAddress(error);
   if (!address) return nullptr;
   GError* raw = nullptr;
@@ -521,6 +521,12 @@ std::unique_ptr<Transport> connectBus(std::string& error) {
     if (raw) g_error_free(raw);
     return nullptr;
   }
+  return bus;
+}
+
+std::unique_ptr<Transport> connectBus(std::string& error) {
+  GDBusConnection* bus = connectAccessibilityBus(error);
+  if (!bus) return nullptr;
   return std::make_unique<BusTransport>(bus);
 }
 

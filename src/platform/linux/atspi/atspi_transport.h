@@ -93,6 +93,10 @@ double monotonicNow();
 // reached. Must be created on the thread that will use it.
 std::unique_ptr<Transport> connectBus(std::string& error);
 
+// A connection of its own to the accessibility bus (the caller unrefs it),
+// or null with `error` set.
+GDBusConnection* connectAccessibilityBus(std::string& error);
+
 // The address of the accessibility bus of this session (from the session
 // bus, the AT_SPI_BUS_ADDRESS variable or the X root window), or nothing.
 std::optional<std::string> accessibilityBusAddress(std::string& error);

@@ -1,8 +1,7 @@
 #include "platform/linux/wayland/keyboard_input.h"
 
-#include <xkbcommon/xkbcommon.h>
-
 #include <gio/gio.h>
+#include <xkbcommon/xkbcommon.h>
 
 #include <chrono>
 #include <mutex>
@@ -25,6 +24,18 @@ Keys::Family familyOf(int32_t pid) {
 }
 
 }  // namespace
+
+bool pressChord(const std::vector<uint32_t>& modifiers, uint32_t key,
+                const std::function<bool(uint32_t, bool)>& send) {
+  bool ok = true;
+  for (uint32_t m : modifiers)
+    ok = send(m, true) && ok;
+  ok = send(key, true) && ok;
+  ok = send(key, false) && ok;
+  for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it)
+    ok = send(*it, false) && ok;
+  return ok;
+}
 
 uint32_t keysymFromName(const std::string& name) {
   return xkb_keysym_from_name(name.c_str(), XKB_KEYSYM_NO_FLAGS);

@@ -42,6 +42,11 @@ class KeyRoute {
   [[nodiscard]] virtual std::string problem() = 0;
 };
 
+// Presses `key` with `modifiers` held through `send(keysym, down)`, letting
+// go in the reverse order; true when every event was sent.
+bool pressChord(const std::vector<uint32_t>& modifiers, uint32_t key,
+                const std::function<bool(uint32_t, bool)>& send);
+
 // Whether the user's keyboard layout (GNOME's first input source, else the
 // default layout) has a key for `keysym`, on its first two levels.
 bool keymapTypes(uint32_t keysym);

@@ -300,14 +300,8 @@ bool MutterKeyRoute::ready() {
 
 bool MutterKeyRoute::chord(const std::vector<uint32_t>& modifiers, uint32_t key) {
   if (!ready()) return false;
-  bool ok = true;
-  for (uint32_t m : modifiers)
-    ok = desktop_.keysym(m, true) && ok;
-  ok = desktop_.keysym(key, true) && ok;
-  ok = desktop_.keysym(key, false) && ok;
-  for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it)
-    ok = desktop_.keysym(*it, false) && ok;
-  return ok;
+  return pressChord(modifiers, key,
+                    [this](uint32_t keysym, bool down) { return desktop_.keysym(keysym, down); });
 }
 
 bool MutterKeyRoute::typeCharacter(const std::string& character) {

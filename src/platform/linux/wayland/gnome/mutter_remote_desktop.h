@@ -98,5 +98,4 @@ class MutterKeyRoute final : public KeyRoute {
   std::optional<std::optional<std::string>> saved_;  // the user's clipboard, once read
 };
 
-
 }  // namespace tovrin

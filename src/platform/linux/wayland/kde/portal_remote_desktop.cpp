@@ -207,14 +207,8 @@ bool PortalKeyRoute::ready() {
 
 bool PortalKeyRoute::chord(const std::vector<uint32_t>& modifiers, uint32_t key) {
   if (!ready()) return false;
-  bool ok = true;
-  for (uint32_t m : modifiers)
-    ok = portal_.keysym(m, true) && ok;
-  ok = portal_.keysym(key, true) && ok;
-  ok = portal_.keysym(key, false) && ok;
-  for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it)
-    ok = portal_.keysym(*it, false) && ok;
-  return ok;
+  return pressChord(modifiers, key,
+                    [this](uint32_t keysym, bool down) { return portal_.keysym(keysym, down); });
 }
 
 bool PortalKeyRoute::typeCharacter(const std::string& character) {
@@ -226,15 +220,11 @@ bool PortalKeyRoute::typeCharacter(const std::string& character) {
     }
   }
   if (!ready()) return false;
-  if (!saved_) saved_ = clipboard_.string();
-  clipboard_.setString(character);
-  if (!clipboard_.lastCopySucceeded()) return false;
-  return chord({XKB_KEY_Control_L}, XKB_KEY_v);
+  return paste_.paste(character, [this] { return chord({XKB_KEY_Control_L}, XKB_KEY_v); });
 }
 
 void PortalKeyRoute::finish() {
-  if (saved_ && *saved_) clipboard_.setString(**saved_);
-  saved_.reset();
+  paste_.restore();
   portal_.close();
 }
 

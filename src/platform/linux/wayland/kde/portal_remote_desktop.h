@@ -67,8 +67,7 @@ class PortalKeyRoute final : public KeyRoute {
  private:
   bool ready();
   PortalRemoteDesktop portal_;
-  DataControlClipboard clipboard_;
-  std::optional<std::optional<std::string>> saved_;  // the user's, while pasting
+  DataControlPaste paste_;
 };
 
 }  // namespace tovrin

@@ -148,14 +148,20 @@ bool VirtualKeyboardRoute::typeCharacter(const std::string& character) {
   if (cps.size() == 1 && cps.front() <= 0xFFFF) {
     return runQuietly({"wtype", "-k", "Shift_L", "--", character}, 3.0);
   }
-  if (!saved_) saved_ = clipboard_.string();
-  clipboard_.setString(character);
-  if (!clipboard_.lastCopySucceeded()) return false;
-  return chord({XKB_KEY_Control_L}, XKB_KEY_v);
+  return paste_.paste(character, [this] { return chord({XKB_KEY_Control_L}, XKB_KEY_v); });
 }
 
 void VirtualKeyboardRoute::finish() {
-  // The user's clipboard comes back once the command's input is over.
+  paste_.restore();
+}
+
+bool DataControlPaste::paste(const std::string& text, const std::function<bool()>& pressPaste) {
+  if (!saved_) saved_ = clipboard_.string();
+  clipboard_.setString(text);
+  return clipboard_.lastCopySucceeded() && pressPaste();
+}
+
+void DataControlPaste::restore() {
   if (saved_ && *saved_) clipboard_.setString(**saved_);
   saved_.reset();
 }

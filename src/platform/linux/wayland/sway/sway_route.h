@@ -12,6 +12,7 @@
 // never arrive as keysyms: they are pasted, and the user's clipboard is put
 // back when the command's input is over.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,20 @@ class DataControlClipboard final : public Pasteboard {
   bool lastCopy_ = true;
 };
 
+// Text pasted through the data-control clipboard: the user's clipboard is
+// read before the first paste of a command and put back when its input is
+// over (restore).
+class DataControlPaste {
+ public:
+  // Puts `text` on the clipboard and has `pressPaste` press Ctrl+V.
+  bool paste(const std::string& text, const std::function<bool()>& pressPaste);
+  void restore();
+
+ private:
+  DataControlClipboard clipboard_;
+  std::optional<std::optional<std::string>> saved_;  // the user's, while pasting
+};
+
 class VirtualKeyboardRoute final : public KeyRoute {
  public:
   bool chord(const std::vector<uint32_t>& modifiers, uint32_t key) override;
@@ -39,8 +54,7 @@ class VirtualKeyboardRoute final : public KeyRoute {
   std::string problem() override;
 
  private:
-  DataControlClipboard clipboard_;
-  std::optional<std::optional<std::string>> saved_;  // the user's, while pasting
+  DataControlPaste paste_;
 };
 
 namespace SwayIpc {
