@@ -345,10 +345,9 @@ void PaletteWindow::buildIdle(QVBoxLayout* into) {
   chips->addStretch(1);
   into->addLayout(chips);
   if (vm_->input.empty() && !vm_->target()) {
-    auto* hint = label(
-        "Bring " + QString::fromStdString(BrowserRegistry::supportedNames()) +
-            " to the front, then open Tovrin.",
-        content_, "noBrowserHint");
+    auto* hint = label("Bring " + QString::fromStdString(BrowserRegistry::supportedNames()) +
+                           " to the front, then open Tovrin.",
+                       content_, "noBrowserHint");
     colour(hint, kOrange);
     into->addWidget(hint);
   }
