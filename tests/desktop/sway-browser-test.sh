@@ -13,15 +13,7 @@ scratch=${TOVRIN_DESKTOP_DIR:?run inside sway-session.sh}
 
 . "$(dirname "$0")/wayland-browser-common.sh"
 
-start_browser "file://$pages/desk.html"
-if ! wait_for_line "Help desk" 90; then
-  fail "the page never showed in the accessibility tree (or no window was active)"
-  cat "$scratch/$browser.log" >&2
-  stop_browser
-  finish_checks
-  exit 1
-fi
-pass "front browser found and its page read"
+open_desk_page
 
 # sway gives programs no global shortcut: the doctor gives the config lines.
 doctor=$("$tovrin" doctor 2>&1)

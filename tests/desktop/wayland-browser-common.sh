@@ -65,6 +65,20 @@ stop_other_window() {
   wait "$other_pid" 2>/dev/null
 }
 
+# Opens the help desk page and waits until Tovrin reads it; ends the script
+# with the browser's log when it never shows.
+open_desk_page() {
+  start_browser "file://$pages/desk.html"
+  if ! wait_for_line "Help desk" 90; then
+    fail "the page never showed in the accessibility tree (or no window was active)"
+    cat "$scratch/$browser.log" >&2
+    stop_browser
+    finish_checks
+    exit 1
+  fi
+  pass "front browser found and its page read"
+}
+
 finish_checks() {
   echo "$passes passed, $failures failed"
   [ "$failures" -eq 0 ]

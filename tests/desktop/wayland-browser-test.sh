@@ -13,15 +13,7 @@ scratch=${TOVRIN_DESKTOP_DIR:?run inside wayland-session.sh}
 . "$(dirname "$0")/wayland-browser-common.sh"
 
 # --- the help desk page: finding, reading, pressing, typing, keys, scrolling, copy
-start_browser "file://$pages/desk.html"
-if ! wait_for_line "Help desk" 90; then
-  fail "the page never showed in the accessibility tree (or no window was active)"
-  cat "$scratch/$browser.log" >&2
-  stop_browser
-  finish_checks
-  exit 1
-fi
-pass "front browser found and its page read"
+open_desk_page
 
 out=$(run_json --confirm "click send")
 if wait_for_line "Sent by Old Name"; then pass "click: the page says Sent by Old Name"; else fail "click: $out"; fi

@@ -169,4 +169,12 @@ bool keymapTypes(uint32_t keysym) {
   return typed.count(keysym) > 0;
 }
 
+std::optional<uint32_t> layoutKeysym(const std::string& character) {
+  const std::vector<uint32_t> cps = Keys::codePoints(character);
+  if (cps.size() != 1) return std::nullopt;
+  const uint32_t keysym = Keys::keysymForCodePoint(cps.front());
+  if (!keymapTypes(keysym)) return std::nullopt;
+  return keysym;
+}
+
 }  // namespace tovrin

@@ -50,6 +50,9 @@ bool pressChord(const std::vector<uint32_t>& modifiers, uint32_t key,
 // Whether the user's keyboard layout (GNOME's first input source, else the
 // default layout) has a key for `keysym`, on its first two levels.
 bool keymapTypes(uint32_t keysym);
+// The keysym that types `character` on the user's layout: nothing for a
+// character of several code points or one the layout lacks (it is pasted).
+std::optional<uint32_t> layoutKeysym(const std::string& character);
 
 class WaylandKeyboard final : public SyntheticInput {
  public:

@@ -305,13 +305,8 @@ bool MutterKeyRoute::chord(const std::vector<uint32_t>& modifiers, uint32_t key)
 }
 
 bool MutterKeyRoute::typeCharacter(const std::string& character) {
-  const std::vector<uint32_t> cps = Keys::codePoints(character);
-  if (cps.size() == 1) {
-    const uint32_t keysym = Keys::keysymForCodePoint(cps.front());
-    if (keymapTypes(keysym)) {
-      return ready() && desktop_.keysym(keysym, true) && desktop_.keysym(keysym, false);
-    }
-  }
+  if (auto keysym = layoutKeysym(character))
+    return ready() && desktop_.keysym(*keysym, true) && desktop_.keysym(*keysym, false);
   return paste(character);
 }
 

@@ -212,13 +212,8 @@ bool PortalKeyRoute::chord(const std::vector<uint32_t>& modifiers, uint32_t key)
 }
 
 bool PortalKeyRoute::typeCharacter(const std::string& character) {
-  const std::vector<uint32_t> cps = Keys::codePoints(character);
-  if (cps.size() == 1) {
-    const uint32_t keysym = Keys::keysymForCodePoint(cps.front());
-    if (keymapTypes(keysym)) {
-      return ready() && portal_.keysym(keysym, true) && portal_.keysym(keysym, false);
-    }
-  }
+  if (auto keysym = layoutKeysym(character))
+    return ready() && portal_.keysym(*keysym, true) && portal_.keysym(*keysym, false);
   if (!ready()) return false;
   return paste_.paste(character, [this] { return chord({XKB_KEY_Control_L}, XKB_KEY_v); });
 }
