@@ -31,7 +31,10 @@ int runDesktopApplication(int argc, char** argv, const std::string& scene) {
       .model = session->model,
       .modelStatus = kBuiltInRulesStatus,
       .checkModel = {},
-      .workspace = session->desktop.real ? session->desktop.real->x11() : nullptr,
+      .pollActivations = {},
+      // Only X tells where every window is, so only there are elements outlined.
+      .outlines = session->desktop.real && session->desktop.real->x11() != nullptr,
+      .stepAside = session->desktop.real && session->desktop.real->wayland() != nullptr,
       // The hotkey belongs to the X session, whichever desktop the commands act on.
       .grabHotkey = QApplication::platformName() == "xcb",
       // Wayland keeps keys from programs; its desktops offer the portal instead.
@@ -44,6 +47,7 @@ int runDesktopApplication(int argc, char** argv, const std::string& scene) {
   if (auto configured = std::dynamic_pointer_cast<ConfiguredModel>(session->model))
     services.checkModel = [configured] { return configured->status(); };
   if (session->desktop.real) {
+    services.pollActivations = [real = session->desktop.real] { real->pollActivations(); };
     services.browserToRestart = []() -> std::optional<std::pair<int32_t, std::string>> {
       std::vector<RunningApplication> browsers = LinuxDesktop::browsersToRestart();
       if (browsers.empty()) return std::nullopt;
@@ -76,6 +80,19 @@ int runDesktopApplication(int argc, char** argv, const std::string& scene) {
 
 namespace {
 
+// The token a launcher or the desktop's shortcut gave this process, with
+// which the compositor lets the palette take the keyboard; used once.
+QString activationToken() {
+  for (const char* name : {"XDG_ACTIVATION_TOKEN", "DESKTOP_STARTUP_ID"}) {
+    QString token = qEnvironmentVariable(name);
+    if (!token.isEmpty()) {
+      qunsetenv(name);
+      return token;
+    }
+  }
+  return {};
+}
+
 int remote(const std::string& method) {
   // A plain client: no windows, so no display is needed.
   QDBusConnection bus = QDBusConnection::sessionBus();
@@ -83,9 +100,18 @@ int remote(const std::string& method) {
     std::cerr << "tovrin: no session bus, so no running Tovrin can be reached.\n";
     return 2;
   }
-  QDBusMessage reply =
-      bus.call(QDBusMessage::createMethodCall(desktop::kServiceName, desktop::kObjectPath,
-                                              desktop::kInterface, QString::fromStdString(method)));
+  QDBusMessage call = QDBusMessage::createMethodCall(
+      desktop::kServiceName, desktop::kObjectPath, desktop::kInterface,
+      QString::fromStdString(method));
+  if (method == "Toggle" || method == "Show") {
+    if (QString token = activationToken(); !token.isEmpty()) {
+      call = QDBusMessage::createMethodCall(desktop::kServiceName, desktop::kObjectPath,
+                                            desktop::kInterface,
+                                            QString::fromStdString(method + "WithToken"));
+      call << token;
+    }
+  }
+  QDBusMessage reply = bus.call(call);
   if (reply.type() == QDBusMessage::ErrorMessage) {
     std::cerr << "Tovrin isn't running. Start it with “tovrin”.\n";
     return 1;

@@ -231,6 +231,7 @@ void PaletteWindow::setBrowserToRestart(const std::string& name) {
 
 void PaletteWindow::present() {
   resignTimer_->stop();
+  steppedAside_ = false;
   vm_->reset();
   QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
   if (screen == nullptr) screen = QGuiApplication::primaryScreen();
@@ -255,13 +256,7 @@ void PaletteWindow::render() {
   if (input_->text().toStdString() != vm_->input) input_->setText(q(vm_->input));
   const bool working = std::holds_alternative<PaletteViewModel::Working>(vm_->phase());
   busy_->setVisible(working);
-  // The command may have brought the browser to the front; the palette
-  // takes the keyboard back to show its outcome and take the next one.
-  if (wasWorking_ && !working && isVisible()) {
-    raise();
-    activateWindow();
-    input_->setFocus(Qt::ActiveWindowFocusReason);
-  }
+  const bool ended = wasWorking_ && !working;
   wasWorking_ = working;
 
   if (const auto& target = vm_->target()) {
@@ -314,6 +309,38 @@ void PaletteWindow::render() {
   showAll(into);
   rendering_ = false;
   fitHeight();
+  if (ended) handBack();
+}
+
+void PaletteWindow::handBack() {
+  // The command may have brought the browser to the front; the palette
+  // takes the keyboard back to show its outcome and take the next one, but
+  // not from a window the user went to while it worked.
+  const bool elsewhere = !isActiveWindow() && userElsewhere_ && userElsewhere_();
+  const bool wasAside = std::exchange(steppedAside_, false);
+  if (elsewhere) {
+    if (wasAside) {
+      if (const auto* result = std::get_if<ActionResult>(&vm_->phase()))
+        emit outcomeUnseen(q(result->headline));
+    }
+    return;
+  }
+  if (!isVisible() && !wasAside) return;  // closed by the user meanwhile
+  show();
+  raise();
+  activateWindow();
+  QApplication::setActiveWindow(this);
+  input_->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void PaletteWindow::setUserElsewhere(std::function<bool()> userElsewhere) {
+  userElsewhere_ = std::move(userElsewhere);
+}
+
+void PaletteWindow::stepAside() {
+  if (!isVisible()) return;
+  steppedAside_ = true;
+  hide();
 }
 
 void PaletteWindow::fitHeight() {
@@ -485,7 +512,9 @@ void PaletteWindow::buildChoice(QVBoxLayout* into, const ChoiceSet& choices) {
     connect(row, &QPushButton::clicked, this, [this, i] { vm_->pick(static_cast<int>(i)); });
     into->addWidget(row);
   }
-  auto* hint = label("↑↓ to preview (the element is outlined in the browser) · ↵ to choose",
+  auto* hint = label(texts_.outlines
+                         ? "↑↓ to preview (the element is outlined in the browser) · ↵ to choose"
+                         : "↑↓ to move · ↵ to choose · outlines are not available on this desktop",
                      content_, "choiceHint");
   tone(hint, 110, true);
   into->addWidget(hint);
@@ -640,7 +669,8 @@ bool PaletteWindow::event(QEvent* event) {
 
 void PaletteWindow::hideEvent(QHideEvent* event) {
   resignTimer_->stop();
-  note_.clear();
+  // A note stays with a panel that only stepped aside for a command.
+  if (!steppedAside_) note_.clear();
   QWidget::hideEvent(event);
   emit hidden();
 }

@@ -28,6 +28,9 @@ class PaletteWindow final : public QWidget {
   struct Texts {
     std::string modelStatus;  // the footer's first line
     std::string hotkey;       // "Alt+Space", for the onboarding note
+    // Whether elements can be outlined on this desktop: only where their
+    // places on the screen are known.
+    bool outlines = true;
   };
   PaletteWindow(std::shared_ptr<PaletteViewModel> vm, Texts texts, QWidget* parent = nullptr);
   ~PaletteWindow() override;
@@ -43,6 +46,13 @@ class PaletteWindow final : public QWidget {
   // The browser the onboarding view offers to restart with accessibility
   // on (a Chromium-family one started without it); empty offers none.
   void setBrowserToRestart(const std::string& name);
+  // Tells whether the user has gone to a window that is neither the palette
+  // nor the browser a command acted on; the palette then leaves the
+  // keyboard where it is when a command ends. Unset, the user never has.
+  void setUserElsewhere(std::function<bool()> userElsewhere);
+  // Hides the panel for a command that sends keys, so that the compositor
+  // gives the browser the focus; it comes back with the outcome.
+  void stepAside();
 
   [[nodiscard]] PaletteViewModel& viewModel() const { return *vm_; }
   // The content as shown, for tests: every label's text, top to bottom.
@@ -52,6 +62,9 @@ class PaletteWindow final : public QWidget {
   void inspectorRequested();
   void settingsRequested();
   void hidden();
+  // A command ended while the panel was stepped aside and the user had gone
+  // elsewhere: its headline, for a notice the user still sees.
+  void outcomeUnseen(const QString& headline);
   // The onboarding view's fix buttons.
   void turnOnAccessibilityRequested();
   void restartBrowserRequested();
@@ -70,6 +83,8 @@ class PaletteWindow final : public QWidget {
   void buildChoice(QVBoxLayout* into, const ChoiceSet& choices);
   void buildOnboarding(QVBoxLayout* into);
   void returnPressed();
+  // A command ended: the keyboard back to the panel, unless the user went on.
+  void handBack();
 
   std::shared_ptr<PaletteViewModel> vm_;
   Texts texts_;
@@ -89,6 +104,8 @@ class PaletteWindow final : public QWidget {
   QTimer* trustTimer_ = nullptr;  // the onboarding's trust check
   bool rendering_ = false;
   bool wasWorking_ = false;
+  bool steppedAside_ = false;  // hidden by a command, to come back with its outcome
+  std::function<bool()> userElsewhere_;
   int top_ = -1;  // the panel's top edge while shown
 };
 

@@ -7,6 +7,10 @@
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QThread>
+#include <QWindow>
+#include <algorithm>
+#include <future>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -19,9 +23,9 @@
 #include "desktop/portal_shortcut.h"
 #include "desktop/qt_executor.h"
 #include "desktop/settings_window.h"
+#include "desktop/step_aside_workspace.h"
 #include "desktop/symbols.h"
 #include "platform/linux/x11/x11_hotkey.h"
-#include "platform/linux/x11/x11_workspace.h"
 #include "ui/palette_controls.h"
 
 namespace tovrin::desktop {
@@ -31,8 +35,12 @@ TovrinApplication::TovrinApplication(Services services) : services_(std::move(se
   // the commands act on: a scene's clock only moves when a command waits,
   // so its timers would pile up in an application that runs for days.
   services_.platform.timers = std::make_shared<QtTimers>();
-  // On the real desktop outlines are windows of ours.
-  if (services_.workspace != nullptr) services_.platform.overlay = std::make_shared<QtOverlay>();
+  // Where places on the screen are known, outlines are windows of ours.
+  if (services_.outlines) services_.platform.overlay = std::make_shared<QtOverlay>();
+  if (services_.stepAside && services_.platform.workspace) {
+    services_.platform.workspace = std::make_shared<StepAsideWorkspace>(
+        services_.platform.workspace, [this] { stepPaletteAside(); });
+  }
   tracker_ = std::make_shared<BrowserTracker>(services_.platform);
   tracker_->start();
   executor_ = std::make_shared<QtExecutor>();
@@ -43,8 +51,10 @@ TovrinApplication::TovrinApplication(Services services) : services_(std::move(se
                                 .highlighter = highlighter_,
                                 .executor = executor_});
   const std::string chord = hotkeyTitle(HotkeySettings::current(services_.platform.defaults.get()));
-  palette_ =
-      std::make_unique<PaletteWindow>(vm_, PaletteWindow::Texts{services_.modelStatus, chord});
+  palette_ = std::make_unique<PaletteWindow>(
+      vm_, PaletteWindow::Texts{services_.modelStatus, chord, services_.outlines});
+  palette_->setUserElsewhere([this] { return userElsewhere(); });
+  connect(palette_.get(), &PaletteWindow::outcomeUnseen, this, &TovrinApplication::notify);
   connect(palette_.get(), &PaletteWindow::settingsRequested, this, &TovrinApplication::Settings);
   connect(palette_.get(), &PaletteWindow::inspectorRequested, this, &TovrinApplication::Inspector);
   connect(palette_.get(), &PaletteWindow::hidden, this, [this] {
@@ -71,6 +81,13 @@ TovrinApplication::TovrinApplication(Services services) : services_(std::move(se
       if (const auto* c = std::get_if<ChoiceSet>(&phase)) text += "choose: " + c->prompt;
       std::fprintf(stderr, "%s\n", text.c_str());
     });
+    // Where the keyboard went: on Wayland the compositor decides.
+    connect(qApp, &QGuiApplication::focusWindowChanged, this, [](QWindow* window) {
+      std::fprintf(stderr, "focus: %s\n",
+                   window ? window->title().toUtf8().constData() : "another program");
+    });
+    connect(palette_.get(), &PaletteWindow::hidden, this,
+            [] { std::fprintf(stderr, "palette: hidden\n"); });
   }
 }
 
@@ -187,12 +204,56 @@ void TovrinApplication::buildTray() {
 }
 
 void TovrinApplication::noticeActivations() {
-  if (services_.workspace == nullptr) return;
+  if (!services_.pollActivations) return;
   // The workspace tells its observers from the owner's loop: the browser
   // the user is in is known when the hotkey comes.
   auto* timer = new QTimer(this);
-  connect(timer, &QTimer::timeout, this, [this] { services_.workspace->pollActivations(); });
+  connect(timer, &QTimer::timeout, this, [this] { services_.pollActivations(); });
   timer->start(250);
+}
+
+void TovrinApplication::stepPaletteAside() {
+  // Called from the command's thread: the palette is hidden on the
+  // interface thread, waited for a moment only, so that an application
+  // ending (which waits for the command) never waits on itself.
+  if (QThread::currentThread() == thread()) {
+    palette_->stepAside();
+    return;
+  }
+  auto done = std::make_shared<std::promise<void>>();
+  std::future<void> hidden = done->get_future();
+  QMetaObject::invokeMethod(
+      this,
+      [this, done, self = QPointer(this)] {
+        if (self) palette_->stepAside();
+        done->set_value();
+      },
+      Qt::QueuedConnection);
+  hidden.wait_for(std::chrono::seconds(1));
+}
+
+bool TovrinApplication::userElsewhere() const {
+  if (!services_.platform.workspace) return false;
+  auto front = services_.platform.workspace->frontmostApplication();
+  if (!front) return true;  // a window that says nothing about itself
+  if (front->pid == QCoreApplication::applicationPid()) return false;
+  const auto& target = vm_->target();
+  return !target || front->pid != target->app.pid;
+}
+
+void TovrinApplication::notify(const QString& text) {
+  if (tray_ && QSystemTrayIcon::supportsMessages()) {
+    tray_->showMessage("Tovrin", text);
+    return;
+  }
+  QDBusMessage call = QDBusMessage::createMethodCall(
+      "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+      "org.freedesktop.Notifications", "Notify");
+  call << QString("Tovrin") << 0U << QString("tovrin") << QString("Tovrin") << text
+       << QStringList() << QVariantMap() << -1;
+  QDBusConnection::sessionBus().asyncCall(call);
+  if (std::getenv("TOVRIN_TRACE") != nullptr)
+    std::fprintf(stderr, "notice: %s\n", text.toUtf8().constData());
 }
 
 void TovrinApplication::Toggle() {
@@ -203,8 +264,32 @@ void TovrinApplication::Toggle() {
   }
 }
 
+void TovrinApplication::ToggleWithToken(const QString& token) {
+  if (toggle(palette_->isVisible()) == tovrin::Toggle::hide) {
+    Hide();
+  } else {
+    ShowWithToken(token);
+  }
+}
+
+void TovrinApplication::ShowWithToken(const QString& token) {
+  // Qt hands the token to the compositor when the window next asks for the
+  // keyboard, and forgets it. Only a sane token travels: it comes from
+  // whatever process called us.
+  const bool usable = !token.isEmpty() && token.size() <= 256 &&
+                      std::all_of(token.begin(), token.end(), [](QChar c) {
+                        return c.unicode() > 0x20 && c.unicode() < 0x7F;
+                      });
+  if (usable && QGuiApplication::platformName().startsWith("wayland")) {
+    qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+    if (std::getenv("TOVRIN_TRACE") != nullptr)
+      std::fprintf(stderr, "palette: shown with an activation token\n");
+  }
+  Show();
+}
+
 void TovrinApplication::Show() {
-  if (services_.workspace) services_.workspace->pollActivations();
+  if (services_.pollActivations) services_.pollActivations();
   // The onboarding offers to restart a browser that cannot show its pages.
   std::optional<std::pair<int32_t, std::string>> restart;
   if (services_.browserToRestart && services_.platform.accessibility &&

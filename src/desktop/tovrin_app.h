@@ -22,7 +22,6 @@ class QMenu;
 
 namespace tovrin {
 class X11Hotkey;
-class X11Workspace;
 }  // namespace tovrin
 
 namespace tovrin::desktop {
@@ -50,8 +49,14 @@ class TovrinApplication final : public QObject {
     // The model's status line, asked afresh (it may wait on the model
     // server for a moment: called on the command thread).
     std::function<std::string()> checkModel;
-    // Set on the real desktop: activation notices and the global hotkey.
-    X11Workspace* workspace = nullptr;
+    // Set on the real desktop: tells the workspace's observers of the
+    // activations since the last call (on the interface thread).
+    std::function<void()> pollActivations;
+    // Elements are outlined only where their places on the screen are known.
+    bool outlines = false;
+    // Only the compositor moves the keyboard (Wayland): the palette steps
+    // aside for commands that send keys.
+    bool stepAside = false;
     bool grabHotkey = false;
     // Where windows cannot grab keys (Wayland): the desktop's GlobalShortcuts
     // portal on the session bus.
@@ -80,6 +85,11 @@ class TovrinApplication final : public QObject {
  public slots:
   Q_SCRIPTABLE void Toggle();
   Q_SCRIPTABLE void Show();
+  // The same, from a launcher or shortcut that gave `tovrin toggle` a token
+  // (XDG_ACTIVATION_TOKEN or DESKTOP_STARTUP_ID) with which the compositor
+  // lets the palette take the keyboard.
+  Q_SCRIPTABLE void ToggleWithToken(const QString& token);
+  Q_SCRIPTABLE void ShowWithToken(const QString& token);
   Q_SCRIPTABLE void Hide();
   Q_SCRIPTABLE void Settings();
   Q_SCRIPTABLE void Inspector();
@@ -93,8 +103,16 @@ class TovrinApplication final : public QObject {
   void buildTray();
   void noticeActivations();
   void restartBrowser();
+  // Whether the user is in a window that is neither ours nor the browser
+  // the palette acts on.
+  bool userElsewhere() const;
+  // A notice outside the palette: the tray's balloon, or the desktop's
+  // notifications.
+  void notify(const QString& text);
   // Checks the model off the interface thread; the footer and Settings follow.
   void refreshModelStatus();
+  // Hides the palette for a command that sends keys (see StepAsideWorkspace).
+  void stepPaletteAside();
 
   Services services_;
   std::shared_ptr<BrowserTracker> tracker_;
