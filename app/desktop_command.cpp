@@ -13,6 +13,8 @@
 #include "desktop/tovrin_app.h"
 #include "platform/linux/linux_desktop.h"
 #include "platform/linux/process/browser_repair.h"
+#include "platform/linux/wayland/gnome/custom_shortcut.h"
+#include "platform/linux/wayland/sway/sway_route.h"
 #include "platform/linux/x11/x11_hotkey.h"
 #include "scene_source.h"
 #include "ui/palette_controls.h"
@@ -39,6 +41,9 @@ int runDesktopApplication(int argc, char** argv, const std::string& scene) {
       .grabHotkey = QApplication::platformName() == "xcb",
       // Wayland keeps keys from programs; its desktops offer the portal instead.
       .usePortal = QApplication::platformName().startsWith("wayland"),
+      .desktopShortcut = {},
+      .setDesktopShortcut = {},
+      .configLines = {},
       .fixAccessibility = session->desktop.real
                               ? std::function<void()>([] { LinuxDesktop::enableAccessibility(); })
                               : std::function<void()>(),
@@ -48,6 +53,27 @@ int runDesktopApplication(int argc, char** argv, const std::string& scene) {
     services.checkModel = [configured] { return configured->status(); };
   if (session->desktop.real) {
     services.pollActivations = [real = session->desktop.real] { real->pollActivations(); };
+    const Compositor compositor = session->desktop.real->session().compositor;
+    if (compositor == Compositor::gnome && gnome::CustomShortcuts::available()) {
+      services.desktopShortcut = []() -> std::optional<std::string> {
+        auto entry = gnome::CustomShortcuts().tovrinShortcut();
+        if (!entry) return std::nullopt;
+        return entry->binding;
+      };
+      // What GNOME runs: this executable, so that an installed and a
+      // built Tovrin each bind themselves.
+      services.setDesktopShortcut = [](const HotkeyPreset& preset, bool on) {
+        const gnome::CustomShortcuts shortcuts;
+        if (!on) return shortcuts.remove();
+        return shortcuts.install(preset.modifiers,
+                                 QCoreApplication::applicationFilePath().toStdString() + " toggle");
+      };
+    }
+    if (compositor == Compositor::sway || compositor == Compositor::other) {
+      services.configLines = [](const HotkeyPreset& preset) {
+        return SwayIpc::configLines(preset.modifiers);
+      };
+    }
     services.browserToRestart = []() -> std::optional<std::pair<int32_t, std::string>> {
       std::vector<RunningApplication> browsers = LinuxDesktop::browsersToRestart();
       if (browsers.empty()) return std::nullopt;
@@ -74,7 +100,6 @@ int runDesktopApplication(int argc, char** argv, const std::string& scene) {
                    "(DBUS_SESSION_BUS_ADDRESS is not set or the bus does not answer).\n";
       return 2;
   }
-  if (!app.hotkeyProblem().empty()) std::cerr << "tovrin: " << app.hotkeyProblem() << '\n';
   return QApplication::exec();
 }
 

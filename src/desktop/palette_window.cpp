@@ -288,6 +288,16 @@ void PaletteWindow::render() {
     colour(note, kOrange);
     into->addWidget(note);
   }
+  if (!shortcutOffer_.empty()) {
+    auto* row = new QHBoxLayout();
+    auto* add = new QPushButton(q(shortcutOffer_), content_);
+    add->setObjectName("addShortcutButton");
+    add->setFocusPolicy(Qt::NoFocus);
+    connect(add, &QPushButton::clicked, this, &PaletteWindow::shortcutOfferTaken);
+    row->addWidget(add);
+    row->addStretch(1);
+    into->addLayout(row);
+  }
   if (!vm_->trusted()) {
     if (!trustTimer_->isActive()) trustTimer_->start();
     buildOnboarding(into);
@@ -331,6 +341,12 @@ void PaletteWindow::handBack() {
   activateWindow();
   QApplication::setActiveWindow(this);
   input_->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void PaletteWindow::setShortcutOffer(const std::string& text) {
+  if (text == shortcutOffer_) return;
+  shortcutOffer_ = text;
+  render();
 }
 
 void PaletteWindow::setUserElsewhere(std::function<bool()> userElsewhere) {

@@ -49,6 +49,9 @@ class PaletteWindow final : public QWidget {
   // Tells whether the user has gone to a window that is neither the palette
   // nor the browser a command acted on; the palette then leaves the
   // keyboard where it is when a command ends. Unset, the user never has.
+  // A button under the note that adds the hotkey to the desktop's own
+  // shortcuts (GNOME), with this text; empty shows none.
+  void setShortcutOffer(const std::string& text);
   void setUserElsewhere(std::function<bool()> userElsewhere);
   // Hides the panel for a command that sends keys, so that the compositor
   // gives the browser the focus; it comes back with the outcome.
@@ -68,6 +71,7 @@ class PaletteWindow final : public QWidget {
   // The onboarding view's fix buttons.
   void turnOnAccessibilityRequested();
   void restartBrowserRequested();
+  void shortcutOfferTaken();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -90,6 +94,7 @@ class PaletteWindow final : public QWidget {
   Texts texts_;
   std::string note_;
   std::string browserToRestart_;
+  std::string shortcutOffer_;
   bool askingRestart_ = false;
   QFrame* panel_ = nullptr;
   QLineEdit* input_ = nullptr;

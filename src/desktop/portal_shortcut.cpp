@@ -85,15 +85,36 @@ void PortalShortcut::closeSession() {
 }
 
 void PortalShortcut::bind(const HotkeyPreset& preset) {
+  // A chord chosen anew is proposed to the desktop even where it has one
+  // bound already; at start, what it has bound is enough.
+  listFirst_ = session_.isEmpty();
   // The old chord's session goes first: two shortcuts never stay bound.
   closeSession();
   trigger_ = portalTrigger(preset);
   ++serial_;
   step_ = Step::creatingSession;
+  // KDE Plasma 5.27's portal binds the shortcuts passed with the session
+  // (its BindShortcuts only opens System Settings); later portals ignore
+  // them there and bind on BindShortcuts.
   request("CreateSession",
           {QVariantMap{{"handle_token", QString("tovrin_create_%1").arg(serial_)},
-                       {"session_handle_token", QString("tovrin_%1").arg(serial_)}}},
+                       {"session_handle_token", QString("tovrin_%1").arg(serial_)},
+                       {"shortcuts", QVariant::fromValue(wanted())}}},
           QString("tovrin_create_%1").arg(serial_));
+}
+
+void PortalShortcut::requestBinding() {
+  step_ = Step::binding;
+  const QString token = QString("tovrin_bind_%1").arg(serial_);
+  request("BindShortcuts",
+          {QVariant::fromValue(QDBusObjectPath(session_)), QVariant::fromValue(wanted()), QString(),
+           QVariantMap{{"handle_token", token}}},
+          token);
+}
+
+PortalShortcutList PortalShortcut::wanted() const {
+  return {{kShortcutID, QVariantMap{{"description", "Open or close the Tovrin palette"},
+                                    {"preferred_trigger", trigger_}}}};
 }
 
 void PortalShortcut::request(const QString& method, QList<QVariant> arguments,
@@ -156,18 +177,19 @@ void PortalShortcut::onResponse(const QDBusMessage& message) {
       emit failed("the desktop's shortcut service gave no session");
       return;
     }
-    step_ = Step::binding;
-    PortalShortcutList shortcuts{
-        {kShortcutID, QVariantMap{{"description", "Open or close the Tovrin palette"},
-                                  {"preferred_trigger", trigger_}}}};
-    const QString token = QString("tovrin_bind_%1").arg(serial_);
-    request("BindShortcuts",
-            {QVariant::fromValue(QDBusObjectPath(session_)), QVariant::fromValue(shortcuts),
-             QString(), QVariantMap{{"handle_token", token}}},
+    // Bound already (with the session, or by the user earlier)? Asking to
+    // bind again would open the desktop's dialog or settings for nothing.
+    if (!listFirst_) {
+      requestBinding();
+      return;
+    }
+    step_ = Step::listing;
+    const QString token = QString("tovrin_list_%1").arg(serial_);
+    request("ListShortcuts",
+            {QVariant::fromValue(QDBusObjectPath(session_)), QVariantMap{{"handle_token", token}}},
             token);
     return;
   }
-  if (step != Step::binding) return;
   QString trigger;
   bool ours = false;
   if (results.contains("shortcuts")) {
@@ -178,6 +200,11 @@ void PortalShortcut::onResponse(const QDBusMessage& message) {
       trigger = entry.options.value("trigger_description").toString();
     }
   }
+  if (step == Step::listing && !ours) {
+    requestBinding();
+    return;
+  }
+  if (step != Step::binding && step != Step::listing) return;
   if (!ours) {
     emit failed("the desktop did not bind the shortcut");
     return;

@@ -61,8 +61,11 @@ class PortalShortcut final : public QObject {
   void onActivated(const QDBusMessage& message);
 
  private:
-  enum class Step { idle, creatingSession, binding };
+  enum class Step { idle, creatingSession, listing, binding };
   QString requestPath(const QString& token) const;
+  // Tovrin's one shortcut, with the chord it proposes.
+  PortalShortcutList wanted() const;
+  void requestBinding();
   // Calls the portal with a request handle of ours, listened to first so
   // its answer cannot be missed.
   void request(const QString& method, QList<QVariant> arguments, const QString& token);
@@ -74,6 +77,7 @@ class PortalShortcut final : public QObject {
   QString session_;
   QString trigger_;  // the proposed chord
   bool bound_ = false;
+  bool listFirst_ = true;  // ask what is bound before binding
   unsigned serial_ = 0;
 };
 

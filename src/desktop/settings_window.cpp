@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -72,6 +73,21 @@ SettingsWindow::SettingsWindow(Services services, std::string hotkeyProblem, QWi
     hotkeyProblem_ = services_.useHotkey ? services_.useHotkey(chosen) : std::string();
     refresh();
   });
+  if (services_.desktopShortcut && services_.setDesktopShortcut) {
+    desktopShortcut_ = new QCheckBox("Add it to GNOME's keyboard shortcuts", shortcut);
+    desktopShortcut_->setObjectName("desktopShortcut");
+    shortcutForm->addRow(QString(), desktopShortcut_);
+    connect(desktopShortcut_, &QCheckBox::toggled, this, [this](bool on) {
+      hotkeyProblem_ = services_.setDesktopShortcut(on);
+      refresh();
+    });
+  }
+  if (services_.configLines) {
+    configLines_ = note({}, shortcut);
+    configLines_->setObjectName("configLines");
+    configLines_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    shortcutForm->addRow(QString(), configLines_);
+  }
   column->addWidget(shortcut);
 
   auto* details = new QGroupBox("Fill-in details (optional)", this);
@@ -178,6 +194,21 @@ void SettingsWindow::refresh() {
   presetStatus_->setText(hotkeyProblem_.empty() ? q(hotkeyTitle(current) + " opens Tovrin")
                                                 : q(hotkeyProblem_));
   presetStatus_->setStyleSheet(hotkeyProblem_.empty() ? "" : "color: rgb(207,34,46);");
+  if (desktopShortcut_ != nullptr) {
+    const std::optional<std::string> chord = services_.desktopShortcut();
+    const QSignalBlocker quiet(desktopShortcut_);
+    desktopShortcut_->setChecked(chord.has_value());
+    desktopShortcut_->setToolTip(chord ? q("In GNOME's keyboard shortcuts as " + *chord)
+                                       : q("Not in GNOME's keyboard shortcuts"));
+  }
+  if (configLines_ != nullptr) {
+    QString lines = "Add these lines to your config file, then reload it:";
+    for (const std::string& line : services_.configLines(current))
+      lines += "\n" + q(line);
+    configLines_->setText(lines);
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    configLines_->setFont(mono);
+  }
   const bool trusted = services_.trusted && services_.trusted();
   trustIcon_->setPixmap(symbol(trusted ? "checkmark.seal.fill" : "xmark.seal.fill",
                                trusted ? QColor(46, 160, 67) : QColor(207, 34, 46))

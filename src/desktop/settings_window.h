@@ -8,7 +8,9 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "accessibility/platform.h"
 #include "ui/palette_controls.h"
@@ -32,6 +34,13 @@ class SettingsWindow final : public QWidget {
     std::function<std::string(const HotkeyPreset&)> useHotkey;
     std::function<bool()> trusted;
     std::function<void()> fixAccessibility;
+    // Where the desktop keeps the shortcut itself (GNOME before its portal):
+    // the chord of its entry that runs `tovrin toggle`, if any, and asking
+    // for it (on) or not (off), which gives the hotkey's problem afterwards.
+    std::function<std::optional<std::string>()> desktopShortcut;
+    std::function<std::string(bool on)> setDesktopShortcut;
+    // The lines that bind the preset in the compositor's config (sway).
+    std::function<std::vector<std::string>(const HotkeyPreset&)> configLines;
     std::string autostartFile;  // $XDG_CONFIG_HOME/autostart/tovrin.desktop
     std::string executable;     // what the autostart entry starts
   };
@@ -55,6 +64,8 @@ class SettingsWindow final : public QWidget {
   std::string hotkeyProblem_;
   QComboBox* preset_ = nullptr;
   QLabel* presetStatus_ = nullptr;
+  QCheckBox* desktopShortcut_ = nullptr;
+  QLabel* configLines_ = nullptr;
   QLabel* trustIcon_ = nullptr;
   QLabel* trustText_ = nullptr;
   QCheckBox* autostart_ = nullptr;

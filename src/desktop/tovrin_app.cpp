@@ -66,6 +66,8 @@ TovrinApplication::TovrinApplication(Services services) : services_(std::move(se
   });
   connect(palette_.get(), &PaletteWindow::restartBrowserRequested, this,
           &TovrinApplication::restartBrowser);
+  connect(palette_.get(), &PaletteWindow::shortcutOfferTaken, this,
+          [this] { useDesktopShortcut(true); });
   // TOVRIN_TRACE=1 tells each phase on standard error, for finding out
   // what the palette did when nobody was looking.
   if (std::getenv("TOVRIN_TRACE") != nullptr) {
@@ -149,31 +151,79 @@ void TovrinApplication::bindPortalHotkey() {
     portal_ = new PortalShortcut(QDBusConnection::sessionBus(), this);
     connect(portal_, &PortalShortcut::activated, this, &TovrinApplication::Toggle);
     connect(portal_, &PortalShortcut::bound, this, [this](const QString&) { hotkeyIs({}); });
-    connect(portal_, &PortalShortcut::failed, this, [this](const QString& reason) {
-      const HotkeyPreset& now = HotkeySettings::current(services_.platform.defaults.get());
-      hotkeyIs(hotkeyTitle(now) + " could not be set up: " + reason.toStdString());
-    });
+    connect(portal_, &PortalShortcut::failed, this,
+            [this](const QString& reason) { hotkeyWithoutPortal(reason.toStdString()); });
   }
   hotkeyProblem_.clear();  // until the portal answers
   portal_->bind(preset);
 }
 
+void TovrinApplication::hotkeyWithoutPortal(const std::string& reason) {
+  const HotkeyPreset& preset = HotkeySettings::current(services_.platform.defaults.get());
+  if (services_.desktopShortcut) {
+    if (auto chord = services_.desktopShortcut()) {
+      // The desktop runs `tovrin toggle` itself: that is the hotkey.
+      hotkeyIs({});
+      return;
+    }
+    hotkeyIs(hotkeyTitle(preset) + " isn't set up: this version of GNOME lets programs add no "
+                                   "shortcuts of their own");
+    return;
+  }
+  hotkeyIs(hotkeyTitle(preset) + " could not be set up: " + reason);
+}
+
+std::string TovrinApplication::hotkeyAdvice() const {
+  const HotkeyPreset& preset = HotkeySettings::current(services_.platform.defaults.get());
+  if (services_.setDesktopShortcut)
+    return hotkeyProblem_ + ". Add " + hotkeyTitle(preset) +
+           " to GNOME's keyboard shortcuts (the button below, or in Tovrin's Settings).";
+  if (services_.configLines) {
+    std::string lines;
+    for (const std::string& line : services_.configLines(preset))
+      lines += "\n    " + line;
+    return hotkeyProblem_ + ". Add these lines to your config file, then reload it:" + lines;
+  }
+  return hotkeyProblem_ +
+         ", so it doesn't open Tovrin. Choose another shortcut in Tovrin's Settings, or bind "
+         "“tovrin toggle” to a key in your desktop's keyboard settings.";
+}
+
 void TovrinApplication::hotkeyIs(std::string problem) {
   hotkeyProblem_ = std::move(problem);
   if (settings_) settings_->setHotkeyProblem(hotkeyProblem_);
+  const HotkeyPreset& preset = HotkeySettings::current(services_.platform.defaults.get());
+  palette_->setShortcutOffer(!hotkeyProblem_.empty() && services_.setDesktopShortcut
+                                 ? "Add " + hotkeyTitle(preset) + " to GNOME's Shortcuts"
+                                 : std::string());
   if (hotkeyProblem_.empty() || toldAboutHotkey_) return;
   // Having no hotkey without knowing it is the one thing not to leave the
-  // user with: say so once, with the ways that still work.
+  // user with: say so once, with the ways that still work, where they look
+  // (the application) and where a terminal or a log keeps it.
   toldAboutHotkey_ = true;
-  const std::string advice = hotkeyProblem_ +
-                             ", so it doesn't open Tovrin. Choose another shortcut in Tovrin's "
-                             "Settings, or bind “tovrin toggle” to a key in your desktop's "
-                             "keyboard settings.";
+  const std::string advice = hotkeyAdvice();
+  std::fprintf(stderr, "tovrin: %s\n", advice.c_str());
   if (tray_ && QSystemTrayIcon::supportsMessages()) {
     tray_->showMessage("Tovrin", QString::fromStdString(advice));
   } else {
     Show();
     palette_->setNote(advice);
+  }
+}
+
+void TovrinApplication::useDesktopShortcut(bool on) {
+  if (!services_.setDesktopShortcut) return;
+  const HotkeyPreset& preset = HotkeySettings::current(services_.platform.defaults.get());
+  const std::string problem = services_.setDesktopShortcut(preset, on);
+  if (!problem.empty()) {
+    palette_->setNote("Couldn't change GNOME's shortcuts: " + problem);
+    return;
+  }
+  if (on) {
+    hotkeyIs({});
+    palette_->setNote(hotkeyTitle(preset) + " now opens Tovrin (in GNOME's keyboard shortcuts).");
+  } else {
+    hotkeyWithoutPortal({});
   }
 }
 
@@ -348,6 +398,9 @@ void TovrinApplication::Settings() {
         .modelChanged = [this] { refreshModelStatus(); },
         .useHotkey =
             [this](const HotkeyPreset&) {
+              // The desktop's own entry follows the chosen chord.
+              if (services_.desktopShortcut && services_.desktopShortcut())
+                useDesktopShortcut(true);
               if (services_.usePortal) {
                 bindPortalHotkey();
               } else if (services_.grabHotkey) {
@@ -361,6 +414,13 @@ void TovrinApplication::Settings() {
                      services_.platform.accessibility->isProcessTrusted();
             },
         .fixAccessibility = services_.fixAccessibility,
+        .desktopShortcut = services_.desktopShortcut,
+        .setDesktopShortcut =
+            [this](bool on) {
+              useDesktopShortcut(on);
+              return hotkeyProblem_;
+            },
+        .configLines = services_.configLines,
         .autostartFile = autostartPath(),
         .executable = QCoreApplication::applicationFilePath().toStdString()};
     settings_ = std::make_unique<SettingsWindow>(services, hotkeyProblem_);

@@ -10,10 +10,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "accessibility/platform.h"
 #include "actions/highlighter.h"
 #include "ai/language_model.h"
+#include "ui/palette_controls.h"
 #include "ui/palette_view_model.h"
 
 class QSystemTrayIcon;
@@ -61,6 +63,14 @@ class TovrinApplication final : public QObject {
     // Where windows cannot grab keys (Wayland): the desktop's GlobalShortcuts
     // portal on the session bus.
     bool usePortal = false;
+    // Where the desktop keeps the shortcut itself (GNOME before its portal):
+    // the chord of the entry that runs `tovrin toggle`, if there is one, and
+    // adding Tovrin's entry for a preset or taking it out (the problem, or
+    // empty). Unset on other desktops.
+    std::function<std::optional<std::string>()> desktopShortcut;
+    std::function<std::string(const HotkeyPreset&, bool on)> setDesktopShortcut;
+    // The lines that bind the preset in the compositor's own config (sway).
+    std::function<std::vector<std::string>(const HotkeyPreset&)> configLines;
     // Turns assistive-technology support on (the real desktop only).
     std::function<void()> fixAccessibility;
     // A Chromium-family browser started without its accessibility flag, by
@@ -100,6 +110,12 @@ class TovrinApplication final : public QObject {
   void bindPortalHotkey();
   // Records the hotkey's state and, the first time it is missing, tells the user.
   void hotkeyIs(std::string problem);
+  // The portal said no: the desktop's own shortcut list, where there is one.
+  void hotkeyWithoutPortal(const std::string& reason);
+  // What the user can do about a hotkey that does not work, in words.
+  std::string hotkeyAdvice() const;
+  // The user asked for the desktop's shortcut (on) or not (off).
+  void useDesktopShortcut(bool on);
   void buildTray();
   void noticeActivations();
   void restartBrowser();

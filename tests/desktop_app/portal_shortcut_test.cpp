@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QPushButton>
 #include <QDBusConnectionInterface>
 #include <QDBusObjectPath>
 #include <QDBusVirtualObject>
@@ -27,7 +29,10 @@ namespace {
 // path, and the result comes as that request's Response signal.
 class FakePortal final : public QDBusVirtualObject {
  public:
-  enum class Answer { bind, declineBind, failSession };
+  // bind: shortcuts are bound by BindShortcuts (KDE Plasma 6, GNOME 48);
+  // bindWithSession: by CreateSession's option, as KDE Plasma 5.27 does,
+  // whose BindShortcuts only opens System Settings.
+  enum class Answer { bind, bindWithSession, declineBind, failSession };
 
   explicit FakePortal(Answer answer)
       : answer_(answer),
@@ -57,9 +62,18 @@ class FakePortal final : public QDBusVirtualObject {
       session =
           QString(kPortalPath) + "/session/x/" + options.value("session_handle_token").toString();
       calls << "CreateSession";
+      if (answer_ == Answer::bindWithSession)
+        bound = qdbus_cast<PortalShortcutList>(options.value("shortcuts"));
       respond(message, connection, options.value("handle_token").toString(),
               answer_ == Answer::failSession ? 2u : 0u,
               {{"session_handle", QVariant::fromValue(QDBusObjectPath(session))}});
+      return true;
+    }
+    if (member == "ListShortcuts") {
+      const auto options = qdbus_cast<QVariantMap>(args.at(1));
+      calls << "ListShortcuts";
+      respond(message, connection, options.value("handle_token").toString(), 0u,
+              {{"shortcuts", QVariant::fromValue(bound)}});
       return true;
     }
     if (member == "BindShortcuts") {
@@ -70,7 +84,7 @@ class FakePortal final : public QDBusVirtualObject {
         calls << s.id + " " + s.options.value("preferred_trigger").toString() + " " +
                      s.options.value("description").toString();
       }
-      PortalShortcutList bound{{"toggle", {{"trigger_description", "Alt+Space"}}}};
+      if (answer_ == Answer::bind) bound = {{"toggle", {{"trigger_description", "Alt+Space"}}}};
       respond(message, connection, options.value("handle_token").toString(),
               answer_ == Answer::declineBind ? 1u : 0u,
               {{"shortcuts", QVariant::fromValue(bound)}});
@@ -88,6 +102,7 @@ class FakePortal final : public QDBusVirtualObject {
 
   QStringList calls;
   QString session;
+  PortalShortcutList bound;  // what the desktop has bound for Tovrin
 
  private:
   void respond(const QDBusMessage& message, const QDBusConnection& connection, const QString& token,
@@ -106,20 +121,25 @@ class FakePortal final : public QDBusVirtualObject {
 };
 
 struct App {
-  App() : desktop(testing::browserDesktop(testing::kShopWindow)) {
-    app = std::make_unique<TovrinApplication>(
-        TovrinApplication::Services{.platform = desktop->platform(),
-                                    .model = nullptr,
-                                    .modelStatus = "rules",
-                                    .checkModel = {},
-                                    .pollActivations = {},
-                                    .outlines = false,
-                                    .stepAside = false,
-                                    .grabHotkey = false,
-                                    .usePortal = true,
-                                    .fixAccessibility = {},
-                                    .browserToRestart = {},
-                                    .restartBrowser = {}});
+  explicit App(const std::function<void(TovrinApplication::Services&)>& desk = {})
+      : desktop(testing::browserDesktop(testing::kShopWindow)) {
+    TovrinApplication::Services services{.platform = desktop->platform(),
+                                         .model = nullptr,
+                                         .modelStatus = "rules",
+                                         .checkModel = {},
+                                         .pollActivations = {},
+                                         .outlines = false,
+                                         .stepAside = false,
+                                         .grabHotkey = false,
+                                         .usePortal = true,
+                                         .desktopShortcut = {},
+                                         .setDesktopShortcut = {},
+                                         .configLines = {},
+                                         .fixAccessibility = {},
+                                         .browserToRestart = {},
+                                         .restartBrowser = {}};
+    if (desk) desk(services);
+    app = std::make_unique<TovrinApplication>(services);
     EXPECT_EQ(app->start(), TovrinApplication::Start::running);
   }
   std::shared_ptr<SimulatedDesktop> desktop;
@@ -129,11 +149,12 @@ struct App {
 TEST(PortalShortcutTest, ThePortalsShortcutTogglesThePaletteAndANewPresetRebinds) {
   FakePortal portal(FakePortal::Answer::bind);
   App app;
-  ASSERT_TRUE(QTest::qWaitFor([&] { return portal.calls.size() >= 3; }, 5000))
+  ASSERT_TRUE(QTest::qWaitFor([&] { return portal.calls.size() >= 4; }, 5000))
       << portal.calls.join("|").toStdString();
   const QString first = portal.session;
-  EXPECT_EQ(portal.calls, (QStringList{"CreateSession", "BindShortcuts " + first,
-                                       "toggle ALT+space Open or close the Tovrin palette"}));
+  EXPECT_EQ(portal.calls,
+            (QStringList{"CreateSession", "ListShortcuts", "BindShortcuts " + first,
+                         "toggle ALT+space Open or close the Tovrin palette"}));
   EXPECT_TRUE(app.app->hotkeyProblem().empty());
 
   // Presses of another session or shortcut are not ours.
@@ -165,6 +186,60 @@ TEST(PortalShortcutTest, ThePortalsShortcutTogglesThePaletteAndANewPresetRebinds
   EXPECT_FALSE(app.app->palette()->isVisible());
 }
 
+TEST(PortalShortcutTest, APortalThatBindsWithTheSessionIsNotAskedAgain) {
+  FakePortal portal(FakePortal::Answer::bindWithSession);
+  App app;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return portal.calls.size() >= 2; }, 5000));
+  QTest::qWait(200);
+  // BindShortcuts would only open System Settings on this desktop.
+  EXPECT_EQ(portal.calls, (QStringList{"CreateSession", "ListShortcuts"}));
+  EXPECT_TRUE(app.app->hotkeyProblem().empty());
+  portal.press(portal.session, "toggle");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return app.app->palette()->isVisible(); }, 5000));
+}
+
+TEST(PortalShortcutTest, WithoutAPortalGnomesOwnShortcutIsOfferedAndAdded) {
+  std::optional<std::string> gnomeChord;
+  std::vector<bool> asked;
+  App app([&](TovrinApplication::Services& services) {
+    services.desktopShortcut = [&] { return gnomeChord; };
+    services.setDesktopShortcut = [&](const HotkeyPreset&, bool on) {
+      asked.push_back(on);
+      gnomeChord = on ? std::optional<std::string>("<Alt>space") : std::nullopt;
+      return std::string();
+    };
+  });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !app.app->hotkeyProblem().empty(); }, 5000));
+  EXPECT_EQ(app.app->hotkeyProblem(),
+            "Alt+Space isn't set up: this version of GNOME lets programs add no shortcuts of "
+            "their own");
+  auto* add = app.app->palette()->findChild<QPushButton*>("addShortcutButton");
+  ASSERT_NE(add, nullptr);
+  EXPECT_EQ(add->text(), "Add Alt+Space to GNOME's Shortcuts");
+  add->click();
+  EXPECT_EQ(asked, std::vector<bool>{true});
+  EXPECT_TRUE(app.app->hotkeyProblem().empty());
+  EXPECT_TRUE(app.app->palette()->shownTexts().join("\n").contains("Alt+Space now opens Tovrin"));
+
+  // Settings shows it in place, and taking it out brings the problem back.
+  app.app->Settings();
+  auto* box = app.app->settings()->findChild<QCheckBox*>("desktopShortcut");
+  ASSERT_NE(box, nullptr);
+  EXPECT_TRUE(box->isChecked());
+  box->setChecked(false);
+  EXPECT_EQ(asked, (std::vector<bool>{true, false}));
+  EXPECT_FALSE(app.app->hotkeyProblem().empty());
+
+  // Already in place when Tovrin starts: no problem at all.
+  gnomeChord = "<Alt>space";
+  App again([&](TovrinApplication::Services& services) {
+    services.desktopShortcut = [&] { return gnomeChord; };
+    services.setDesktopShortcut = [&](const HotkeyPreset&, bool) { return std::string(); };
+  });
+  QTest::qWait(300);
+  EXPECT_TRUE(again.app->hotkeyProblem().empty());
+}
+
 TEST(PortalShortcutTest, WithoutAWillingPortalTheUserIsToldOnce) {
   struct Case {
     std::optional<FakePortal::Answer> answer;
@@ -182,12 +257,22 @@ TEST(PortalShortcutTest, WithoutAWillingPortalTheUserIsToldOnce) {
     SCOPED_TRACE(c.problem);
     std::optional<FakePortal> portal;
     if (c.answer) portal.emplace(*c.answer);
+    ::testing::internal::CaptureStderr();
     App app;
     ASSERT_TRUE(QTest::qWaitFor([&] { return !app.app->hotkeyProblem().empty(); }, 5000));
     EXPECT_EQ(app.app->hotkeyProblem(), c.problem);
     // No tray on this platform: the palette comes up with the advice.
     EXPECT_TRUE(app.app->palette()->isVisible());
     EXPECT_TRUE(app.app->palette()->shownTexts().join("\n").contains("Choose another shortcut"));
+    // Failing again (another chord tried) tells nobody twice.
+    app.app->Settings();
+    auto* preset = app.app->settings()->findChild<QComboBox*>("preset");
+    emit preset->activated(1);
+    QTest::qWait(300);
+    const std::string told = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(told.find("tovrin: " + std::string(c.problem)), 0U) << told;
+    EXPECT_EQ(told.find("tovrin:", 1), std::string::npos) << told;
+
   }
 }
 

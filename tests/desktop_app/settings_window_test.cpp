@@ -44,6 +44,12 @@ struct Settings {
                 },
             .trusted = [this] { return trusted; },
             .fixAccessibility = [this] { trusted = true; },
+            .desktopShortcut = {},
+            .setDesktopShortcut = {},
+            .configLines =
+                [](const HotkeyPreset& p) {
+                  return std::vector<std::string>{"bind " + std::to_string(p.id)};
+                },
             .autostartFile = (config.path() + "/autostart/tovrin.desktop").toStdString(),
             .executable = "/opt/tovrin/bin/tovrin"},
         "");
@@ -99,6 +105,8 @@ TEST(SettingsWindowTest, AnotherPresetIsStoredGrabbedAndItsStatusShown) {
     EXPECT_EQ(s.desktop->platform().defaults->integer("hotkeyPreset"), c.index);
     EXPECT_EQ(s.grabbed.back(), c.index);
     EXPECT_EQ(s.find<QLabel>("presetStatus")->text(), c.status);
+    // The compositor's config lines follow the chosen chord.
+    EXPECT_TRUE(s.find<QLabel>("configLines")->text().endsWith(QString("bind %1").arg(c.index)));
   }
 }
 
