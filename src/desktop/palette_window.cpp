@@ -74,11 +74,15 @@ void colour(QLabel* l, const QColor& c) {
   l->setFont(QApplication::font(l));
 }
 
+QString rgba(QColor c, int alpha) {
+  return QString("rgba(%1,%2,%3,%4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(alpha);
+}
+
 QFrame* divider(QWidget* parent) {
   auto* line = new QFrame(parent);
+  line->setObjectName("divider");
   line->setFrameShape(QFrame::HLine);
   line->setFrameShadow(QFrame::Plain);
-  line->setStyleSheet("color: rgba(0,0,0,30);");
   return line;
 }
 
@@ -135,9 +139,7 @@ PaletteWindow::PaletteWindow(std::shared_ptr<PaletteViewModel> vm, Texts texts, 
   panel_ = new QFrame(this);
   panel_->setObjectName("panel");
   panel_->setFixedWidth(kWidth);
-  panel_->setStyleSheet(
-      "#panel { background: rgba(248,248,248,240); border: 0.5px solid rgba(0,0,0,60);"
-      " border-radius: 12px; }");
+  applyTheme();
   outer->addWidget(panel_);
   auto* column = new QVBoxLayout(panel_);
   column->setContentsMargins(14, 10, 14, 8);
@@ -212,6 +214,28 @@ PaletteWindow::PaletteWindow(std::shared_ptr<PaletteViewModel> vm, Texts texts, 
 }
 
 PaletteWindow::~PaletteWindow() = default;
+
+void PaletteWindow::applyTheme() {
+  // The panel's colours come from the theme's palette, so that a dark
+  // theme's light text never lands on a light panel.
+  const QPalette theme = QApplication::palette();
+  const QColor text = theme.color(QPalette::WindowText);
+  panel_->setStyleSheet(QString("#panel { background: %1; border: 0.5px solid %2;"
+                                " border-radius: 12px; } #divider { color: %3; }")
+                            .arg(rgba(theme.color(QPalette::Window), 245), rgba(text, 60),
+                                 rgba(text, 30)));
+}
+
+void PaletteWindow::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::ApplicationPaletteChange) {
+    applyTheme();
+    tone(busy_, 140, false);
+    tone(modelStatus_, 150, true);
+    if (auto* keys = findChild<QLabel*>("keys")) tone(keys, 150, true);
+    render();  // the labels' tones are taken from the palette as they are made
+  }
+  QWidget::changeEvent(event);
+}
 
 void PaletteWindow::setModelStatus(const std::string& text) {
   texts_.modelStatus = text;

@@ -77,9 +77,11 @@ class PaletteWindow final : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
   bool event(QEvent* event) override;
   void hideEvent(QHideEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   void render();
+  void applyTheme();
   void fitHeight();
   void buildIdle(QVBoxLayout* into);
   void buildResult(QVBoxLayout* into, const ActionResult& result);

@@ -14,13 +14,16 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTest>
+#include <QLabel>
 #include <atomic>
+#include <cmath>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
 
 #include "actions/highlighter.h"
 #include "desktop/qt_executor.h"
+#include "desktop/step_aside_workspace.h"
 #include "support/scene_tree.h"
 #include "ui/palette_controls.h"
 
@@ -33,9 +36,11 @@ struct Panel {
   std::unique_ptr<PaletteWindow> window;
 
   explicit Panel(std::shared_ptr<SimulatedDesktop> d,
-                 std::shared_ptr<Executor> executor = std::make_shared<InlineExecutor>())
+                 std::shared_ptr<Executor> executor = std::make_shared<InlineExecutor>(),
+                 const std::function<void(Platform&, Panel&)>& adjust = {})
       : desktop(std::move(d)) {
     Platform platform = desktop->platform();
+    if (adjust) adjust(platform, *this);
     auto tracker = std::make_shared<BrowserTracker>(platform);
     tracker->start();
     vm = PaletteViewModel::make({.platform = platform,
@@ -311,6 +316,141 @@ TEST(PaletteWindowTest, LosingTheFocusHidesThePanelShortlyAfter) {
     }
     EXPECT_EQ(panel.window->isVisible(), c.shownAfter);
   }
+}
+
+// A desktop like GNOME on Wayland: the palette is the active window, no
+// program may raise another's, and the browser becomes active only when the
+// palette's window goes away.
+struct Compositor final : Workspace {
+  explicit Compositor(std::shared_ptr<Workspace> desktop) : inner(std::move(desktop)) {}
+  std::optional<RunningApplication> frontmostApplication() override {
+    return front == 0 ? std::nullopt : inner->runningApplication(front);
+  }
+  std::optional<RunningApplication> runningApplication(int32_t pid) override {
+    return inner->runningApplication(pid);
+  }
+  void observeActivations(std::function<void(const RunningApplication&)> h) override {
+    inner->observeActivations(std::move(h));
+  }
+  void openPrivacySettings() override {}
+  bool activate(int32_t) override { return false; }
+  bool openURLs(const std::vector<std::string>&, const std::string&) override { return false; }
+  std::shared_ptr<Workspace> inner;
+  int32_t front = 0;  // 0: the palette, which says nothing about itself
+};
+
+TEST(PaletteWindowTest, CommandsThatSendKeysStepAsideAndTheOutcomeComesBack) {
+  struct Case {
+    const char* name;
+    bool userLeaves;  // goes to another window while the command works
+    bool shownAfter;
+    bool noticed;     // the outcome went to a notice instead
+  };
+  const Case cases[] = {{"the user waits", false, true, false},
+                        {"the user went elsewhere", true, false, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::shared_ptr<Compositor> compositor;
+    bool leaves = false;
+    Panel panel(testing::browserDesktop(testing::kShopWindow), std::make_shared<InlineExecutor>(),
+                [&](Platform& platform, Panel& self) {
+                  compositor = std::make_shared<Compositor>(platform.workspace);
+                  compositor->front = 412;  // the browser, until the palette opens
+                  platform.workspace = std::make_shared<StepAsideWorkspace>(
+                      compositor,
+                      [&self, &compositor, &leaves, &c] {
+                        self.window->stepAside();
+                        // The compositor hands the keyboard back to the browser.
+                        compositor->front = 412;
+                        leaves = c.userLeaves;
+                      },
+                      std::chrono::milliseconds(500));
+                });
+    compositor->front = 0;
+    panel.window->setUserElsewhere([&] { return leaves; });
+    QStringList notices;
+    QObject::connect(panel.window.get(), &PaletteWindow::outcomeUnseen,
+                     [&](const QString& headline) { notices << headline; });
+    panel.desktop->clearEffects();
+    panel.type("press tab");
+    // The keys went only once the browser was active, which the palette's
+    // stepping aside allowed.
+    bool keysSent = false;
+    for (const Effect& effect : panel.desktop->effects())
+      keysSent = keysSent || effect.kind == Effect::Kind::key;
+    EXPECT_TRUE(keysSent);
+    EXPECT_EQ(panel.window->isVisible(), c.shownAfter);
+    EXPECT_EQ(!notices.isEmpty(), c.noticed);
+    if (c.noticed) {
+      EXPECT_TRUE(notices.front().contains("Tab")) << notices.front().toStdString();
+    }
+    if (c.shownAfter) {
+      EXPECT_TRUE(panel.window->isActiveWindow());
+    }
+  }
+}
+
+TEST(PaletteWindowTest, TheFocusIsTakenBackOnlyIfTheUserStayed) {
+  for (const bool elsewhere : {false, true}) {
+    SCOPED_TRACE(elsewhere ? "went elsewhere" : "stayed");
+    Panel panel;
+    panel.window->setUserElsewhere([&] { return elsewhere; });
+    QWidget other;
+    other.show();
+    QTest::keyClicks(panel.input(), "click sign in");
+    // The command brings the browser forward; the user may click on.
+    QApplication::setActiveWindow(&other);
+    QTest::keyClick(panel.input(), Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_EQ(QApplication::activeWindow() == panel.window.get(), !elsewhere);
+    EXPECT_TRUE(panel.shows("Clicked"));
+  }
+}
+
+// Text and its background measured as the panel draws them, under a light
+// and a dark theme: the WCAG contrast of the main text at least 4.5, of
+// the secondary (toned) text at least 3.
+TEST(PaletteWindowTest, TheTextStaysLegibleUnderLightAndDarkThemes) {
+  auto luminance = [](QColor c) {
+    auto channel = [](double v) {
+      v /= 255.0;
+      return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.red()) + 0.7152 * channel(c.green()) + 0.0722 * channel(c.blue());
+  };
+  auto contrast = [&](QColor a, QColor b) {
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+  };
+  auto over = [](QColor text, QColor back) {  // text's alpha blended onto the background
+    const double a = text.alphaF();
+    return QColor::fromRgbF(text.redF() * a + back.redF() * (1 - a),
+                            text.greenF() * a + back.greenF() * (1 - a),
+                            text.blueF() * a + back.blueF() * (1 - a));
+  };
+  const QPalette original = QApplication::palette();
+  QPalette dark = original;
+  dark.setColor(QPalette::Window, QColor(36, 36, 36));
+  dark.setColor(QPalette::WindowText, QColor(235, 235, 235));
+  dark.setColor(QPalette::Base, QColor(30, 30, 30));
+  dark.setColor(QPalette::Text, QColor(235, 235, 235));
+  for (const QPalette& theme : {original, dark}) {
+    QApplication::setPalette(theme);
+    Panel panel;
+    panel.type("what does the warranty cover?");
+    QApplication::processEvents();
+    const QImage shot = panel.window->grab().toImage();
+    const QColor background = shot.pixelColor(shot.width() - 6, shot.height() / 2);
+    auto* status = panel.window->findChild<QLabel*>("modelStatus");
+    auto* headline = panel.window->findChild<QLabel*>("headline");
+    ASSERT_NE(headline, nullptr);
+    EXPECT_GE(contrast(headline->palette().color(QPalette::WindowText), background), 4.5)
+        << background.name().toStdString();
+    EXPECT_GE(contrast(over(status->palette().color(QPalette::WindowText), background), background),
+              3.0)
+        << background.name().toStdString();
+  }
+  QApplication::setPalette(original);
 }
 
 // Quitting while a page is being read: the read finishes before stop()
