@@ -1,5 +1,6 @@
 #include "desktop/inspector_window.h"
 
+#include <QEvent>
 #include <QFontDatabase>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -11,7 +12,9 @@
 #include <QShortcut>
 #include <QSocketNotifier>
 #include <QSplitter>
+#include <QTimer>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
@@ -42,11 +45,13 @@ QLabel* secondary(const QString& text, QWidget* parent) {
 
 InspectorWindow::InspectorWindow(std::shared_ptr<InspectorModel> model,
                                  std::shared_ptr<Highlighter> highlighter,
-                                 std::shared_ptr<Executor> executor, QWidget* parent)
+                                 std::shared_ptr<Executor> executor, bool pointerPick,
+                                 QWidget* parent)
     : QWidget(parent, Qt::Window),
       model_(std::move(model)),
       highlighter_(std::move(highlighter)),
-      executor_(std::move(executor)) {
+      executor_(std::move(executor)),
+      pointerPick_(pointerPick) {
   setObjectName("TovrinInspector");
   setWindowTitle("Tovrin Inspector");
   resize(900, 600);
@@ -61,7 +66,9 @@ InspectorWindow::InspectorWindow(std::shared_ptr<InspectorModel> model,
   pickButton_ = new QPushButton(symbol("scope"), "Pick element", this);
   pickButton_->setObjectName("pick");
   connect(pickButton_, &QPushButton::clicked, this, &InspectorWindow::startPick);
-  pickButton_->setToolTip("Pick the element under your next click (Ctrl+P)");
+  pickButton_->setToolTip(pointerPick_ ? "Pick the element under your next click (Ctrl+P)"
+                                       : "Pick the element you click or tab to in the browser "
+                                         "next: the one that gets the keyboard focus (Ctrl+P)");
   // From the keyboard too: the pointer is what picks.
   auto* pickKey = new QShortcut(QKeySequence("Ctrl+P"), this);
   connect(pickKey, &QShortcut::activated, this, &InspectorWindow::startPick);
@@ -76,11 +83,15 @@ InspectorWindow::InspectorWindow(std::shared_ptr<InspectorModel> model,
   tree_->setObjectName("tree");
   tree_->setHeaderHidden(true);
   tree_->setMinimumWidth(280);
-  connect(tree_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+  // A click on the row already current chooses it again (after a pick
+  // showed another element, say).
+  auto choose = [this](QTreeWidgetItem* item) {
     if (item == nullptr) return;
     model_->selection = item->data(0, Qt::UserRole).toString().toStdString();
     renderDetail();
-  });
+  };
+  connect(tree_, &QTreeWidget::currentItemChanged, this, choose);
+  connect(tree_, &QTreeWidget::itemClicked, this, choose);
   auto* scroll = new QScrollArea(split);
   scroll->setWidgetResizable(true);
   detail_ = new QWidget();
@@ -107,6 +118,14 @@ void InspectorWindow::present() {
 }
 
 void InspectorWindow::startPick() {
+  if (!pointerPick_) {
+    // No program may watch the pointer here: the user goes to the browser
+    // and clicks or tabs to the element; whatever then has the keyboard
+    // focus is taken, once this window has lost it.
+    model_->startPicking();
+    status_->setText("Click or tab to an element in the browser…");
+    return;
+  }
   std::string error;
   if (!pick_) pick_ = X11PointerPick::open(error);
   if (!pick_ || !pick_->start()) {
@@ -158,7 +177,41 @@ void InspectorWindow::render() {
     addNodes(nullptr, model_->roots);
     tree_->expandToDepth(2);
   }
+  showSelection();
   renderDetail();
+}
+
+void InspectorWindow::showSelection() {
+  const QSignalBlocker quiet(tree_);
+  QTreeWidgetItem* row = nullptr;
+  if (model_->selection) {
+    const QString id = q(*model_->selection);
+    for (QTreeWidgetItemIterator it(tree_); *it != nullptr && row == nullptr; ++it) {
+      if ((*it)->data(0, Qt::UserRole).toString() == id) row = *it;
+    }
+  }
+  // A picked element outside the tree read leaves no row highlighted, so
+  // that the tree never claims another element is the one shown.
+  tree_->setCurrentItem(row);
+  if (row == nullptr) {
+    tree_->clearSelection();
+    return;
+  }
+  for (QTreeWidgetItem* up = row->parent(); up != nullptr; up = up->parent())
+    up->setExpanded(true);
+  tree_->scrollToItem(row);
+}
+
+bool InspectorWindow::event(QEvent* event) {
+  // The focus-following pick: this window lost the keyboard to the
+  // browser; the click or Tab there has moved the browser's focus a moment
+  // later.
+  if (!pointerPick_ && event->type() == QEvent::WindowDeactivate && model_->picking) {
+    QTimer::singleShot(400, this, [this] {
+      if (model_->picking) model_->pickFocused();
+    });
+  }
+  return QWidget::event(event);
 }
 
 void InspectorWindow::renderDetail() {

@@ -29,23 +29,32 @@ class InspectorWindow final : public QWidget {
   Q_OBJECT
 
  public:
+  // `pointerPick`: the next click can be watched (X11); otherwise Pick
+  // takes the element with the browser's keyboard focus.
   InspectorWindow(std::shared_ptr<InspectorModel> model, std::shared_ptr<Highlighter> highlighter,
-                  std::shared_ptr<Executor> executor, QWidget* parent = nullptr);
+                  std::shared_ptr<Executor> executor, bool pointerPick = true,
+                  QWidget* parent = nullptr);
   ~InspectorWindow() override;
 
   // Shows the window and reads the tree again.
   void present();
   [[nodiscard]] InspectorModel& model() const { return *model_; }
 
+ protected:
+  bool event(QEvent* event) override;
+
  private:
   void render();
   void renderDetail();
   void startPick();
   void addNodes(QTreeWidgetItem* parent, const std::vector<InspectorNode>& nodes);
+  // The tree's highlighted row follows the model's selection.
+  void showSelection();
 
   std::shared_ptr<InspectorModel> model_;
   std::shared_ptr<Highlighter> highlighter_;
   std::shared_ptr<Executor> executor_;
+  bool pointerPick_ = true;
   std::unique_ptr<X11PointerPick> pick_;
   QSocketNotifier* pickNotifier_ = nullptr;
   QPushButton* pickButton_ = nullptr;

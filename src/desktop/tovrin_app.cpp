@@ -434,7 +434,8 @@ void TovrinApplication::Inspector() {
   if (!inspector_) {
     auto model = InspectorModel::make(
         {.platform = services_.platform, .tracker = tracker_, .executor = executor_});
-    inspector_ = std::make_unique<InspectorWindow>(model, highlighter_, executor_);
+    inspector_ = std::make_unique<InspectorWindow>(model, highlighter_, executor_,
+                                                   /*pointerPick=*/!services_.stepAside);
   }
   inspector_->present();
 }

@@ -160,8 +160,26 @@ void InspectorModel::pickAt(double x, double y) {
     changed();
     return;
   }
+  pick(hit.value, "Picked element from the browser");
+}
+
+void InspectorModel::pickFocused() {
+  picking = false;
+  auto target = services_.tracker ? services_.tracker->current() : std::nullopt;
+  std::optional<AXElement> focused = target ? target->focusedElement() : std::nullopt;
+  if (!focused) {
+    status = target ? "Nothing in " + target->browserName() + " has the keyboard focus."
+                    : "No supported browser found.";
+    changed();
+    return;
+  }
+  pick(*focused, "Picked the element with the keyboard focus in " + target->browserName() +
+                     " (this desktop lets no program see where you click)");
+}
+
+void InspectorModel::pick(const AXElement& element, std::string pickedStatus) {
   std::vector<std::string> path;
-  std::optional<AXElement> ancestor = AX::parent(hit.value);
+  std::optional<AXElement> ancestor = AX::parent(element);
   for (int i = 0; i < 40 && ancestor; ++i, ancestor = AX::parent(*ancestor)) {
     std::string entry = withoutAX(AX::str(AX::copy(*ancestor, "AXRole")));
     const std::string title = AX::str(AX::copy(*ancestor, "AXTitle"));
@@ -169,9 +187,26 @@ void InspectorModel::pickAt(double x, double y) {
     path.insert(path.begin(), std::move(entry));
   }
   int budget = 60;
-  picked = InspectorNode::make(hit.value, path, 2, budget);
+  picked = InspectorNode::make(element, path, 2, budget);
   selection = picked->id;
-  status = "Picked element from the browser";
+  // The same element in the tree read before: its row is the one shown.
+  std::vector<const InspectorNode*> stack;
+  for (const InspectorNode& root : roots)
+    stack.push_back(&root);
+  while (!stack.empty()) {
+    const InspectorNode* node = stack.back();
+    stack.pop_back();
+    if (node->element == element) {
+      picked.reset();
+      selection = node->id;
+      break;
+    }
+    if (node->children) {
+      for (const InspectorNode& child : *node->children)
+        stack.push_back(&child);
+    }
+  }
+  status = std::move(pickedStatus);
   changed();
 }
 

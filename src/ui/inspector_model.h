@@ -73,6 +73,9 @@ class InspectorModel : public std::enable_shared_from_this<InspectorModel> {
   void startPicking();
   // The click, in accessibility coordinates (top-left origin).
   void pickAt(double x, double y);
+  // Where no program may watch the pointer (Wayland): the element that has
+  // the browser's keyboard focus stands for the one clicked.
+  void pickFocused();
   [[nodiscard]] const InspectorNode* selectedNode() const;
 
   // A bottom-left-origin pointer position in accessibility coordinates.
@@ -81,6 +84,8 @@ class InspectorModel : public std::enable_shared_from_this<InspectorModel> {
  private:
   explicit InspectorModel(Services services) : services_(std::move(services)) {}
   void changed();
+  // Shows `element` with its ancestry as the picked one.
+  void pick(const AXElement& element, std::string status);
 
   Services services_;
   std::vector<std::function<void()>> observers_;

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 #include <QTreeWidget>
 
 #include "desktop_app/placement_check.h"
@@ -20,6 +21,7 @@ AXWindow "Shop" id=w frame=0,0,1000,900
   AXWebArea "Acme Shop" frame=0,100,1000,800
     AXButton "Sign in" actions=AXPress frame=10,110,80,30 id=signin
     AXStaticText value="No frame and nothing to press"
+    AXTextField "Search" focused frame=10,160,200,30
 )";
 
 struct Inspector {
@@ -27,14 +29,14 @@ struct Inspector {
   std::shared_ptr<InspectorModel> model;
   std::unique_ptr<InspectorWindow> window;
 
-  Inspector() {
+  explicit Inspector(bool pointerPick = true) {
     Platform platform = desktop->platform();
     auto tracker = std::make_shared<BrowserTracker>(platform);
     tracker->start();
     auto executor = std::make_shared<InlineExecutor>();
     model = InspectorModel::make({.platform = platform, .tracker = tracker, .executor = executor});
-    window =
-        std::make_unique<InspectorWindow>(model, std::make_shared<Highlighter>(platform), executor);
+    window = std::make_unique<InspectorWindow>(model, std::make_shared<Highlighter>(platform),
+                                               executor, pointerPick);
     window->present();
   }
   // Selects the tree row whose heading starts so.
@@ -109,6 +111,44 @@ TEST(InspectorWindowTest, AnArmedPickCannotBeArmedAgain) {
   inspector.model->pickAt(20, 120);
   EXPECT_EQ(pick->text(), "Pick element");
   EXPECT_EQ(inspector.row("Title"), "Sign in");
+}
+
+// The tree's highlighted row and the detail pane show the same element,
+// whichever side chose it, and a row can be chosen again after a pick.
+TEST(InspectorWindowTest, TheTreeAndTheModelAgreeOnTheSelection) {
+  Inspector inspector;
+  auto* tree = inspector.window->findChild<QTreeWidget*>("tree");
+  ASSERT_TRUE(inspector.select("StaticText"));
+  inspector.model->pickAt(20, 120);
+  ASSERT_NE(tree->currentItem(), nullptr);
+  EXPECT_TRUE(tree->currentItem()->text(0).startsWith("Button  “Sign in”"))
+      << tree->currentItem()->text(0).toStdString();
+  EXPECT_EQ(inspector.row("Title"), "Sign in");
+  ASSERT_TRUE(inspector.select("StaticText"));
+  EXPECT_EQ(inspector.row("Role"), "AXStaticText");
+  // The current row clicked again after the model moved elsewhere.
+  inspector.model->pickAt(20, 120);
+  inspector.model->selection.reset();
+  QTreeWidgetItem* sign = tree->findItems("Button", Qt::MatchStartsWith | Qt::MatchRecursive).at(0);
+  emit tree->itemClicked(sign, 0);
+  EXPECT_EQ(inspector.row("Title"), "Sign in");
+}
+
+// Where no program may watch the pointer, Pick takes the element that has
+// the browser's keyboard focus once the user has gone to the browser.
+TEST(InspectorWindowTest, WithoutThePointerThePickTakesTheFocusedElement) {
+  Inspector inspector(/*pointerPick=*/false);
+  inspector.window->findChild<QPushButton*>("pick")->click();
+  EXPECT_TRUE(inspector.model->picking);
+  QWidget browser;
+  browser.show();
+  QApplication::setActiveWindow(&browser);
+  QEvent left(QEvent::WindowDeactivate);
+  QApplication::sendEvent(inspector.window.get(), &left);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !inspector.model->picking; }, 3000));
+  EXPECT_EQ(inspector.row("Role"), "AXTextField");
+  EXPECT_NE(inspector.model->status.find("keyboard focus"), std::string::npos)
+      << inspector.model->status;
 }
 
 }  // namespace
