@@ -2,16 +2,19 @@
 """A window that is not a browser, put in front of one: what the user was
 typing into when they ran a command from elsewhere. It writes its field's
 text to FILE on every change, so a test can prove nothing arrived there, and
-prints "ready" once it is the active window.
+prints "ready" once it is the active window. Given TEXT, it also copies
+TEXT to the clipboard once active (what the user copied from elsewhere), and
+keeps it offered until it is stopped.
 
-    other-window.py FILE"""
+    other-window.py FILE [TEXT]"""
 import signal
 import sys
 
 import gi
 
+gi.require_version("Gdk", "3.0")
 gi.require_version("Gtk", "3.0")
-from gi.repository import GLib, Gtk  # noqa: E402
+from gi.repository import Gdk, GLib, Gtk  # noqa: E402
 
 record = sys.argv[1]
 window = Gtk.Window(title="Scratch notes")
@@ -26,6 +29,8 @@ def save(*_):
 
 def announce(*_):
     if window.is_active():
+        if len(sys.argv) > 2:
+            Gtk.Clipboard.get(Gdk.SELECTION_CLIPBOARD).set_text(sys.argv[2], -1)
         print("ready", flush=True)
 
 

@@ -2,7 +2,7 @@
 """Types as a person at the keyboard would, into whatever has the focus in
 a headless GNOME session: each argument is either text (typed a character
 at a time, about 60 ms apart) or a key name in angle brackets (<Return>,
-<Escape>, <Tab>). It goes through mutter's remote-desktop keyboard, the
+<Escape>, <Tab>, <Control+v>). It goes through mutter's remote-desktop keyboard, the
 same seat the user's keys come from, so the compositor decides where they
 land.
 
@@ -35,7 +35,13 @@ def tap(keysym):
 
 for part in sys.argv[1:]:
     if part.startswith("<") and part.endswith(">"):
-        tap(NAMED[part[1:-1]])
+        name = part[1:-1]
+        if name.startswith("Control+"):
+            key(0xFFE3, True)
+            tap(ord(name[len("Control+"):]))
+            key(0xFFE3, False)
+        else:
+            tap(NAMED[name])
         continue
     for ch in part:
         if ch.isupper():

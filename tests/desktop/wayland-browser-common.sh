@@ -51,9 +51,10 @@ kind_of() { jq -r '.kind // .outcome' <<<"$1" 2>/dev/null; }
 
 # Starts the other-window helper and waits until it is the active window;
 # sets other_pid and other_record (the file holding what it was typed).
-start_other_window() {
+# Given TEXT, the window also puts TEXT on the clipboard.
+start_other_window() {  # [TEXT]
   other_record="$scratch/other-window.txt"
-  exec {other}< <(/usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/other-window.py" "$other_record" 2>"$scratch/other-window.log")
+  exec {other}< <(/usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/other-window.py" "$other_record" "$@" 2>"$scratch/other-window.log")
   other_pid=$!
   local line=""
   read -r -t 20 -u "$other" line || true
