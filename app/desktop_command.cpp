@@ -14,6 +14,7 @@
 #include "platform/linux/linux_desktop.h"
 #include "platform/linux/process/browser_repair.h"
 #include "platform/linux/wayland/gnome/custom_shortcut.h"
+#include "platform/linux/wayland/kde/kwin_script.h"
 #include "platform/linux/wayland/sway/sway_route.h"
 #include "platform/linux/x11/x11_hotkey.h"
 #include "scene_source.h"
@@ -43,6 +44,7 @@ int runDesktopApplication(int argc, char** argv, const std::string& scene) {
       .usePortal = QApplication::platformName().startsWith("wayland"),
       .desktopShortcut = {},
       .setDesktopShortcut = {},
+      .placePalette = {},
       .configLines = {},
       .fixAccessibility = session->desktop.real
                               ? std::function<void()>([] { LinuxDesktop::enableAccessibility(); })
@@ -67,6 +69,11 @@ int runDesktopApplication(int argc, char** argv, const std::string& scene) {
         if (!on) return shortcuts.remove();
         return shortcuts.install(preset.modifiers,
                                  QCoreApplication::applicationFilePath().toStdString() + " toggle");
+      };
+    }
+    if (compositor == Compositor::kde) {
+      services.placePalette = [] {
+        KWinScript::placePalette(static_cast<int32_t>(QCoreApplication::applicationPid()));
       };
     }
     if (compositor == Compositor::sway || compositor == Compositor::other) {
@@ -125,9 +132,9 @@ int remote(const std::string& method) {
     std::cerr << "tovrin: no session bus, so no running Tovrin can be reached.\n";
     return 2;
   }
-  QDBusMessage call = QDBusMessage::createMethodCall(
-      desktop::kServiceName, desktop::kObjectPath, desktop::kInterface,
-      QString::fromStdString(method));
+  QDBusMessage call =
+      QDBusMessage::createMethodCall(desktop::kServiceName, desktop::kObjectPath,
+                                     desktop::kInterface, QString::fromStdString(method));
   if (method == "Toggle" || method == "Show") {
     if (QString token = activationToken(); !token.isEmpty()) {
       call = QDBusMessage::createMethodCall(desktop::kServiceName, desktop::kObjectPath,

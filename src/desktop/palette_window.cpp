@@ -220,10 +220,10 @@ void PaletteWindow::applyTheme() {
   // theme's light text never lands on a light panel.
   const QPalette theme = QApplication::palette();
   const QColor text = theme.color(QPalette::WindowText);
-  panel_->setStyleSheet(QString("#panel { background: %1; border: 0.5px solid %2;"
-                                " border-radius: 12px; } #divider { color: %3; }")
-                            .arg(rgba(theme.color(QPalette::Window), 245), rgba(text, 60),
-                                 rgba(text, 30)));
+  panel_->setStyleSheet(
+      QString("#panel { background: %1; border: 0.5px solid %2;"
+              " border-radius: 12px; } #divider { color: %3; }")
+          .arg(rgba(theme.color(QPalette::Window), 245), rgba(text, 60), rgba(text, 30)));
 }
 
 void PaletteWindow::changeEvent(QEvent* event) {

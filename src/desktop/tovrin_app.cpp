@@ -6,13 +6,13 @@
 #include <QMenu>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
-#include <QTimer>
 #include <QThread>
+#include <QTimer>
 #include <QWindow>
 #include <algorithm>
-#include <future>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <thread>
 #include <utility>
 
@@ -166,8 +166,9 @@ void TovrinApplication::hotkeyWithoutPortal(const std::string& reason) {
       hotkeyIs({});
       return;
     }
-    hotkeyIs(hotkeyTitle(preset) + " isn't set up: this version of GNOME lets programs add no "
-                                   "shortcuts of their own");
+    hotkeyIs(hotkeyTitle(preset) +
+             " isn't set up: this version of GNOME lets programs add no "
+             "shortcuts of their own");
     return;
   }
   hotkeyIs(hotkeyTitle(preset) + " could not be set up: " + reason);
@@ -296,11 +297,11 @@ void TovrinApplication::notify(const QString& text) {
     tray_->showMessage("Tovrin", text);
     return;
   }
-  QDBusMessage call = QDBusMessage::createMethodCall(
-      "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-      "org.freedesktop.Notifications", "Notify");
-  call << QString("Tovrin") << 0U << QString("tovrin") << QString("Tovrin") << text
-       << QStringList() << QVariantMap() << -1;
+  QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.Notifications",
+                                                     "/org/freedesktop/Notifications",
+                                                     "org.freedesktop.Notifications", "Notify");
+  call << QString("Tovrin") << 0U << QString("tovrin") << QString("Tovrin") << text << QStringList()
+       << QVariantMap() << -1;
   QDBusConnection::sessionBus().asyncCall(call);
   if (std::getenv("TOVRIN_TRACE") != nullptr)
     std::fprintf(stderr, "notice: %s\n", text.toUtf8().constData());
@@ -327,9 +328,8 @@ void TovrinApplication::ShowWithToken(const QString& token) {
   // keyboard, and forgets it. Only a sane token travels: it comes from
   // whatever process called us.
   const bool usable = !token.isEmpty() && token.size() <= 256 &&
-                      std::all_of(token.begin(), token.end(), [](QChar c) {
-                        return c.unicode() > 0x20 && c.unicode() < 0x7F;
-                      });
+                      std::all_of(token.begin(), token.end(),
+                                  [](QChar c) { return c.unicode() > 0x20 && c.unicode() < 0x7F; });
   if (usable && QGuiApplication::platformName().startsWith("wayland")) {
     qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
     if (std::getenv("TOVRIN_TRACE") != nullptr)
@@ -348,6 +348,10 @@ void TovrinApplication::Show() {
   browserToRestart_ = restart ? *restart : std::pair<int32_t, std::string>{};
   palette_->setBrowserToRestart(restart ? restart->second : std::string());
   palette_->present();
+  if (services_.placePalette) {
+    // Once the compositor has the window: its first frame is on screen.
+    QTimer::singleShot(50, this, [place = services_.placePalette] { place(); });
+  }
   refreshModelStatus();
 }
 

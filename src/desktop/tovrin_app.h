@@ -69,6 +69,9 @@ class TovrinApplication final : public QObject {
     // empty). Unset on other desktops.
     std::function<std::optional<std::string>()> desktopShortcut;
     std::function<std::string(const HotkeyPreset&, bool on)> setDesktopShortcut;
+    // Keeps the shown palette above other windows and places it, where the
+    // compositor offers a way (KWin); unset elsewhere.
+    std::function<void()> placePalette;
     // The lines that bind the preset in the compositor's own config (sway).
     std::function<std::vector<std::string>(const HotkeyPreset&)> configLines;
     // Turns assistive-technology support on (the real desktop only).

@@ -10,14 +10,14 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTest>
-#include <QLabel>
 #include <atomic>
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <thread>
 
@@ -344,7 +344,7 @@ TEST(PaletteWindowTest, CommandsThatSendKeysStepAsideAndTheOutcomeComesBack) {
     const char* name;
     bool userLeaves;  // goes to another window while the command works
     bool shownAfter;
-    bool noticed;     // the outcome went to a notice instead
+    bool noticed;  // the outcome went to a notice instead
   };
   const Case cases[] = {{"the user waits", false, true, false},
                         {"the user went elsewhere", true, false, true}};

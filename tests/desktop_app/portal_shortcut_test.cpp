@@ -10,10 +10,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QPushButton>
 #include <QDBusConnectionInterface>
 #include <QDBusObjectPath>
 #include <QDBusVirtualObject>
+#include <QPushButton>
 #include <QTest>
 #include <cstdlib>
 
@@ -134,6 +134,7 @@ struct App {
                                          .usePortal = true,
                                          .desktopShortcut = {},
                                          .setDesktopShortcut = {},
+                                         .placePalette = {},
                                          .configLines = {},
                                          .fixAccessibility = {},
                                          .browserToRestart = {},
@@ -152,9 +153,8 @@ TEST(PortalShortcutTest, ThePortalsShortcutTogglesThePaletteAndANewPresetRebinds
   ASSERT_TRUE(QTest::qWaitFor([&] { return portal.calls.size() >= 4; }, 5000))
       << portal.calls.join("|").toStdString();
   const QString first = portal.session;
-  EXPECT_EQ(portal.calls,
-            (QStringList{"CreateSession", "ListShortcuts", "BindShortcuts " + first,
-                         "toggle ALT+space Open or close the Tovrin palette"}));
+  EXPECT_EQ(portal.calls, (QStringList{"CreateSession", "ListShortcuts", "BindShortcuts " + first,
+                                       "toggle ALT+space Open or close the Tovrin palette"}));
   EXPECT_TRUE(app.app->hotkeyProblem().empty());
 
   // Presses of another session or shortcut are not ours.
@@ -272,7 +272,6 @@ TEST(PortalShortcutTest, WithoutAWillingPortalTheUserIsToldOnce) {
     const std::string told = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(told.find("tovrin: " + std::string(c.problem)), 0U) << told;
     EXPECT_EQ(told.find("tovrin:", 1), std::string::npos) << told;
-
   }
 }
 

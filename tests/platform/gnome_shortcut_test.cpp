@@ -15,7 +15,8 @@
 namespace tovrin::gnome {
 namespace {
 
-constexpr const char* kUserPath = "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom0/";
+constexpr const char* kUserPath =
+    "/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/custom0/";
 
 struct Backend {
   GSettingsBackend* backend = g_memory_settings_backend_new();
@@ -33,7 +34,8 @@ struct Backend {
   }
   // An entry the user made in GNOME's Settings.
   void addUserEntry(const char* command) const {
-    GSettings* entry = g_settings_new_with_backend_and_path(kCustomKeybindingSchema, backend, kUserPath);
+    GSettings* entry =
+        g_settings_new_with_backend_and_path(kCustomKeybindingSchema, backend, kUserPath);
     g_settings_set_string(entry, "name", "Mine");
     g_settings_set_string(entry, "command", command);
     g_settings_set_string(entry, "binding", "<Super>t");
@@ -44,7 +46,8 @@ struct Backend {
     g_object_unref(keys);
   }
   std::string userCommand() const {
-    GSettings* entry = g_settings_new_with_backend_and_path(kCustomKeybindingSchema, backend, kUserPath);
+    GSettings* entry =
+        g_settings_new_with_backend_and_path(kCustomKeybindingSchema, backend, kUserPath);
     gchar* command = g_settings_get_string(entry, "command");
     std::string out = command;
     g_free(command);
@@ -61,7 +64,8 @@ TEST(GnomeShortcutTest, EachPresetBecomesGnomesNotationForTheChord) {
 }
 
 TEST(GnomeShortcutTest, AddedBesideTheUsersOwnChangedInPlaceAndTakenOutAlone) {
-  if (!CustomShortcuts::available()) GTEST_SKIP() << "gnome-settings-daemon's schemas are not installed";
+  if (!CustomShortcuts::available())
+    GTEST_SKIP() << "gnome-settings-daemon's schemas are not installed";
   Backend settings;
   settings.addUserEntry("gnome-terminal");
   CustomShortcuts shortcuts(settings.backend);
@@ -86,7 +90,8 @@ TEST(GnomeShortcutTest, AddedBesideTheUsersOwnChangedInPlaceAndTakenOutAlone) {
 }
 
 TEST(GnomeShortcutTest, AnEntryTheUserMadeForTovrinCountsAndIsNeverRemoved) {
-  if (!CustomShortcuts::available()) GTEST_SKIP() << "gnome-settings-daemon's schemas are not installed";
+  if (!CustomShortcuts::available())
+    GTEST_SKIP() << "gnome-settings-daemon's schemas are not installed";
   for (const char* command : {"tovrin toggle", "/usr/bin/tovrin toggle"}) {
     Backend settings;
     settings.addUserEntry(command);

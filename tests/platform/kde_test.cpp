@@ -373,6 +373,17 @@ TEST(KWinScriptTest, TheBrowsersWindowIsActivatedByAScriptKWinRuns) {
     EXPECT_NE(script.find("workspace.activeWindow = w"), std::string::npos);
     EXPECT_NE(script.find("workspace.activeClient = w"), std::string::npos);
   }
+  {
+    // The palette kept above the others, by a script of another name, so
+    // that it never unloads a raise under way.
+    FakeKWin kwin;
+    ASSERT_TRUE(KWinScript::placePalette(bus, 77));
+    EXPECT_EQ(kwin.calls(), (std::vector<std::string>{"unloadScript tovrin-palette",
+                                                      "loadScript tovrin-palette", "start"}));
+    const std::string script = kwin.script();
+    EXPECT_NE(script.find("w.pid === 77 && w.caption === 'Tovrin'"), std::string::npos) << script;
+    EXPECT_NE(script.find("w.keepAbove = true"), std::string::npos);
+  }
   g_object_unref(bus);
 }
 

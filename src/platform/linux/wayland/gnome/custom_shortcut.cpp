@@ -58,7 +58,8 @@ std::string text(GSettings* entry, const char* key) {
 // "tovrin toggle", "/usr/bin/tovrin toggle": what the entry runs is ours.
 bool runsTovrinToggle(const std::string& command) {
   const std::string tail = "tovrin toggle";
-  if (command.size() < tail.size() || command.compare(command.size() - tail.size(), tail.size(), tail) != 0)
+  if (command.size() < tail.size() ||
+      command.compare(command.size() - tail.size(), tail.size(), tail) != 0)
     return false;
   return command.size() == tail.size() || command[command.size() - tail.size() - 1] == '/';
 }
