@@ -9,6 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <gio/gio.h>
+
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -25,12 +28,16 @@
 #include "commands.h"
 #include "content/page_snapshot.h"
 #include "demo.h"
+#include "demo_palette.h"
 #include "intent/intent_parser.h"
 #include "palette_terminal.h"
+#include "platform/linux/ini_defaults.h"
 #include "platform/linux/process/browser_launch.h"
 #include "platform/linux/process/child_process.h"
 #include "platform/linux/process/private_desktop.h"
+#include "platform/linux/x11/x11_hotkey.h"
 #include "scene_source.h"
+#include "ui/palette_controls.h"
 
 namespace tovrin::cli {
 namespace {
@@ -60,12 +67,18 @@ class Cleanup {
     std::lock_guard lock(mutex_);
     browser_ = pid;
   }
+  void setApplication(pid_t pid) {
+    std::lock_guard lock(mutex_);
+    application_ = pid;
+  }
   void setScratch(const std::string& path) {
     std::lock_guard lock(mutex_);
     scratch_ = path;
   }
   void stopAll() {
     std::lock_guard lock(mutex_);
+    if (application_) ChildProcess::stopGroup(application_, 2s);
+    application_ = 0;
     if (browser_) ChildProcess::stopGroup(browser_, 3s);
     browser_ = 0;
     if (desktop_) desktop_->stop();
@@ -77,8 +90,15 @@ class Cleanup {
   std::mutex mutex_;
   std::unique_ptr<PrivateDesktop> desktop_;
   pid_t browser_ = 0;
+  pid_t application_ = 0;  // Tovrin's desktop application
   std::string scratch_;  // the demo's own folder on the user's display
 };
+
+// One for the process: it outlives the signal thread's use of it.
+Cleanup& cleanup() {
+  static Cleanup instance;
+  return instance;
+}
 
 // Ctrl-C, a closed terminal or a kill: the signals are blocked in every
 // thread (set before any starts) and taken here, where stopping the
@@ -174,6 +194,95 @@ bool bringToFront(const Desktop& desktop, pid_t pid) {
   return false;
 }
 
+// Whether a Tovrin already holds this session's bus name.
+bool tovrinRunning() {
+  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  if (bus == nullptr) return false;
+  bool owned = false;
+  if (GVariant* reply = g_dbus_connection_call_sync(
+          bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+          "NameHasOwner", g_variant_new("(s)", "org.tovrin.Tovrin"), G_VARIANT_TYPE("(b)"),
+          G_DBUS_CALL_FLAGS_NONE, 3000, nullptr, nullptr)) {
+    gboolean has = FALSE;
+    g_variant_get(reply, "(b)", &has);
+    owned = has != FALSE;
+    g_variant_unref(reply);
+  }
+  g_object_unref(bus);
+  return owned;
+}
+
+std::string ownExecutable() {
+  std::array<char, 4096> path{};
+  const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size() - 1);
+  return n > 0 ? std::string(path.data(), static_cast<std::size_t>(n)) : std::string("tovrin");
+}
+
+// The session through the desktop application: the hotkey, each line typed
+// into the palette, Return, and a picture of the screen with the palette
+// over the browser after each outcome. Returns the exit code.
+int showTheApplication(const Desktop& desktop, const std::vector<std::string>& lines,
+                       const std::string& shots, int& pictures, bool privateDesktop) {
+  IniDefaults defaults;
+  // The private desktop's window manager holds Alt+Space for its window
+  // menu; Ctrl+Space is free there. The user's own choice otherwise.
+  if (privateDesktop) defaults.setInteger(std::string(SettingsKeys::kHotkeyPreset), 1);
+  const HotkeyPreset& preset = HotkeySettings::current(&defaults);
+  std::string why;
+  auto palette = DemoPalette::start(ownExecutable(), shots, why);
+  if (!palette) {
+    std::cerr << "tovrin demo: " << why << '\n';
+    return 1;
+  }
+  cleanup().setApplication(palette->pid());
+  int code = 0;
+  std::ofstream manifest(shots + "/pictures.txt", std::ios::trunc);
+  bool opened = false;
+  for (const std::string& line : lines) {
+    std::cout << "› " << IntentParser::shownCommand(line) << '\n' << std::flush;
+    if (!opened) {
+      std::string note;
+      if (!palette->open(preset, note)) {
+        std::cerr << "tovrin demo: the palette did not open\n";
+        return 1;
+      }
+      std::cout << "  (" << (note.empty() ? hotkeyTitle(preset) + " opened the palette" : note)
+                << ")\n";
+      opened = true;
+    }
+    const std::vector<std::string> outcome = palette->enter(line);
+    if (outcome.empty()) {
+      std::cout << "  (no outcome within 60 s)\n";
+      code = 1;
+    }
+    for (const std::string& text : outcome)
+      std::cout << "  " << text << '\n';
+    std::cout << std::flush;
+    // The page and the palette repaint after the event that changed them.
+    std::this_thread::sleep_for(400ms);
+    const std::string name = pictureName(++pictures, line);
+    // The picture counts only with the palette on the screen as it is taken.
+    const std::optional<Frame> shown = desktop.real->x11()->windowFrame(palette->pid());
+    if (!desktop.real->x11()->screenshot(0, shots + "/" + name, why)) {
+      std::cerr << "  (no screenshot: " << why << ")\n";
+      code = 1;
+    } else if (!shown) {
+      std::cerr << "  (the palette was not on the screen for " << name << ")\n";
+      code = 1;
+    }
+    manifest << name << '\t'
+             << (shown ? "palette at " + std::to_string(static_cast<int>(shown->x)) + "," +
+                             std::to_string(static_cast<int>(shown->y)) + " " +
+                             std::to_string(static_cast<int>(shown->width)) + "x" +
+                             std::to_string(static_cast<int>(shown->height))
+                       : std::string("no palette"))
+             << '\n';
+  }
+  palette->quit();
+  cleanup().setApplication(0);
+  return code;
+}
+
 int run(const DemoOptions& options) {
   BrowserFamily family = BrowserFamily::chromium;
   if (!parseFamily(unicode::lower(options.browser), family)) {
@@ -189,7 +298,7 @@ int run(const DemoOptions& options) {
   }
   const char* browserName = family == BrowserFamily::chromium ? "Chromium" : "Firefox";
 
-  static Cleanup cleanup;  // outlives the signal thread's use of it
+  Cleanup& cleanup = cli::cleanup();
   stopOnSignals(cleanup);
 
   std::string scratch;
@@ -273,24 +382,34 @@ int run(const DemoOptions& options) {
     std::cout << browserName << " shows the page (" << std::fixed << std::setprecision(1)
               << secondsSince(starting) << " s). The palette session:\n\n";
 
-    Session session{*desktop, std::make_shared<UnavailableModel>()};
-    PaletteTerminal palette(session, std::cout);
+    // The desktop application itself, unless the user's own Tovrin holds
+    // the session (--visible): then the terminal palette stands in.
+    const bool drive = !options.visible || !tovrinRunning();
     int pictures = 0;
-    for (const std::string& line : lines) {
-      std::cout << "› " << IntentParser::shownCommand(line) << '\n';
-      if (!palette.handle(line)) continue;
-      std::cout << std::flush;
-      // The page repaints after the event that changed it.
-      std::this_thread::sleep_for(300ms);
-      const std::string name = pictureName(++pictures, line);
-      std::string why;
-      if (!desktop->real->x11()->screenshot(browser, shots + "/" + name, why)) {
-        std::cerr << "  (no screenshot: " << why << ")\n";
-        code = 1;
+    if (drive) {
+      code = showTheApplication(*desktop, lines, shots, pictures, !options.visible);
+      std::cout << "\nScreenshots of the palette over " << browserName
+                << " after each command: " << shots << " (" << pictures << " pictures)\n";
+    } else {
+      std::cout << "(Your Tovrin is running, so the demo types into a terminal palette.)\n";
+      Session session{*desktop, std::make_shared<UnavailableModel>()};
+      PaletteTerminal palette(session, std::cout);
+      for (const std::string& line : lines) {
+        std::cout << "› " << IntentParser::shownCommand(line) << '\n';
+        if (!palette.handle(line)) continue;
+        std::cout << std::flush;
+        // The page repaints after the event that changed it.
+        std::this_thread::sleep_for(300ms);
+        const std::string name = pictureName(++pictures, line);
+        std::string why;
+        if (!desktop->real->x11()->screenshot(browser, shots + "/" + name, why)) {
+          std::cerr << "  (no screenshot: " << why << ")\n";
+          code = 1;
+        }
       }
+      std::cout << "\nScreenshots of " << browserName << " after each command: " << shots << " ("
+                << pictures << " pictures)\n";
     }
-    std::cout << "\nScreenshots of " << browserName << " after each command: " << shots << " ("
-              << pictures << " pictures)\n";
   }
   std::cout << "Stopping " << browserName << (options.visible ? "" : " and the private desktop")
             << "…\n"

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <future>
 #include <thread>
 #include <utility>
@@ -78,9 +79,31 @@ TovrinApplication::TovrinApplication(Services services) : services_(std::move(se
         text += "idle, input “" + vm->input + "”";
       if (const auto* w = std::get_if<PaletteViewModel::Working>(&phase))
         text += "working: " + w->status;
-      if (const auto* r = std::get_if<ActionResult>(&phase)) text += "result: " + r->headline;
-      if (const auto* c = std::get_if<Confirmation>(&phase)) text += "confirm: " + c->title;
-      if (const auto* c = std::get_if<ChoiceSet>(&phase)) text += "choose: " + c->prompt;
+      // Details on lines of their own, for a reader of the trace (the
+      // demo's transcript is made of these).
+      auto detail = [&text](const std::string& line) { text += "\npalette:   " + line; };
+      if (const auto* r = std::get_if<ActionResult>(&phase)) {
+        const char* mark = r->kind == ActionResult::Kind::success   ? "✓ "
+                           : r->kind == ActionResult::Kind::failure ? "✗ "
+                                                                    : "• ";
+        text += "result: " + std::string(mark) + r->headline;
+        if (r->body) {
+          std::istringstream lines(*r->body);
+          int shown = 0;
+          for (std::string line; std::getline(lines, line) && shown < 8;) {
+            if (!line.empty()) detail(line), ++shown;
+          }
+        }
+        for (const FoundItem& item : r->items)
+          detail("• " + item.text);
+      }
+      if (const auto* c = std::get_if<Confirmation>(&phase))
+        text += "confirm: " + c->title + "\npalette:   " + c->message;
+      if (const auto* c = std::get_if<ChoiceSet>(&phase)) {
+        text += "choose: " + c->prompt;
+        for (std::size_t i = 0; i < c->options.size(); ++i)
+          detail(std::to_string(i + 1) + ". " + c->options[i].title + " — " + c->options[i].subtitle);
+      }
       std::fprintf(stderr, "%s\n", text.c_str());
     });
     // Where the keyboard went: on Wayland the compositor decides.
@@ -117,6 +140,7 @@ TovrinApplication::Start TovrinApplication::start() {
     grabHotkey();
   }
   noticeActivations();
+  if (std::getenv("TOVRIN_TRACE") != nullptr) std::fprintf(stderr, "tovrin: running\n");
   // Without access the palette opens by itself on its onboarding view.
   if (!services_.platform.accessibility || !services_.platform.accessibility->isProcessTrusted())
     Show();

@@ -79,7 +79,7 @@ if wait_for_line "email is hello@example.com" 20; then
 else
   fail "typing from the palette: $(since typing)"
 fi
-if wait_in_log typing "palette: result: Typed" 10 && since typing | sed -n '/palette: result/,$p' | grep -q "focus: Tovrin"; then
+if wait_in_log typing "palette: result: ✓ Typed" 10 && since typing | sed -n '/palette: result/,$p' | grep -q "focus: Tovrin"; then
   pass "the palette comes back with the outcome and the keyboard"
 else
   fail "after typing: $(since typing)"

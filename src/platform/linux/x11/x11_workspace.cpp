@@ -225,10 +225,16 @@ bool X11Workspace::activate(int32_t pid) {
   restack.xclient.data.l[2] = Above;
   XSendEvent(display_, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &restack);
   XFlush(display_);
-  // Verify: the window manager acts asynchronously.
+  // Verify: the window manager acts asynchronously. Tovrin's own windows
+  // (the palette, an outline) are kept above all others and do not count:
+  // with them over it the browser is still the top-most of the rest.
+  const auto self = static_cast<unsigned long>(::getpid());
   for (int i = 0; i < 50; ++i) {
     auto active = cardinal(display_, root, "_NET_ACTIVE_WINDOW", XA_WINDOW);
     std::vector<Window> stacking = windowList(display_, root, "_NET_CLIENT_LIST_STACKING");
+    while (!stacking.empty() && stacking.back() != *target &&
+           cardinal(display_, stacking.back(), "_NET_WM_PID", XA_CARDINAL) == self)
+      stacking.pop_back();
     const bool onTop = stacking.empty() || stacking.back() == *target;
     if (active && *active == *target && onTop) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -342,6 +348,29 @@ bool writePNG(const std::string& path, int width, int height, const std::vector<
 
 }  // namespace
 
+std::optional<Frame> X11Workspace::windowFrame(int32_t pid) {
+  std::lock_guard lock(mutex_);
+  return topWindowFrame(pid);
+}
+
+std::optional<Frame> X11Workspace::topWindowFrame(int32_t pid) {
+  Window root = DefaultRootWindow(display_);
+  auto stacking = windowList(display_, root, "_NET_CLIENT_LIST_STACKING");
+  for (auto it = stacking.rbegin(); it != stacking.rend(); ++it) {
+    if (cardinal(display_, *it, "_NET_WM_PID", XA_CARDINAL) != static_cast<unsigned long>(pid))
+      continue;
+    XWindowAttributes attributes{};
+    if (!XGetWindowAttributes(display_, *it, &attributes) || attributes.map_state != IsViewable)
+      continue;
+    int x = 0, y = 0;
+    Window child = 0;
+    XTranslateCoordinates(display_, *it, root, 0, 0, &x, &y, &child);
+    return Frame{static_cast<double>(x), static_cast<double>(y),
+                 static_cast<double>(attributes.width), static_cast<double>(attributes.height)};
+  }
+  return std::nullopt;
+}
+
 bool X11Workspace::screenshot(int32_t pid, const std::string& path, std::string& error) {
   int width = 0, height = 0;
   std::vector<unsigned char> rgb;
@@ -355,23 +384,15 @@ bool X11Workspace::screenshot(int32_t pid, const std::string& path, std::string&
     height = screen.height;
     // The process's top-most window as the screen shows it; the whole
     // screen when it has none.
-    auto stacking = windowList(display_, root, "_NET_CLIENT_LIST_STACKING");
-    for (auto it = stacking.rbegin(); it != stacking.rend(); ++it) {
-      if (cardinal(display_, *it, "_NET_WM_PID", XA_CARDINAL) != static_cast<unsigned long>(pid))
-        continue;
-      XWindowAttributes attributes{};
-      if (!XGetWindowAttributes(display_, *it, &attributes) || attributes.map_state != IsViewable) {
-        continue;
-      }
-      Window child = 0;
-      XTranslateCoordinates(display_, *it, root, 0, 0, &x, &y, &child);
-      const int right = std::min(x + attributes.width, screen.width);
-      const int bottom = std::min(y + attributes.height, screen.height);
+    if (auto frame = topWindowFrame(pid)) {
+      x = static_cast<int>(frame->x);
+      y = static_cast<int>(frame->y);
+      const int right = std::min(x + static_cast<int>(frame->width), screen.width);
+      const int bottom = std::min(y + static_cast<int>(frame->height), screen.height);
       x = std::max(x, 0);
       y = std::max(y, 0);
       width = right - x;
       height = bottom - y;
-      break;
     }
     if (width <= 0 || height <= 0) {
       error = "the window is off the screen";

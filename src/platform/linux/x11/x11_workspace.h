@@ -43,8 +43,12 @@ class X11Workspace final : public Workspace {
   // whole screen when it has none) to a PNG file; false with `error` set
   // when it cannot.
   bool screenshot(int32_t pid, const std::string& path, std::string& error);
+  // Where the process's top-most window is on the screen; none when it
+  // shows no window.
+  std::optional<Frame> windowFrame(int32_t pid);
 
  private:
+  std::optional<Frame> topWindowFrame(int32_t pid);  // with the lock held
   explicit X11Workspace(_XDisplay* display);
   std::optional<RunningApplication> describe(int32_t pid, const std::string& windowClass);
 
