@@ -14,8 +14,10 @@
 #include "platform/linux/linux_desktop.h"
 #include "platform/linux/process/browser_repair.h"
 #include "platform/linux/session_type.h"
+#include "platform/linux/wayland/gnome/custom_shortcut.h"
 #include "platform/linux/wayland/gnome/mutter_clipboard.h"
 #include "platform/linux/wayland/sway/sway_route.h"
+#include "platform/linux/x11/x11_hotkey.h"
 #include "ui/palette_controls.h"
 
 // After GLib's headers: Qt's keyword macros would break them.
@@ -154,6 +156,22 @@ std::vector<JobCheck> jobChecks(LinuxDesktop& desktop) {
                              : "not available — Qt's Wayland plugin is missing, so the palette "
                                "would open through Xwayland",
                    qtWayland ? "" : "sudo apt install qt6-wayland", qtWayland, false});
+  }
+  if (session.compositor == Compositor::gnome) {
+    // GNOME before its GlobalShortcuts portal runs commands for the
+    // shortcuts kept in its own settings; Tovrin adds one on request.
+    const HotkeyPreset& preset = HotkeySettings::current(desktop.platform().defaults.get());
+    const auto entry = gnome::CustomShortcuts::available()
+                           ? gnome::CustomShortcuts().tovrinShortcut()
+                           : std::nullopt;
+    out.push_back({"Opening the palette",
+                   entry ? "GNOME's keyboard shortcut " + entry->binding + " runs “" +
+                               entry->command + "”"
+                         : "no GNOME keyboard shortcut runs “tovrin toggle” yet (GNOME 48 and "
+                           "later offer Tovrin's own through the portal)",
+                   entry ? "" : "in Tovrin's Settings, tick “Add it to GNOME's keyboard shortcuts” "
+                                "for " + hotkeyTitle(preset),
+                   entry.has_value(), true});
   }
   if (session.compositor == Compositor::sway || session.compositor == Compositor::other) {
     std::string how =

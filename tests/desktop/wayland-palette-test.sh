@@ -33,6 +33,14 @@ user_entry=/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/cust
 gsettings set org.gnome.settings-daemon.plugins.media-keys custom-keybindings "['$user_entry']"
 gsettings set "org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:$user_entry" command 'gnome-terminal'
 
+doctor=$("$tovrin" doctor 2>&1)
+if grep -q "no GNOME keyboard shortcut runs “tovrin toggle” yet" <<<"$doctor" &&
+  grep -q "tick “Add it to GNOME's keyboard shortcuts”" <<<"$doctor"; then
+  pass "the doctor says how to open the palette on this GNOME"
+else
+  fail "doctor: $(grep -A1 'Opening the palette' <<<"$doctor")"
+fi
+
 open_desk_page
 
 # No QT_QPA_PLATFORM: Qt picks Wayland by itself, as on the user's desktop.

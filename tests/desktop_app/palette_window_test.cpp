@@ -318,6 +318,22 @@ TEST(PaletteWindowTest, LosingTheFocusHidesThePanelShortlyAfter) {
   }
 }
 
+// Where elements' places on the screen are unknown, the choice works the
+// same and the hint says there is no outline.
+TEST(PaletteWindowTest, TheChoiceHintSaysWhetherElementsAreOutlined) {
+  for (const bool outlines : {true, false}) {
+    Panel panel;
+    panel.window = std::make_unique<PaletteWindow>(
+        panel.vm, PaletteWindow::Texts{"rules", "Alt+Space", outlines});
+    panel.window->present();
+    panel.type("click add to cart");
+    EXPECT_EQ(panel.shows("outlined in the browser"), outlines);
+    EXPECT_EQ(panel.shows("outlines are not available on this desktop"), !outlines);
+    QTest::keyClick(panel.input(), Qt::Key_2);
+    EXPECT_TRUE(panel.shows("Clicked")) << panel.window->shownTexts().join("|").toStdString();
+  }
+}
+
 // A desktop like GNOME on Wayland: the palette is the active window, no
 // program may raise another's, and the browser becomes active only when the
 // palette's window goes away.
