@@ -4,12 +4,11 @@
 // of the browser after each command. Everything it started is stopped when
 // it ends, however it ends.
 
+#include <gio/gio.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gio/gio.h>
 
 #include <array>
 #include <cerrno>
@@ -91,7 +90,7 @@ class Cleanup {
   std::unique_ptr<PrivateDesktop> desktop_;
   pid_t browser_ = 0;
   pid_t application_ = 0;  // Tovrin's desktop application
-  std::string scratch_;  // the demo's own folder on the user's display
+  std::string scratch_;    // the demo's own folder on the user's display
 };
 
 // One for the process: it outlives the signal thread's use of it.

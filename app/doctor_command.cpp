@@ -164,14 +164,16 @@ std::vector<JobCheck> jobChecks(LinuxDesktop& desktop) {
     const auto entry = gnome::CustomShortcuts::available()
                            ? gnome::CustomShortcuts().tovrinShortcut()
                            : std::nullopt;
-    out.push_back({"Opening the palette",
-                   entry ? "GNOME's keyboard shortcut " + entry->binding + " runs “" +
-                               entry->command + "”"
-                         : "no GNOME keyboard shortcut runs “tovrin toggle” yet (GNOME 48 and "
-                           "later offer Tovrin's own through the portal)",
-                   entry ? "" : "in Tovrin's Settings, tick “Add it to GNOME's keyboard shortcuts” "
-                                "for " + hotkeyTitle(preset),
-                   entry.has_value(), true});
+    out.push_back(
+        {"Opening the palette",
+         entry ? "GNOME's keyboard shortcut " + entry->binding + " runs “" + entry->command + "”"
+               : "no GNOME keyboard shortcut runs “tovrin toggle” yet (GNOME 48 and "
+                 "later offer Tovrin's own through the portal)",
+         entry ? ""
+               : "in Tovrin's Settings, tick “Add it to GNOME's keyboard shortcuts” "
+                 "for " +
+                     hotkeyTitle(preset),
+         entry.has_value(), true});
   }
   if (session.compositor == Compositor::sway || session.compositor == Compositor::other) {
     std::string how =

@@ -12,8 +12,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <future>
+#include <sstream>
 #include <thread>
 #include <utility>
 
@@ -102,7 +102,8 @@ TovrinApplication::TovrinApplication(Services services) : services_(std::move(se
       if (const auto* c = std::get_if<ChoiceSet>(&phase)) {
         text += "choose: " + c->prompt;
         for (std::size_t i = 0; i < c->options.size(); ++i)
-          detail(std::to_string(i + 1) + ". " + c->options[i].title + " — " + c->options[i].subtitle);
+          detail(std::to_string(i + 1) + ". " + c->options[i].title + " — " +
+                 c->options[i].subtitle);
       }
       std::fprintf(stderr, "%s\n", text.c_str());
     });
@@ -113,6 +114,10 @@ TovrinApplication::TovrinApplication(Services services) : services_(std::move(se
     });
     connect(palette_.get(), &PaletteWindow::hidden, this,
             [] { std::fprintf(stderr, "palette: hidden\n"); });
+    connect(qApp, &QApplication::focusChanged, this, [](QWidget*, QWidget* now) {
+      if (now != nullptr && !now->objectName().isEmpty())
+        std::fprintf(stderr, "focus: on %s\n", now->objectName().toUtf8().constData());
+    });
   }
 }
 

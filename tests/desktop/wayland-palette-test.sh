@@ -116,6 +116,33 @@ else
   fail "the other window never became active: $(cat "$scratch/other-window.log")"
 fi
 
+# Settings: the GNOME shortcut ticked on the keyboard (Tab from the preset
+# to the box, Space) is added beside the user's own, and unticked, removed.
+list() { gsettings get org.gnome.settings-daemon.plugins.media-keys custom-keybindings; }
+ours=/org/gnome/settings-daemon/plugins/media-keys/custom-keybindings/tovrin/
+mark settings
+"$tovrin" settings
+if wait_in_log settings "focus: Tovrin Settings" 10; then
+  # Each key once the widget it is for has the keyboard.
+  wait_in_log settings "focus: on preset" 5 || keys '<Tab>'
+  keys '<Tab>'
+  wait_in_log settings "focus: on desktopShortcut" 5
+  keys ' '
+  for _ in $(seq 1 50); do [ "$(list)" = "['$user_entry', '$ours']" ] && break; sleep 0.1; done
+  added=$(list)
+  binding=$(gsettings get "org.gnome.settings-daemon.plugins.media-keys.custom-keybinding:$ours" binding)
+  keys ' '
+  for _ in $(seq 1 50); do [ "$(list)" = "['$user_entry']" ] && break; sleep 0.1; done
+  if [ "$added" = "['$user_entry', '$ours']" ] && [ "$binding" = "'<Alt>space'" ] &&
+    [ "$(list)" = "['$user_entry']" ]; then
+    pass "Settings adds GNOME's shortcut beside the user's and takes it out again"
+  else
+    fail "GNOME shortcut from Settings: added $added ($binding), then $(list); $(since settings)"
+  fi
+else
+  fail "Settings never had the keyboard: $(since settings)"
+fi
+
 "$tovrin" quit
 for _ in $(seq 1 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
 kill "$app" 2>/dev/null
