@@ -17,41 +17,36 @@ GVariant* call(GDBusConnection* bus, const char* path, const char* interfaceName
                                      G_DBUS_CALL_FLAGS_NONE, 3000, nullptr, nullptr);
 }
 
+// A script that runs `body` (JavaScript, `w` the window) on each window of
+// process `pid` that meets `condition`, on KWin 5 (clientList) and 6
+// (windowList) alike.
+std::string forWindowsOf(int32_t pid, const std::string& condition, const std::string& body) {
+  return "const windows = typeof workspace.windowList === 'function'\n"
+         "    ? workspace.windowList() : workspace.clientList();\n"
+         "for (const w of windows) {\n"
+         "  if (w.pid === " +
+         std::to_string(pid) + " && " + condition + ") {\n" + body + "  }\n}\n";
+}
+
 }  // namespace
 
 std::string activation(int32_t pid) {
-  const std::string id = std::to_string(pid);
-  return "const windows = typeof workspace.windowList === 'function'\n"
-         "    ? workspace.windowList() : workspace.clientList();\n"
-         "for (const w of windows) {\n"
-         "  if (w.pid === " +
-         id +
-         " && w.normalWindow) {\n"
-         "    if ('activeWindow' in workspace) workspace.activeWindow = w;\n"
-         "    else workspace.activeClient = w;\n"
-         "    break;\n"
-         "  }\n"
-         "}\n";
+  return forWindowsOf(pid, "w.normalWindow",
+                      "    if ('activeWindow' in workspace) workspace.activeWindow = w;\n"
+                      "    else workspace.activeClient = w;\n"
+                      "    break;\n");
 }
 
 std::string palettePlacement(int32_t pid) {
-  const std::string id = std::to_string(pid);
-  return "const windows = typeof workspace.windowList === 'function'\n"
-         "    ? workspace.windowList() : workspace.clientList();\n"
-         "for (const w of windows) {\n"
-         "  if (w.pid === " +
-         id +
-         " && w.caption === 'Tovrin') {\n"
-         "    w.keepAbove = true;\n"
-         "    w.skipTaskbar = true;\n"
-         "    w.skipSwitcher = true;\n"
-         "    const area = workspace.clientArea(KWin.PlacementArea, w);\n"
-         "    const g = w.frameGeometry;\n"
-         "    w.frameGeometry = {x: area.x + (area.width - g.width) / 2,\n"
-         "                       y: area.y + area.height * 0.22, width: g.width, height: "
-         "g.height};\n"
-         "  }\n"
-         "}\n";
+  return forWindowsOf(
+      pid, "w.caption === 'Tovrin'",
+      "    w.keepAbove = true;\n"
+      "    w.skipTaskbar = true;\n"
+      "    w.skipSwitcher = true;\n"
+      "    const area = workspace.clientArea(KWin.PlacementArea, w);\n"
+      "    const g = w.frameGeometry;\n"
+      "    w.frameGeometry = {x: area.x + (area.width - g.width) / 2,\n"
+      "        y: area.y + area.height * 0.22, width: g.width, height: g.height};\n");
 }
 
 bool run(GDBusConnection* bus, const std::string& name, const std::string& script) {
