@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -35,6 +36,7 @@
 #include "platform/linux/process/child_process.h"
 #include "platform/linux/process/private_desktop.h"
 #include "platform/linux/x11/x11_hotkey.h"
+#include "platform/linux/x11/x11_workspace.h"
 #include "scene_source.h"
 #include "ui/palette_controls.h"
 
@@ -99,10 +101,15 @@ Cleanup& cleanup() {
   return instance;
 }
 
+std::atomic<bool> stopping{false};
+
 // Ctrl-C, a closed terminal or a kill: the signals are blocked in every
 // thread (set before any starts) and taken here, where stopping the
 // browser and the desktop is ordinary code.
 void stopOnSignals(Cleanup& cleanup) {
+  // Stopping the private desktop breaks this process's X connections; the
+  // thread that notices must not end the process before this one says how.
+  X11Workspace::holdWhenDisplayLost(stopping);
   sigset_t signals;
   sigemptyset(&signals);
   for (int s : {SIGINT, SIGTERM, SIGHUP})
@@ -111,6 +118,7 @@ void stopOnSignals(Cleanup& cleanup) {
   std::thread([signals, &cleanup] {
     int received = 0;
     sigwait(&signals, &received);
+    stopping = true;
     std::cerr << "\nStopping the demo: closing the browser and the desktop it started…\n";
     cleanup.stopAll();
     std::_Exit(128 + received);

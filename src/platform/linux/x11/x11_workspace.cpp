@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -347,6 +348,22 @@ bool writePNG(const std::string& path, int width, int height, const std::vector<
 }
 
 }  // namespace
+
+namespace {
+const std::atomic<bool>* displayStopping = nullptr;
+}  // namespace
+
+void X11Workspace::holdWhenDisplayLost(const std::atomic<bool>& stopping) {
+  displayStopping = &stopping;
+  XSetIOErrorHandler([](Display* display) -> int {
+    if (displayStopping != nullptr && displayStopping->load()) {
+      for (;;)
+        pause();
+    }
+    std::fprintf(stderr, "X connection to %s broken\n", DisplayString(display));
+    std::_Exit(1);
+  });
+}
 
 std::optional<Frame> X11Workspace::windowFrame(int32_t pid) {
   std::lock_guard lock(mutex_);

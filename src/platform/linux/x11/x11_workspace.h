@@ -4,6 +4,7 @@
 // window manager's active window and the process that owns it), running
 // processes by id, and what browser a process is.
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -46,6 +47,10 @@ class X11Workspace final : public Workspace {
   // Where the process's top-most window is on the screen; none when it
   // shows no window.
   std::optional<Frame> windowFrame(int32_t pid);
+  // Xlib ends the process when a display connection breaks. While
+  // `stopping` is set (a program taking its own X server down), the thread
+  // that noticed waits instead, for the one stopping to end the process.
+  static void holdWhenDisplayLost(const std::atomic<bool>& stopping);
 
  private:
   std::optional<Frame> topWindowFrame(int32_t pid);  // with the lock held
