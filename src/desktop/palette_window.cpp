@@ -377,6 +377,11 @@ void PaletteWindow::setUserElsewhere(std::function<bool()> userElsewhere) {
   userElsewhere_ = std::move(userElsewhere);
 }
 
+void PaletteWindow::dismiss() {
+  steppedAside_ = false;
+  hide();
+}
+
 void PaletteWindow::stepAside() {
   if (!isVisible()) return;
   steppedAside_ = true;

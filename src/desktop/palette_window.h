@@ -56,6 +56,9 @@ class PaletteWindow final : public QWidget {
   // Hides the panel for a command that sends keys, so that the compositor
   // gives the browser the focus; it comes back with the outcome.
   void stepAside();
+  // Hides the panel for good: one stepped aside for a command does not come
+  // back when it ends (the user closed it, or went to Settings).
+  void dismiss();
 
   [[nodiscard]] PaletteViewModel& viewModel() const { return *vm_; }
   // The content as shown, for tests: every label's text, top to bottom.

@@ -419,11 +419,11 @@ void TovrinApplication::restartBrowser() {
 }
 
 void TovrinApplication::Hide() {
-  palette_->hide();
+  palette_->dismiss();
 }
 
 void TovrinApplication::Settings() {
-  palette_->hide();
+  palette_->dismiss();
   if (!settings_) {
     SettingsWindow::Services services{
         .defaults = services_.platform.defaults,
@@ -463,7 +463,7 @@ void TovrinApplication::Settings() {
 }
 
 void TovrinApplication::Inspector() {
-  palette_->hide();
+  palette_->dismiss();
   if (!inspector_) {
     auto model = InspectorModel::make(
         {.platform = services_.platform, .tracker = tracker_, .executor = executor_});
@@ -474,7 +474,7 @@ void TovrinApplication::Inspector() {
 }
 
 void TovrinApplication::Quit() {
-  palette_->hide();
+  palette_->dismiss();
   QTimer::singleShot(0, qApp, &QCoreApplication::quit);
 }
 

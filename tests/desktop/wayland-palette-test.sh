@@ -107,6 +107,7 @@ if start_other_window "$text"; then
   keys 'type ' '<Control+v>' ' into the notes field'
   stop_other_window
   keys '<Return>'
+  wait_in_log paste "palette: result:" 30
   if wait_for_line "notes is $text" 20; then
     pass "text outside the keymap typed from the palette"
   else

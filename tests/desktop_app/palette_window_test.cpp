@@ -363,7 +363,8 @@ TEST(PaletteWindowTest, CommandsThatSendKeysStepAsideAndTheOutcomeComesBack) {
     bool noticed;  // the outcome went to a notice instead
   };
   const Case cases[] = {{"the user waits", false, true, false},
-                        {"the user went elsewhere", true, false, true}};
+                        {"the user went elsewhere", true, false, true},
+                        {"the palette closed meanwhile", false, false, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::shared_ptr<Compositor> compositor;
@@ -379,6 +380,9 @@ TEST(PaletteWindowTest, CommandsThatSendKeysStepAsideAndTheOutcomeComesBack) {
                         // The compositor hands the keyboard back to the browser.
                         compositor->front = 412;
                         leaves = c.userLeaves;
+                        // Closed (the toggle, Settings) while the keys go.
+                        if (std::string_view(c.name) == "the palette closed meanwhile")
+                          self.window->dismiss();
                       },
                       std::chrono::milliseconds(500));
                 });
