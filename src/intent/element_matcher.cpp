@@ -145,6 +145,23 @@ const PageElement* parentOf(const PageElement& e, const std::vector<PageElement>
   return &elements[static_cast<std::size_t>(*e.parent)];
 }
 
+// The collection an element belongs to, for counting ordinals: its nearest
+// list, table or tree, else the container of its own wrapper (cards under
+// one heading share it). -1 when it has no ancestors.
+int collectionOf(const PageElement& e, const std::vector<PageElement>& elements) {
+  const PageElement* current = &e;
+  for (int step = 0; step < 8; ++step) {
+    current = parentOf(*current, elements);
+    if (current == nullptr) break;
+    const std::string& r = current->role;
+    if (r == "AXList" || r == "AXTable" || r == "AXOutline" || r == "AXGrid") return current->id;
+  }
+  const PageElement* parent = parentOf(e, elements);
+  const PageElement* grandparent = parent ? parentOf(*parent, elements) : nullptr;
+  if (grandparent) return grandparent->id;
+  return parent ? parent->id : -1;
+}
+
 // Whether `ancestor` is among the first 60 ancestors of `e`.
 bool hasAncestor(const PageElement& e, int ancestor, const std::vector<PageElement>& elements) {
   const PageElement* current = &e;
@@ -327,12 +344,82 @@ MatchResult matches(const TargetSpec& spec, const std::vector<PageElement>& elem
   for (Match& m : kept) {
     if (seen.insert(m.element.id).second) unique.push_back(std::move(m));
   }
+  // An ordinal counts within one collection. Words found only as text
+  // inside something, or "results" spread over several places (a navigation
+  // bar and the results list), leave the count unclear: the candidates are
+  // offered instead of a guess.
+  const bool weak = std::any_of(unique.begin(), unique.end(), [](const Match& m) {
+    return m.reason.rfind("text ", 0) == 0;
+  });
+  std::string within = "matching";
+  if (spec.role == RoleHint::result || weak) {
+    std::vector<std::pair<int, std::vector<Match>>> groups;  // in document order
+    for (Match& m : unique) {
+      const int key = collectionOf(m.element, elements);
+      auto at = std::find_if(groups.begin(), groups.end(),
+                             [key](const auto& g) { return g.first == key; });
+      if (at == groups.end()) {
+        groups.push_back({key, {}});
+        at = groups.end() - 1;
+      }
+      at->second.push_back(std::move(m));
+    }
+    std::size_t largest = 0, runnerUp = 0, dominant = 0;
+    for (std::size_t i = 0; i < groups.size(); ++i) {
+      const std::size_t size = groups[i].second.size();
+      if (size > largest) {
+        runnerUp = largest;
+        largest = size;
+        dominant = i;
+      } else if (size > runnerUp) {
+        runnerUp = size;
+      }
+    }
+    if (!weak && (groups.size() == 1 || (largest >= 2 && largest > runnerUp))) {
+      unique = std::move(groups[dominant].second);
+      if (groups.size() > 1) within = "in the largest list";
+    } else {
+      // The n-th of each collection that has one, for the user to choose;
+      // where fewer than two have one, every candidate.
+      std::vector<Match> offered;
+      std::vector<Match> all;
+      for (const auto& [key, members] : groups)
+        all.insert(all.end(), members.begin(), members.end());
+      for (auto& [key, members] : groups) {
+        const auto size = static_cast<int64_t>(members.size());
+        const int64_t at = n == -1 ? size - 1 : n - 1;
+        if (at < 0 || at >= size) continue;
+        Match m = std::move(members[static_cast<std::size_t>(at)]);
+        m.reason = (n == -1 ? std::string("last") : "#" + std::to_string(n)) + " of " +
+                   std::to_string(size) + " in one place of several";
+        offered.push_back(std::move(m));
+        if (offered.size() == 6) break;
+      }
+      // Offered on equal terms, so that none is taken as the clear winner.
+      auto even = [](std::vector<Match> list) {
+        double top = 0;
+        for (const Match& m : list)
+          top = std::max(top, m.score);
+        for (Match& m : list)
+          m.score = top;
+        return list;
+      };
+      if (offered.size() > 1) return {even(std::move(offered)), false};
+      if (all.size() > 1) {
+        std::sort(all.begin(), all.end(),
+                  [](const Match& a, const Match& b) { return a.element.id < b.element.id; });
+        if (all.size() > 6) all.resize(6);
+        return {even(std::move(all)), false};
+      }
+      return {{}, true};
+    }
+  }
   const auto count = static_cast<int64_t>(unique.size());
   int64_t position = n == -1 ? count - 1 : n - 1;
   if (unique.empty() || position < 0 || position >= count) return {{}, true};
   Match picked = std::move(unique[static_cast<std::size_t>(position)]);
   picked.reason = (n == -1 ? std::string("last") : "#" + std::to_string(n)) + " of " +
-                  std::to_string(count) + " matching";
+                  std::to_string(count) + " " + within;
   return {{std::move(picked)}, true};
 }
 

@@ -290,7 +290,13 @@ const std::unordered_map<std::string, RoleHint>& roleWords() {
       {"links", RoleHint::link},    {"field", RoleHint::field},    {"textbox", RoleHint::field},
       {"input", RoleHint::field},   {"box", RoleHint::field},      {"checkbox", RoleHint::checkbox},
       {"tab", RoleHint::tab},       {"image", RoleHint::image},    {"icon", RoleHint::image},
-      {"result", RoleHint::result}, {"results", RoleHint::result}, {"heading", RoleHint::heading}};
+      {"result", RoleHint::result}, {"results", RoleHint::result}, {"heading", RoleHint::heading},
+      // Nouns for the things a list repeats: an ordinal before them counts
+      // in that list ("the second article", "the third row").
+      {"article", RoleHint::result}, {"articles", RoleHint::result}, {"row", RoleHint::result},
+      {"rows", RoleHint::result}, {"entry", RoleHint::result}, {"entries", RoleHint::result},
+      {"post", RoleHint::result}, {"posts", RoleHint::result}, {"story", RoleHint::result},
+      {"stories", RoleHint::result}, {"card", RoleHint::result}, {"cards", RoleHint::result}};
   return table;
 }
 

@@ -284,4 +284,41 @@ TEST(ClickFlowTest, WhereWindowPositionsAreUnknownNothingIsClickedBlindly) {
 }
 
 }  // namespace
+// The wrong element pressed and called a success is the fault to prevent:
+// an ordinal whose collection is unclear asks; one over a results list
+// counts in that list, past the navigation bar's links.
+TEST(ClickFlowTest, AnOrdinalPressesOnlyWithinItsCollectionAndOtherwiseAsks) {
+  constexpr const char* kResults = R"(
+AXWindow "W" id=w
+  AXWebArea "Search" frame=0,0,1000,900
+    AXGroup "Navigation"
+      AXLink "Documentation for every release" actions=AXPress frame=10,10,300,20 id=nav
+    AXList "Results"
+      AXGroup
+        AXLink "Installing printers on a network" actions=AXPress frame=10,100,300,20 id=r1
+      AXGroup
+        AXLink "Sharing a printer with other computers" actions=AXPress frame=10,130,300,20 id=r2
+    AXGroup "Rooms"
+      AXGroup actions=AXPress frame=10,300,300,40 id=room1
+        AXStaticText value="Floor plan of building A" frame=10,300,300,20
+    AXGroup "Floors"
+      AXGroup actions=AXPress frame=10,400,300,40 id=floor1
+        AXStaticText value="Floor plan of building B" frame=10,400,300,20
+)";
+  {
+    EngineFixture f(kResults);
+    Outcome o = f.run("click the first result");
+    EXPECT_EQ(resultOf(o).headline, "Clicked **Installing printers on a network**");
+    EXPECT_EQ(f.effectsContaining("AXPress"),
+              std::vector<std::string>{"AXPress AXLink “Installing printers on a network” #r1 → 0"});
+  }
+  {
+    EngineFixture f(kResults);
+    Outcome o = f.run("click the second floor plan");
+    ASSERT_NE(o.choices(), nullptr) << resultOf(o).headline << " / " << (resultOf(o).debug.empty() ? "" : resultOf(o).debug.back());
+    EXPECT_EQ(o.choices()->options.size(), 2u);
+    EXPECT_TRUE(f.effectsContaining("AXPress").empty());
+  }
+}
+
 }  // namespace tovrin

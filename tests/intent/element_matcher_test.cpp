@@ -209,6 +209,86 @@ AXWebArea id=root
             std::vector<std::string>{"100.0|Save|#2 of 2 matching"});
 }
 
+// An ordinal counts within the collection its noun names: the results
+// list, not the navigation bar above it. Where that is unclear, the n-th of
+// each place is offered instead of a guess.
+TEST(ElementMatcherTest, OrdinalsCountWithinOneCollection) {
+  const char* const navigation = R"(
+AXWebArea id=root
+  AXGroup "Navigation"
+    AXLink "Documentation for every release" actions=AXPress frame=10,10,300,20
+    AXLink "Download the latest packages here" actions=AXPress frame=10,40,300,20
+)";
+  const std::string results = std::string(navigation) + R"(  AXList "Search results"
+    AXGroup
+      AXLink "Installing printers on a network" actions=AXPress frame=10,100,300,20
+    AXGroup
+      AXLink "Sharing a printer with other computers" actions=AXPress frame=10,130,300,20
+    AXGroup
+      AXLink "Troubleshooting printers that stay idle" actions=AXPress frame=10,160,300,20
+)";
+  const std::string even = std::string(navigation) + R"(  AXList "Search results"
+    AXGroup
+      AXLink "Installing printers on a network" actions=AXPress frame=10,100,300,20
+    AXGroup
+      AXLink "Sharing a printer with other computers" actions=AXPress frame=10,130,300,20
+)";
+  struct Case {
+    std::string tree;
+    const char* phrase;
+    std::vector<std::string> expected;
+    bool ordinalApplied;
+  };
+  const Case cases[] = {
+      {results,
+       "open the second result",
+       {"50.0|Sharing a printer with other computers|#2 of 3 in the largest list"},
+       true},
+      {results,
+       "the first article",
+       {"50.0|Installing printers on a network|#1 of 3 in the largest list"},
+       true},
+      {results,
+       "the last row",
+       {"50.0|Troubleshooting printers that stay idle|last of 3 in the largest list"},
+       true},
+      // Two places of two: which one is meant is asked.
+      {even,
+       "the second result",
+       {"50.0|Download the latest packages here|#2 of 2 in one place of several",
+        "50.0|Sharing a printer with other computers|#2 of 2 in one place of several"},
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.phrase);
+    auto elements = page(c.tree);
+    TargetSpec spec = IntentParser::parseTarget(c.phrase, RoleHint::any);
+    if (std::string_view(c.phrase).rfind("open ", 0) == 0)
+      spec = IntentParser::parseTarget(std::string_view(c.phrase).substr(5), RoleHint::any);
+    MatchResult result = ElementMatcher::matches(spec, elements, MatchPurpose::link);
+    EXPECT_EQ(render(result), c.expected);
+    EXPECT_EQ(result.ordinalApplied, c.ordinalApplied);
+  }
+}
+
+// Words found only as text inside containers are no collection to count
+// in: the second such match is offered with the others, never pressed.
+TEST(ElementMatcherTest, AnOrdinalOverWeakTextMatchesAsks) {
+  auto elements = page(R"(
+AXWebArea id=root
+  AXGroup "Header"
+    AXGroup actions=AXPress frame=10,10,300,40
+      AXStaticText value="Printers on the first floor" frame=10,10,300,20
+  AXGroup "Main"
+    AXGroup "Rooms"
+      AXGroup actions=AXPress frame=10,100,300,40
+        AXStaticText value="Printers in room 4" frame=10,100,300,20
+)");
+  MatchResult result = match(elements, "the second printers");
+  EXPECT_FALSE(result.ordinalApplied);
+  EXPECT_EQ(result.matches.size(), 2U);
+}
+
 TEST(ElementMatcherTest, ProximityFloorAndAnchorExclusions) {
   auto elements = page(R"(
 AXWebArea id=root
