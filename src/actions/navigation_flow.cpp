@@ -80,8 +80,10 @@ Outcome ActionEngine::navigate(const NavAction& action, Trail dbg) {
       Overloaded{
           [&](const NavAction::TabIndex& t) {
             const int k = static_cast<int>(std::clamp<int64_t>(t.index, 1, 9));
+            // The ninth shortcut goes to the last tab, however many there are.
             return shortcut({KeyCode::digit(k), cmd},
-                            "Switched to tab **" + std::to_string(k) + "**",
+                            k == 9 ? std::string("Switched to the **last** tab")
+                                   : "Switched to tab **" + std::to_string(k) + "**",
                             sentLine({KeyCode::digit(k), cmd}, "⌘" + std::to_string(k)));
           },
           [&](const NavAction::TabNamed& t) -> Outcome {

@@ -348,9 +348,8 @@ MatchResult matches(const TargetSpec& spec, const std::vector<PageElement>& elem
   // inside something, or "results" spread over several places (a navigation
   // bar and the results list), leave the count unclear: the candidates are
   // offered instead of a guess.
-  const bool weak = std::any_of(unique.begin(), unique.end(), [](const Match& m) {
-    return m.reason.rfind("text ", 0) == 0;
-  });
+  const bool weak = std::any_of(unique.begin(), unique.end(),
+                                [](const Match& m) { return m.reason.rfind("text ", 0) == 0; });
   std::string within = "matching";
   if (spec.role == RoleHint::result || weak) {
     std::vector<std::pair<int, std::vector<Match>>> groups;  // in document order

@@ -135,8 +135,19 @@ std::vector<Rule> makeRules() {
                    }));
   r.push_back(rule(R"((?:switch|go)\s+to\s+(?:the\s+)?(.+?)\s+tab)",
                    [](const Groups& g, const UnicodeString&) -> std::optional<Intent> {
+                     std::string name = cleanCapture(g[0]);
+                     // Words of position are never a tab's name.
+                     const std::string word = unicode::lower(name);
+                     if (word == "next" || word == "right")
+                       return navigateIntent<NavAction::NextTab>();
+                     if (word == "previous" || word == "prev" || word == "left")
+                       return navigateIntent<NavAction::PreviousTab>();
+                     if (word == "first")
+                       return Intent{Intent::Navigate{NavAction{NavAction::TabIndex{1}}}};
+                     if (word == "last")
+                       return Intent{Intent::Navigate{NavAction{NavAction::TabIndex{9}}}};
                      return Intent{
-                         Intent::Navigate{NavAction{NavAction::TabNamed{cleanCapture(g[0])}}}};
+                         Intent::Navigate{NavAction{NavAction::TabNamed{std::move(name)}}}};
                    }));
   r.push_back(rule(
       R"(copy\s+(?:all\s+)?(?:of\s+)?(?:the\s+|this\s+)?(?:article|page|post|story)(?:\s+(?:text|content))?|copy\s+(?:the\s+)?(?:text|content)\s+of\s+(?:the|this)\s+(?:article|page))",
@@ -263,6 +274,16 @@ std::vector<Rule> makeRules() {
                    [](const Groups& g, const UnicodeString&) -> std::optional<Intent> {
                      return Intent{Intent::Type{strip(utf8(g[0])), std::nullopt, false}};
                    }));
+  // "hit enter", "tap tab": keys, not buttons named after them.
+  r.push_back(rule(
+      R"((?:hit|tap|push)\s+(?:the\s+)?(enter|return|tab|escape|esc|delete|backspace)(?:\s+key)?)",
+      [](const Groups& g, const UnicodeString&) -> std::optional<Intent> {
+        const std::string k = unicode::lower(utf8(g[0]));
+        if (k == "enter" || k == "return") return key(KeyAction::enter);
+        if (k == "tab") return key(KeyAction::tab);
+        if (k == "escape" || k == "esc") return key(KeyAction::escape);
+        return key(KeyAction::deleteKey);
+      }));
   r.push_back(rule(R"((?:click|tap|press|hit|select|choose|push)(?:\s+on)?\s+(.+))",
                    [](const Groups& g, const UnicodeString&) -> std::optional<Intent> {
                      return Intent{Intent::Click{parseTarget(utf8(g[0]), RoleHint::any)}};
@@ -286,17 +307,35 @@ const std::unordered_map<std::string, int64_t>& ordinals() {
 
 const std::unordered_map<std::string, RoleHint>& roleWords() {
   static const std::unordered_map<std::string, RoleHint> table = {
-      {"button", RoleHint::button}, {"buttons", RoleHint::button}, {"link", RoleHint::link},
-      {"links", RoleHint::link},    {"field", RoleHint::field},    {"textbox", RoleHint::field},
-      {"input", RoleHint::field},   {"box", RoleHint::field},      {"checkbox", RoleHint::checkbox},
-      {"tab", RoleHint::tab},       {"image", RoleHint::image},    {"icon", RoleHint::image},
-      {"result", RoleHint::result}, {"results", RoleHint::result}, {"heading", RoleHint::heading},
+      {"button", RoleHint::button},
+      {"buttons", RoleHint::button},
+      {"link", RoleHint::link},
+      {"links", RoleHint::link},
+      {"field", RoleHint::field},
+      {"textbox", RoleHint::field},
+      {"input", RoleHint::field},
+      {"box", RoleHint::field},
+      {"checkbox", RoleHint::checkbox},
+      {"tab", RoleHint::tab},
+      {"image", RoleHint::image},
+      {"icon", RoleHint::image},
+      {"result", RoleHint::result},
+      {"results", RoleHint::result},
+      {"heading", RoleHint::heading},
       // Nouns for the things a list repeats: an ordinal before them counts
       // in that list ("the second article", "the third row").
-      {"article", RoleHint::result}, {"articles", RoleHint::result}, {"row", RoleHint::result},
-      {"rows", RoleHint::result}, {"entry", RoleHint::result}, {"entries", RoleHint::result},
-      {"post", RoleHint::result}, {"posts", RoleHint::result}, {"story", RoleHint::result},
-      {"stories", RoleHint::result}, {"card", RoleHint::result}, {"cards", RoleHint::result}};
+      {"article", RoleHint::result},
+      {"articles", RoleHint::result},
+      {"row", RoleHint::result},
+      {"rows", RoleHint::result},
+      {"entry", RoleHint::result},
+      {"entries", RoleHint::result},
+      {"post", RoleHint::result},
+      {"posts", RoleHint::result},
+      {"story", RoleHint::result},
+      {"stories", RoleHint::result},
+      {"card", RoleHint::result},
+      {"cards", RoleHint::result}};
   return table;
 }
 

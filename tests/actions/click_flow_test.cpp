@@ -309,13 +309,15 @@ AXWindow "W" id=w
     EngineFixture f(kResults);
     Outcome o = f.run("click the first result");
     EXPECT_EQ(resultOf(o).headline, "Clicked **Installing printers on a network**");
-    EXPECT_EQ(f.effectsContaining("AXPress"),
-              std::vector<std::string>{"AXPress AXLink “Installing printers on a network” #r1 → 0"});
+    EXPECT_EQ(
+        f.effectsContaining("AXPress"),
+        std::vector<std::string>{"AXPress AXLink “Installing printers on a network” #r1 → 0"});
   }
   {
     EngineFixture f(kResults);
     Outcome o = f.run("click the second floor plan");
-    ASSERT_NE(o.choices(), nullptr) << resultOf(o).headline << " / " << (resultOf(o).debug.empty() ? "" : resultOf(o).debug.back());
+    ASSERT_NE(o.choices(), nullptr) << resultOf(o).headline << " / "
+                                    << (resultOf(o).debug.empty() ? "" : resultOf(o).debug.back());
     EXPECT_EQ(o.choices()->options.size(), 2u);
     EXPECT_TRUE(f.effectsContaining("AXPress").empty());
   }

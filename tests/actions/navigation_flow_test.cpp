@@ -47,7 +47,7 @@ TEST(NavigationTest, KeysAndShortcuts) {
        "Keyboard event sent to Google Chrome"},
       {"tab 3", "Switched to tab **3**", {"key down 20 ⌘ → Google Chrome"}, "⌘3 sent"},
       {"tab 0", "Switched to tab **1**", {"key down 18 ⌘ → Google Chrome"}, "⌘1 sent"},
-      {"tab 15", "Switched to tab **9**", {"key down 25 ⌘ → Google Chrome"}, "⌘9 sent"},
+      {"tab 15", "Switched to the **last** tab", {"key down 25 ⌘ → Google Chrome"}, "⌘9 sent"},
       {"next tab", "Switched to the **next** tab", {"key down 48 ⌃ → Google Chrome"}, "⌃Tab sent"},
       {"previous tab",
        "Switched to the **previous** tab",
