@@ -25,19 +25,7 @@ else
   fail "doctor: $doctor"
 fi
 
-out=$(run_json "type hello.world@example.com into the email field")
-if wait_for_line "email is hello.world@example.com"; then pass "typing ASCII"; else fail "typing ASCII: $out"; fi
-
-text="Zoë Ångström 東京 😀"
-out=$(run_json "type $text into the notes field")
-if wait_for_line "notes is $text"; then pass "typing outside the keymap"; else fail "typing outside the keymap: $out"; fi
-
-out=$(run_json "press tab")
-if wait_for_line "Focus on"; then pass "Tab moves the focus"; else fail "Tab: $out"; fi
-
-run_json "click the full name field" >/dev/null
-out=$(run_json "press return")
-if wait_for_line "Sent by"; then pass "Return submits the form"; else fail "Return: $out"; fi
+typing_and_key_checks
 
 # Another program's window in front: on sway Tovrin raises the browser
 # itself, then types; the other window gets nothing.
