@@ -21,6 +21,7 @@
 #include "content/page_snapshot.h"
 #include "platform/linux/process/browser_launch.h"
 #include "platform/linux/process/child_process.h"
+#include "platform/linux/x11/x11_typist.h"
 
 namespace tovrin::testing {
 namespace {
@@ -337,12 +338,6 @@ bool shownIn(Display* d, Window w, const std::string& title, int minWidth, int d
   return found;
 }
 
-void fakeKey(Display* d, const std::string& keysym, bool down) {
-  KeySym sym = XStringToKeysym(keysym.c_str());
-  KeyCode code = XKeysymToKeycode(d, sym);
-  if (code != 0) XTestFakeKeyEvent(d, code, down ? True : False, CurrentTime);
-}
-
 }  // namespace
 
 bool windowShown(const std::string& title, int minWidth, bool shown, double seconds) {
@@ -389,18 +384,7 @@ bool windowFocused(const std::string& title, double seconds) {
 }
 
 void pressChord(const std::vector<std::string>& keysyms, std::chrono::milliseconds held) {
-  Display* d = XOpenDisplay(nullptr);
-  if (!d) return;
-  for (const std::string& k : keysyms)
-    fakeKey(d, k, true);
-  if (held.count() > 0) {
-    XSync(d, False);
-    std::this_thread::sleep_for(held);
-  }
-  for (auto it = keysyms.rbegin(); it != keysyms.rend(); ++it)
-    fakeKey(d, *it, false);
-  XSync(d, False);
-  XCloseDisplay(d);
+  X11Typist::press(keysyms, held);
 }
 
 std::optional<std::array<int, 4>> windowRect(const std::string& title) {
@@ -430,19 +414,8 @@ void clickAt(int x, int y) {
 }
 
 void typeLine(const std::string& text) {
-  Display* d = XOpenDisplay(nullptr);
-  if (!d) return;
-  for (char c : text) {
-    const std::string sym = c == ' ' ? "space" : std::string(1, c);
-    fakeKey(d, sym, true);
-    fakeKey(d, sym, false);
-    XSync(d, False);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  fakeKey(d, "Return", true);
-  fakeKey(d, "Return", false);
-  XSync(d, False);
-  XCloseDisplay(d);
+  X11Typist::type(text, std::chrono::milliseconds(5));
+  X11Typist::press({"Return"});
 }
 
 Program::Program(const std::vector<std::string>& args) {

@@ -25,7 +25,7 @@ bool key(Display* d, KeySym sym, bool down) {
 
 }  // namespace
 
-bool press(const std::vector<std::string>& keysyms) {
+bool press(const std::vector<std::string>& keysyms, std::chrono::milliseconds held) {
   DisplayPtr d(XOpenDisplay(nullptr));
   if (!d) return false;
   std::vector<KeySym> syms;
@@ -36,6 +36,10 @@ bool press(const std::vector<std::string>& keysyms) {
   }
   for (KeySym sym : syms)
     key(d.get(), sym, true);
+  if (held.count() > 0) {
+    XSync(d.get(), False);
+    std::this_thread::sleep_for(held);
+  }
   for (auto it = syms.rbegin(); it != syms.rend(); ++it)
     key(d.get(), *it, false);
   XSync(d.get(), False);

@@ -11,10 +11,11 @@
 
 namespace tovrin::X11Typist {
 
-// Presses the keys named by their keysyms ("Control_L", "space") in order
-// and lets go of them in reverse; false when the display cannot be opened
-// or a key is not on the keyboard.
-bool press(const std::vector<std::string>& keysyms);
+// Presses the keys named by their keysyms ("Control_L", "space") in order,
+// holds them for `held`, and lets go of them in reverse; false when the
+// display cannot be opened or a key is not on the keyboard.
+bool press(const std::vector<std::string>& keysyms,
+           std::chrono::milliseconds held = std::chrono::milliseconds(0));
 
 // Types printable ASCII text a key at a time, `pause` apart (Shift where
 // the keyboard needs it); false as for press.
