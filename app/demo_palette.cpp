@@ -1,5 +1,6 @@
 #include "demo_palette.h"
 
+#include <array>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -18,11 +19,10 @@ bool startsWith(const std::string& text, const std::string& start) {
 
 // The chord of a preset as the keyboard's keys.
 std::vector<std::string> chordKeys(const HotkeyPreset& preset) {
+  static constexpr std::array<const char*, 4> kKeys = {"Control_L", "Alt_L", "Super_L", "Shift_L"};
   std::vector<std::string> keys;
-  if (preset.modifiers & 0x1000) keys.emplace_back("Control_L");
-  if (preset.modifiers & 0x800) keys.emplace_back("Alt_L");
-  if (preset.modifiers & 0x100) keys.emplace_back("Super_L");
-  if (preset.modifiers & 0x200) keys.emplace_back("Shift_L");
+  for (HotkeyModifier m : hotkeyModifiers(preset.modifiers))
+    keys.emplace_back(kKeys[static_cast<std::size_t>(m)]);
   keys.emplace_back("space");
   return keys;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "accessibility/platform.h"
 #include "ui/palette_view_model.h"
@@ -22,6 +23,20 @@ struct HotkeyPreset {
 };
 
 const std::array<HotkeyPreset, 4>& hotkeyPresets();
+
+// A chord's modifiers as Linux desktops name the keys (Option is Alt,
+// Command is Super), in the order their notations write them. Inline: the
+// platform layers that spell chords for their desktops read it too.
+enum class HotkeyModifier { control, alt, super, shift };
+inline std::vector<HotkeyModifier> hotkeyModifiers(uint32_t carbonModifiers) {
+  // Carbon's masks: command 0x100, shift 0x200, option 0x800, control 0x1000.
+  std::vector<HotkeyModifier> out;
+  if (carbonModifiers & 0x1000) out.push_back(HotkeyModifier::control);
+  if (carbonModifiers & 0x800) out.push_back(HotkeyModifier::alt);
+  if (carbonModifiers & 0x100) out.push_back(HotkeyModifier::super);
+  if (carbonModifiers & 0x200) out.push_back(HotkeyModifier::shift);
+  return out;
+}
 
 namespace HotkeySettings {
 // The stored preset; a missing or unknown value gives the first.

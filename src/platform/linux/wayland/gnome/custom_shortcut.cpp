@@ -2,8 +2,11 @@
 
 #include <gio/gio.h>
 
+#include <array>
 #include <memory>
 #include <vector>
+
+#include "ui/palette_controls.h"
 
 namespace tovrin::gnome {
 namespace {
@@ -67,13 +70,12 @@ bool runsTovrinToggle(const std::string& command) {
 }  // namespace
 
 std::string gnomeBinding(uint32_t carbonModifiers) {
-  // Carbon's masks: command 0x100, shift 0x200, option 0x800, control
-  // 0x1000; the command key is Super on Linux desktops.
   std::string chord;
-  if (carbonModifiers & 0x1000) chord += "<Control>";
-  if (carbonModifiers & 0x800) chord += "<Alt>";
-  if (carbonModifiers & 0x100) chord += "<Super>";
-  if (carbonModifiers & 0x200) chord += "<Shift>";
+  for (HotkeyModifier m : hotkeyModifiers(carbonModifiers)) {
+    static constexpr std::array<const char*, 4> kNames = {"<Control>", "<Alt>", "<Super>",
+                                                          "<Shift>"};
+    chord += kNames[static_cast<std::size_t>(m)];
+  }
   return chord + "space";
 }
 

@@ -7,10 +7,12 @@
 #include <unistd.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <array>
 #include <chrono>
 
 #include "platform/linux/key_translation.h"
 #include "platform/linux/process/child_process.h"
+#include "ui/palette_controls.h"
 
 extern char** environ;
 
@@ -123,13 +125,10 @@ std::vector<std::string> SwayIpc::chordArguments(const std::vector<uint32_t>& mo
 }
 
 std::vector<std::string> SwayIpc::configLines(uint32_t carbonModifiers) {
-  // Carbon's masks: command 0x100, shift 0x200, option 0x800, control 0x1000;
-  // the command key is Super on Linux desktops.
+  static constexpr std::array<const char*, 4> kNames = {"Ctrl+", "Mod1+", "Mod4+", "Shift+"};
   std::string chord;
-  if (carbonModifiers & 0x1000) chord += "Ctrl+";
-  if (carbonModifiers & 0x800) chord += "Mod1+";
-  if (carbonModifiers & 0x100) chord += "Mod4+";
-  if (carbonModifiers & 0x200) chord += "Shift+";
+  for (HotkeyModifier m : hotkeyModifiers(carbonModifiers))
+    chord += kNames[static_cast<std::size_t>(m)];
   return {"bindsym " + chord + "space exec tovrin toggle",
           "for_window [app_id=\"tovrin\"] floating enable"};
 }
