@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <future>
@@ -301,15 +302,18 @@ void TovrinApplication::stepPaletteAside() {
     return;
   }
   auto done = std::make_shared<std::promise<void>>();
+  auto abandoned = std::make_shared<std::atomic<bool>>(false);
   std::future<void> hidden = done->get_future();
   QMetaObject::invokeMethod(
       this,
-      [this, done, self = QPointer(this)] {
-        if (self) palette_->stepAside();
+      [this, done, abandoned, self = QPointer(this)] {
+        // Too late, the command went on without it: a palette hidden now
+        // would have no outcome to come back with.
+        if (self && !*abandoned) palette_->stepAside();
         done->set_value();
       },
       Qt::QueuedConnection);
-  hidden.wait_for(std::chrono::seconds(1));
+  if (hidden.wait_for(std::chrono::seconds(1)) != std::future_status::ready) *abandoned = true;
 }
 
 bool TovrinApplication::userElsewhere() const {
@@ -337,11 +341,7 @@ void TovrinApplication::notify(const QString& text) {
 }
 
 void TovrinApplication::Toggle() {
-  if (toggle(palette_->isVisible()) == tovrin::Toggle::hide) {
-    Hide();
-  } else {
-    Show();
-  }
+  ToggleWithToken({});
 }
 
 void TovrinApplication::ToggleWithToken(const QString& token) {
