@@ -115,8 +115,11 @@ Outcome ActionEngine::runIntent(const Intent& intent) {
                                                 (target_.adapter ? target_.adapter->name() : "") +
                                                 " adapter)"};
 
-  if (const auto* t = intent.as<Intent::Type>())
+  if (const auto* t = intent.as<Intent::Type>()) {
+    afterTyping_ = t->then;
     return typeFlow(t->text, t->field, t->replace, dbg);
+  }
+  if (const auto* c = intent.as<Intent::Click>()) wantChecked_ = c->checked;
   if (const auto* f = intent.as<Intent::FillProfile>()) {
     const std::string raw(rawValue(f->profile));
     std::string value = Profile::value(target_.platform, f->profile);
@@ -158,6 +161,8 @@ Outcome ActionEngine::runIntent(const Intent& intent) {
           [&](const Intent::Read&) { return outcome(read(*snap, dbg)); },
           [&](const Intent::Summarize&) { return summarize(*snap, dbg); },
           [&](const Intent::CopyArticle&) { return outcome(copyArticle(*snap, dbg)); },
+          [&](const Intent::GoTo& g) { return goTo(g.place, snap, dbg); },
+          [&](const Intent::Search& s) { return search(s.text, snap, dbg); },
           [&](const auto&) {
             return outcome(Display::result(Kind::failure, "Unsupported command", dbg));
           },

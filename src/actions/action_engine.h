@@ -89,6 +89,9 @@ class ActionEngine : public std::enable_shared_from_this<ActionEngine> {
   Outcome summarize(const PageSnapshot& snap, Trail dbg);
   Outcome ask(const std::string& question, const PageSnapshot& snap, Trail dbg);
 
+  Outcome goTo(const std::string& place, std::shared_ptr<const PageSnapshot> snap, Trail dbg);
+  Outcome search(const std::string& text, std::shared_ptr<const PageSnapshot> snap, Trail dbg);
+
   Outcome openLinks(const std::string& query, const PageSnapshot& snap, Trail dbg);
   Outcome openArticle(std::shared_ptr<const PageSnapshot> snap, Trail dbg);
 
@@ -112,6 +115,10 @@ class ActionEngine : public std::enable_shared_from_this<ActionEngine> {
   Services services_;
   std::mutex snapMutex_;
   std::shared_ptr<const PageSnapshot> snap_;
+  // What this command asks beyond its flow's own words, kept for the
+  // choices and confirmations that finish it later.
+  std::optional<bool> wantChecked_;       // a check box's wanted state
+  std::optional<KeyAction> afterTyping_;  // a key pressed once the text is in
   std::atomic<bool> cancelled_{false};
 };
 

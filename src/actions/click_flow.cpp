@@ -76,6 +76,17 @@ Outcome ActionEngine::clickFlow(const TargetSpec& spec, MatchPurpose purpose,
     return press(m, snap, dbg);
   };
   auto notFound = [&] {
+    // Words that are on the page, but on nothing that can be pressed: say
+    // so rather than press the paragraph or section that holds them.
+    if (!spec.query.empty()) {
+      for (const PageLine& l : snap->lines) {
+        if (ElementMatcher::score(std::string_view(l.text), spec.query) < 60) continue;
+        return Outcome{Display::result(
+            Kind::failure, "Nothing to press matches “" + TextUtil::md(spec.query) + "”", dbg,
+            "The words are on the page, but not on a button or link. Say “find " + spec.query +
+                "” to see them.")};
+      }
+    }
     return Outcome{
         Display::result(Kind::failure, "Couldn't find " + spec.summary(), dbg,
                         "Try different wording, or ask “What buttons are available here?”")};
@@ -151,6 +162,16 @@ Outcome ActionEngine::press(const Match& match, std::shared_ptr<const PageSnapsh
   if (label.empty()) label = target.label();
   if (label.empty()) label = Display::role(target.role);
   dbg.push_back(elementDebug(target));
+  if (wantChecked_ && ElementMatcher::fits(target, RoleHint::checkbox)) {
+    // Read now, not from the snapshot: the page may have changed it since.
+    const bool now = AX::boolean(AX::copy(target.element, "AXValue"), target.value == "1");
+    if (now == *wantChecked_) {
+      dbg.push_back("Already in the wanted state: not pressed");
+      return Outcome{Display::result(
+          Kind::success,
+          "**" + TextUtil::md(label) + "** is already " + (now ? "checked" : "unchecked"), dbg)};
+    }
+  }
   std::optional<std::string> risk = Safety::assess(label);
   if (!risk) return Outcome{doPress(target, label, dbg)};
   auto self = shared_from_this();
@@ -164,6 +185,23 @@ ActionResult ActionEngine::doPress(const PageElement& element, const std::string
   if (element.frame) highlight(*element.frame, 1.5);
   const int32_t code = AX::perform(element.element, "AXPress");
   const std::string clicked = "Clicked **" + TextUtil::md(label) + "**";
+  if (code == AXErr::kSuccess && wantChecked_ && ElementMatcher::fits(element, RoleHint::checkbox)) {
+    dbg.push_back("AXPress succeeded");
+    // A box that did not change was not checked, whatever the press said.
+    bool now = !*wantChecked_;
+    for (int i = 0; i < 10 && now != *wantChecked_; ++i) {
+      wait(0.05);
+      now = AX::boolean(AX::copy(element.element, "AXValue"), now);
+    }
+    if (now != *wantChecked_) {
+      return Display::result(Kind::failure, "**" + TextUtil::md(label) + "** is still " +
+                                                (now ? "checked" : "unchecked"),
+                             dbg, "The page did not take the press.");
+    }
+    return Display::result(Kind::success,
+                           (*wantChecked_ ? "Checked **" : "Unchecked **") + TextUtil::md(label) + "**",
+                           dbg);
+  }
   if (code == AXErr::kSuccess) {
     dbg.push_back("AXPress succeeded");
     return Display::result(Kind::success, clicked, dbg);

@@ -161,10 +161,43 @@ ActionResult ActionEngine::write(const std::string& text, const AXElement& eleme
     return Display::result(Kind::failure, "Couldn't type into **" + TextUtil::md(name) + "**", dbg,
                            "The field didn't accept input.");
   }
-  return Display::result(Kind::success,
-                         std::string(replace ? "Filled" : "Typed in") + " **" + TextUtil::md(name) +
-                             "** with “" + TextUtil::md(shown) + "”",
-                         dbg);
+  std::string headline = std::string(replace ? "Filled" : "Typed in") + " **" +
+                         TextUtil::md(name) + "** with “" + TextUtil::md(shown) + "”";
+  if (afterTyping_ && !cancelled()) {
+    // The key goes to the field that was just typed into, not to whatever
+    // took the focus meanwhile.
+    if (!AX::boolean(AX::copy(element, "AXFocused"), true)) AX::set(element, "AXFocused", true);
+    ActionResult key = pressKey(*afterTyping_, dbg);
+    if (key.kind != Kind::success) return key;
+    dbg = key.debug;
+    headline += ", then pressed **" + std::string(title(*afterTyping_)) + "**";
+  }
+  return Display::result(Kind::success, std::move(headline), dbg);
+}
+
+}  // namespace tovrin
+
+namespace tovrin {
+
+Outcome ActionEngine::search(const std::string& text, std::shared_ptr<const PageSnapshot> snap,
+                             Trail dbg) {
+  const TargetSpec box{"search", std::nullopt, RoleHint::field, std::nullopt};
+  std::vector<Match> found =
+      ElementMatcher::matches(box, snap->elements, MatchPurpose::field).matches;
+  std::erase_if(found, [](const Match& m) {
+    return !m.element.enabled || m.element.subrole == "AXSecureTextField";
+  });
+  // Only a box the page calls a search box: "the only field" of a sign-in
+  // form is no place for a search.
+  if (found.empty() || found.front().reason == "the only field on the page") {
+    dbg.push_back("No search box on the page: finding the words instead");
+    return find(text, *snap, dbg);
+  }
+  const PageElement& field = found.front().element;
+  dbg.push_back("Search box: " + elementDebug(field));
+  afterTyping_ = KeyAction::enter;
+  const std::string name = field.label().empty() ? "search box" : field.label();
+  return Outcome{write(text, field.element, true, false, name, dbg)};
 }
 
 }  // namespace tovrin

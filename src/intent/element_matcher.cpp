@@ -106,6 +106,16 @@ std::vector<std::pair<Query, double>> variants(std::string_view query) {
   std::vector<std::pair<Query, double>> out;
   out.emplace_back(Query(query), 1.0);
   const std::string q = out.front().first.norm;  // a copy: out grows below
+  // "the language menu", "the country dropdown": the control named
+  // "language", whatever kind of element the page made it.
+  static constexpr std::array<std::string_view, 6> kControlNouns = {
+      " menu", " dropdown", " drop down", " picker", " selector", " list"};
+  for (std::string_view noun : kControlNouns) {
+    if (q.size() > noun.size() && q.ends_with(noun)) {
+      out.emplace_back(Query(std::string_view(q).substr(0, q.size() - noun.size())), 1.0);
+      break;
+    }
+  }
   for (const auto& group : aliasGroups()) {
     if (std::find(group.begin(), group.end(), q) == group.end()) continue;
     for (std::string_view word : group) {
@@ -171,6 +181,47 @@ bool hasAncestor(const PageElement& e, int ancestor, const std::vector<PageEleme
     if (current->id == ancestor) return true;
   }
   return false;
+}
+
+// How many elements lie inside `e` (the read is in document order: they
+// follow it, deeper than it).
+std::size_t descendants(const PageElement& e, const std::vector<PageElement>& elements) {
+  std::size_t count = 0;
+  for (auto i = static_cast<std::size_t>(e.id) + 1; i < elements.size(); ++i) {
+    if (elements[i].depth <= e.depth) break;
+    ++count;
+  }
+  return count;
+}
+
+// Something a press can be aimed at because words inside it match: a
+// control, or a small pressable group (a card's wrapper). A container of
+// many elements is not one: its words are other things' words.
+bool pressableHolder(const PageElement& target, const std::vector<PageElement>& elements) {
+  if (Roles::clickable(target.role)) return true;
+  if (!hasPress(target)) return false;
+  return descendants(target, elements) <= 12;
+}
+
+// Weaker names of a text field that has no label of its own: the words
+// just before it ("Search in Printers:" in bold), and its type.
+std::vector<std::pair<std::string, double>> fieldHints(const PageElement& field,
+                                                      const std::vector<PageElement>& elements) {
+  std::vector<std::pair<std::string, double>> hints;
+  if (field.subrole == "AXSearchField") hints.emplace_back("search", 0.9);
+  const auto at = static_cast<std::size_t>(field.id);
+  if (at >= elements.size() || &elements[at] != &field) return hints;
+  for (std::size_t step = 1; step <= 8 && step <= at; ++step) {
+    const PageElement& before = elements[at - step];
+    if (Roles::textInput(before.role) || Roles::clickable(before.role)) break;
+    if (before.role != "AXStaticText" && before.role != "AXHeading" && before.role != "AXCell")
+      continue;
+    std::string words = before.label();
+    if (words.empty()) continue;
+    hints.emplace_back(std::move(words), 0.85);
+    break;
+  }
+  return hints;
 }
 
 bool isCandidate(const PageElement& e, const TargetSpec& spec, MatchPurpose purpose) {
@@ -304,7 +355,32 @@ MatchResult matches(const TargetSpec& spec, const std::vector<PageElement>& elem
     const std::string reason = "label matches " + quoted(spec.query);
     for (const PageElement* c : candidates) {
       double s = elementScore(*c, queries);
-      if (s >= kMinimumScore) found.push_back({*c, s, reason});
+      std::string why = reason;
+      if (purpose == MatchPurpose::field) {
+        for (const auto& [hint, weight] : fieldHints(*c, elements)) {
+          double h = 0;
+          for (const auto& [query, queryWeight] : queries)
+            h = std::max(h, weight * queryWeight * similarity(Label(hint), query));
+          if (h > s) {
+            s = h;
+            why = "the words before it, " + quoted(unicode::truncate(hint, 40)) + ", match";
+            if (hint == "search" && c->subrole == "AXSearchField") why = "a search field";
+          }
+        }
+      }
+      if (s >= kMinimumScore) found.push_back({*c, s, why});
+    }
+    // A page with one field: "the search box" can only mean it. Never a
+    // password field, where the words would be typed into a secret.
+    if (found.empty() && purpose == MatchPurpose::field) {
+      std::vector<const PageElement*> open;
+      for (const PageElement* c : candidates) {
+        if (c->enabled && c->subrole != "AXSecureTextField") open.push_back(c);
+      }
+      const bool secret = std::any_of(candidates.begin(), candidates.end(), [](const auto* c) {
+        return c->subrole == "AXSecureTextField";
+      });
+      if (open.size() == 1 && !secret) found.push_back({*open.front(), kMinimumScore, "the only field on the page"});
     }
     // Text fallback: the words may sit in a static text inside the thing to press.
     if (found.empty() && purpose == MatchPurpose::click && spec.role == RoleHint::any) {
@@ -315,6 +391,7 @@ MatchResult matches(const TargetSpec& spec, const std::vector<PageElement>& elem
         double s = elementScore(e, queries) - 12;
         if (s < kMinimumScore) continue;
         const PageElement& target = pressable(e, elements);
+        if (!pressableHolder(target, elements)) continue;
         found.push_back(
             {target, s,
              "text " + quoted(unicode::truncate(label, 40)) + " inside " + roleName(target.role)});

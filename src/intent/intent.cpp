@@ -130,7 +130,10 @@ std::string TargetSpec::summary() const {
 std::string Intent::title() const {
   return std::visit(
       Overloaded{
-          [](const Click& c) { return "Click " + c.target.summary(); },
+          [](const Click& c) {
+            if (!c.checked) return "Click " + c.target.summary();
+            return std::string(*c.checked ? "Check " : "Uncheck ") + c.target.summary();
+          },
           [](const OpenLink& o) { return "Open " + o.target.summary(); },
           [](const OpenLinks& o) { return "Open every link mentioning " + quoted(o.matching); },
           [](const Ask& a) { return "Ask: " + a.question; },
@@ -152,6 +155,7 @@ std::string Intent::title() const {
             const bool secret = t.field && t.field->namesSecret();
             out += quoted(secret ? std::string(kSecretShown) : unicode::truncate(t.text, 24));
             if (t.field) out += " in " + t.field->summary();
+            if (t.then) out += ", then press " + std::string(tovrin::title(*t.then));
             return out;
           },
           [](const FillProfile& f) {
@@ -185,15 +189,17 @@ std::string Intent::title() const {
           [](const Read&) { return std::string("Read page"); },
           [](const Summarize&) { return std::string("Summarize page"); },
           [](const CopyArticle&) { return std::string("Copy page text"); },
+          [](const GoTo& g) { return "Go to " + quoted(g.place); },
+          [](const Search& s) { return "Search for " + quoted(s.text); },
       },
       value);
 }
 
 std::string_view Intent::caseName() const {
-  static constexpr std::array<std::string_view, 16> kNames = {
-      "click",       "openLink", "openLinks",   "ask",        "find",     "findAll",
-      "scroll",      "type",     "fillProfile", "key",        "navigate", "list",
-      "openArticle", "read",     "summarize",   "copyArticle"};
+  static constexpr std::array<std::string_view, 18> kNames = {
+      "click",       "openLink", "openLinks",   "ask",         "find",     "findAll",
+      "scroll",      "type",     "fillProfile", "key",         "navigate", "list",
+      "openArticle", "read",     "summarize",   "copyArticle", "goTo",     "search"};
   return kNames[value.index()];
 }
 

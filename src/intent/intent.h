@@ -93,6 +93,9 @@ struct NavAction {
 struct Intent {
   struct Click {
     TargetSpec target;
+    // "tick", "turn off": the state a check box or switch should end in;
+    // pressed only when it is not already there.
+    std::optional<bool> checked{};
   };
   struct OpenLink {
     TargetSpec target;
@@ -116,6 +119,7 @@ struct Intent {
     std::string text;
     std::optional<TargetSpec> field;  // absent: the focused field
     bool replace = false;             // replace the field's content instead of appending
+    std::optional<KeyAction> then{};  // "… and press enter": a key once the text is in
   };
   struct FillProfile {
     ProfileField profile = ProfileField::name;
@@ -130,6 +134,16 @@ struct Intent {
   struct List {
     RoleHint role = RoleHint::any;
   };
+  // "take me to pricing": a heading on this page or a link away from it,
+  // whichever the words and the page support.
+  struct GoTo {
+    std::string place;
+  };
+  // "search for printers": typed into the page's search box and submitted,
+  // or found on the page when it has none.
+  struct Search {
+    std::string text;
+  };
   struct OpenArticle {};
   struct Read {};
   struct Summarize {};
@@ -137,7 +151,7 @@ struct Intent {
 
   using Value =
       std::variant<Click, OpenLink, OpenLinks, Ask, Find, FindAll, Scroll, Type, FillProfile, Key,
-                   Navigate, List, OpenArticle, Read, Summarize, CopyArticle>;
+                   Navigate, List, OpenArticle, Read, Summarize, CopyArticle, GoTo, Search>;
   Value value;
 
   // The one-line preview of what Return will do.

@@ -28,7 +28,10 @@ Json toJson(const Intent& intent) {
   Json j;
   j["intent"] = std::string(intent.caseName());
   std::visit(Overloaded{
-                 [&](const Intent::Click& c) { j["target"] = toJson(c.target); },
+                 [&](const Intent::Click& c) {
+                   j["target"] = toJson(c.target);
+                   if (c.checked) j["checked"] = *c.checked;
+                 },
                  [&](const Intent::OpenLink& o) { j["target"] = toJson(o.target); },
                  [&](const Intent::OpenLinks& o) { j["matching"] = o.matching; },
                  [&](const Intent::Ask& a) { j["text"] = a.question; },
@@ -51,6 +54,7 @@ Json toJson(const Intent& intent) {
                    j["text"] = t.text;
                    j["field"] = optionalTarget(t.field);
                    j["replace"] = t.replace;
+                   if (t.then) j["then"] = std::string(rawValue(*t.then));
                  },
                  [&](const Intent::FillProfile& f) {
                    j["profile"] = std::string(rawValue(f.profile));
@@ -82,6 +86,8 @@ Json toJson(const Intent& intent) {
                  [](const Intent::Read&) {},
                  [](const Intent::Summarize&) {},
                  [](const Intent::CopyArticle&) {},
+                 [&](const Intent::GoTo& g) { j["place"] = g.place; },
+                 [&](const Intent::Search& s) { j["text"] = s.text; },
              },
              intent.value);
   return j;

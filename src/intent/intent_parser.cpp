@@ -296,6 +296,95 @@ const std::vector<Rule>& rules() {
   return table;
 }
 
+// How people say what the rules above say otherwise. Tried only when no rule
+// took the command, so every command the rules parse keeps its meaning.
+std::vector<Rule> makeEverydayRules() {
+  std::vector<Rule> r;
+  auto goTo = [](const Groups& g, const UnicodeString&) -> std::optional<Intent> {
+    std::string place = cleanCapture(g[0]);
+    const std::string lowered = unicode::lower(place);
+    if (lowered == "top" || lowered == "start" || lowered == "beginning" ||
+        lowered == "top of the page" || lowered == "start of the page")
+      return scrollIntent<ScrollSpec::Top>();
+    if (lowered == "bottom" || lowered == "end" || lowered == "bottom of the page" ||
+        lowered == "end of the page")
+      return scrollIntent<ScrollSpec::Bottom>();
+    if (lowered == "previous page" || lowered == "last page")
+      return navigateIntent<NavAction::Back>();
+    return Intent{Intent::GoTo{std::move(place)}};
+  };
+  // "back to the top" moves the page; "back to the results" goes back a page.
+  r.push_back(rule(R"((?:go\s+|scroll\s+|jump\s+)?back\s+(?:up\s+)?to\s+(?:the\s+)?(top|start|beginning)(?:\s+of\s+(?:the|this)\s+page)?)",
+                   always(scrollIntent<ScrollSpec::Top>())));
+  r.push_back(rule(R"((?:go|take\s+me|bring\s+me|head)\s+back\s+to\s+(?:the\s+)?(.+))",
+                   [goTo](const Groups& g, const UnicodeString& command) -> std::optional<Intent> {
+                     static const Regex inPage(R"(\b(?:section|part|heading|chapter)$)",
+                                               kCaseless);
+                     if (inPage.contains(g[0])) return goTo(g, command);
+                     return navigateIntent<NavAction::Back>();
+                   }));
+  r.push_back(rule(R"((?:follow|click\s+through)\s+(?:the\s+)?(?:link\s+)?(?:to\s+|for\s+|called\s+|named\s+)?(?:the\s+)?(.+))",
+                   [](const Groups& g, const UnicodeString&) -> std::optional<Intent> {
+                     TargetSpec t = parseTarget(utf8(g[0]), RoleHint::link);
+                     if (t.role == RoleHint::any) t.role = RoleHint::link;
+                     return Intent{Intent::OpenLink{std::move(t)}};
+                   }));
+  r.push_back(rule(R"((?:take|bring|get)\s+me\s+(?:to|down\s+to|up\s+to)\s+(?:the\s+)?(.+)|(?:jump|skip|move|head|navigate|go)\s+(?:down\s+|up\s+|over\s+|straight\s+)?(?:to|into)\s+(?:the\s+)?(.+)|show\s+me\s+the\s+(.+?\s+(?:section|part|page)))",
+                   [goTo](const Groups& g, const UnicodeString& command) -> std::optional<Intent> {
+                     for (const UnicodeString& part : g) {
+                       if (!part.isEmpty()) return goTo({part}, command);
+                     }
+                     return std::nullopt;
+                   }));
+  // Check boxes and switches, by the state they should end in.
+  auto checkTo = [](bool on) {
+    return [on](const Groups& g, const UnicodeString&) -> std::optional<Intent> {
+      TargetSpec t = parseTarget(utf8(either(g)), RoleHint::checkbox);
+      if (t.role != RoleHint::checkbox) t.role = RoleHint::checkbox;
+      if (t.query.empty() && !t.ordinal) return std::nullopt;
+      return Intent{Intent::Click{std::move(t), on}};
+    };
+  };
+  r.push_back(rule(R"(turn\s+(.+?)\s+on|switch\s+(.+?)\s+on)", checkTo(true)));
+  r.push_back(rule(R"(turn\s+(.+?)\s+off|switch\s+(.+?)\s+off)", checkTo(false)));
+  r.push_back(rule(R"((?:un-?tick|un-?check|un-?select|turn\s+off|switch\s+off|disable|deselect)\s+(.+))",
+                   checkTo(false)));
+  r.push_back(rule(R"((?:tick|check|turn\s+on|switch\s+on|enable)\s+(?:the\s+box\s+(?:for|next\s+to)\s+)?(.+))",
+                   checkTo(true)));
+  // "search this page for X" is a find; "search for X" uses the page's search box.
+  r.push_back(rule(R"(search\s+(?:in\s+)?(?:this|the)\s+page\s+for\s+(.+))",
+                   [](const Groups& g, const UnicodeString&) -> std::optional<Intent> {
+                     return Intent{Intent::Find{cleanCapture(g[0])}};
+                   }));
+  r.push_back(rule(R"((?:search|look\s+up)\s+(?:for\s+)?(.+?)(?:\s+(?:here|on\s+(?:this|the)\s+(?:site|website)))?)",
+                   [](const Groups& g, const UnicodeString&) -> std::optional<Intent> {
+                     std::string text = strip(utf8(g[0]));
+                     if (text.empty()) return std::nullopt;
+                     return Intent{Intent::Search{std::move(text)}};
+                   }));
+  return r;
+}
+
+const std::vector<Rule>& everydayRules() {
+  static const std::vector<Rule> table = makeEverydayRules();
+  return table;
+}
+
+std::optional<Intent> firstMatch(const std::vector<Rule>& table, const UnicodeString& s) {
+  for (const Rule& r : table) {
+    std::optional<Intent> result;
+    if (r.pattern) {
+      auto match = r.pattern->find(s);
+      if (!match) continue;
+      result = r.build(match->groups, s);
+    } else {
+      result = r.build({}, s);
+    }
+    if (result) return result;
+  }
+  return std::nullopt;
+}
+
 const std::unordered_map<std::string, int64_t>& ordinals() {
   static const std::unordered_map<std::string, int64_t> table = {
       {"first", 1},   {"1st", 1},   {"second", 2}, {"2nd", 2}, {"third", 3}, {"3rd", 3},
@@ -474,17 +563,23 @@ std::optional<Intent> parse(std::string_view text) {
   }
   if (auto tail = trailingPlease.find(s)) s.removeBetween(tail->start, tail->end);
 
-  for (const Rule& r : rules()) {
-    std::optional<Intent> result;
-    if (r.pattern) {
-      auto match = r.pattern->find(s);
-      if (!match) continue;
-      result = r.build(match->groups, s);
-    } else {
-      result = r.build({}, s);
+  // "type printers into the search box and press enter": the key is pressed
+  // once the text is in, and is no part of the field's name.
+  static const Regex thenKey(
+      R"(^(.*\S)\s*,?\s+(?:and\s+(?:then\s+)?|then\s+)(?:press|hit|tap|push)\s+(?:the\s+)?(enter|return|tab)(?:\s+key)?[.!]*$)",
+      kCaseless);
+  if (auto split = thenKey.find(s)) {
+    if (auto head = parse(utf8(split->groups[0]))) {
+      if (auto* type = std::get_if<Intent::Type>(&head->value)) {
+        const bool tab = unicode::lower(utf8(split->groups[1])) == "tab";
+        type->then = tab ? KeyAction::tab : KeyAction::enter;
+        return head;
+      }
     }
-    if (result) return result;
   }
+
+  if (auto result = firstMatch(rules(), s)) return result;
+  if (auto result = firstMatch(everydayRules(), s)) return result;
 
   if (s.endsWith(UnicodeString(u'?'))) return Intent{Intent::Ask{utf8(s)}};
   UnicodeString lowered(s);
