@@ -78,7 +78,7 @@ Outcome ActionEngine::clickFlow(const TargetSpec& spec, MatchPurpose purpose,
   auto notFound = [&] {
     // Words that are on the page, but on nothing that can be pressed: say
     // so rather than press the paragraph or section that holds them.
-    if (!spec.query.empty()) {
+    if (!spec.query.empty() && spec.role == RoleHint::any) {
       for (const PageLine& l : snap->lines) {
         if (ElementMatcher::score(std::string_view(l.text), spec.query) < 60) continue;
         return Outcome{Display::result(

@@ -30,6 +30,13 @@ void hideSecret(Trail& dbg, const std::string& text) {
   }
 }
 
+// How the outcome names a field: its label, else what kind of field it is.
+std::string fieldName(const PageElement& e) {
+  std::string label = e.label();
+  if (!label.empty()) return label;
+  return e.subrole == "AXSearchField" ? "search box" : "field";
+}
+
 }  // namespace
 
 Outcome ActionEngine::typeFlow(const std::string& text, const std::optional<TargetSpec>& field,
@@ -85,7 +92,7 @@ Outcome ActionEngine::chooseField(const std::string& text, const std::optional<T
   auto fill = [&](const Match& m) {
     dbg.push_back("Field: " + elementDebug(m.element));
     const bool secure = m.element.subrole == "AXSecureTextField";
-    const std::string name = m.element.label().empty() ? "field" : m.element.label();
+    const std::string name = fieldName(m.element);
     return Outcome{write(text, m.element.element, replace, secure, name, dbg)};
   };
   if (found.size() == 1) return fill(found.front());
@@ -108,7 +115,7 @@ Outcome ActionEngine::chooseField(const std::string& text, const std::optional<T
     if (auto section = snap->sectionTitle(e.id))
       subtitle += " · under “" + unicode::truncate(*section, 40) + "”";
     const bool secure = e.subrole == "AXSecureTextField";
-    const std::string name = e.label().empty() ? "field" : e.label();
+    const std::string name = fieldName(e);
     Trail picked = dbg;
     picked.push_back("Picked by you");
     set.options.push_back(
@@ -196,8 +203,7 @@ Outcome ActionEngine::search(const std::string& text, std::shared_ptr<const Page
   const PageElement& field = found.front().element;
   dbg.push_back("Search box: " + elementDebug(field));
   afterTyping_ = KeyAction::enter;
-  const std::string name = field.label().empty() ? "search box" : field.label();
-  return Outcome{write(text, field.element, true, false, name, dbg)};
+  return Outcome{write(text, field.element, true, false, fieldName(field), dbg)};
 }
 
 }  // namespace tovrin

@@ -289,6 +289,100 @@ AXWebArea id=root
   EXPECT_EQ(result.matches.size(), 2U);
 }
 
+// A field without a label of its own is known by the words before it, by
+// being a search field, or by being the page's only field; each is weaker
+// than a label, so a labelled field still wins.
+TEST(ElementMatcherTest, UnlabeledFieldsAreFoundByWeakerEvidence) {
+  struct Case {
+    const char* name;
+    const char* tree;
+    const char* phrase;
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"bold words before it",
+       R"(
+AXWebArea id=root
+  AXGroup
+    AXStaticText value="Search in Printers:"
+    AXTextField frame=10,10,200,20
+  AXButton "Search" actions=AXPress)",
+       "search box",
+       {"67.9||the words before it, “Search in Printers:”, match"}},
+      {"a search field by type",
+       R"(
+AXWebArea id=root
+  AXTextField subrole=AXSearchField frame=10,10,200,20
+  AXTextField "Email" frame=10,40,200,20)",
+       "search field",
+       {"90.0||a search field"}},
+      {"a label beats the words before another field",
+       R"(
+AXWebArea id=root
+  AXStaticText value="Search"
+  AXTextField frame=10,10,200,20
+  AXTextField "Search" frame=10,40,200,20)",
+       "search box",
+       {"100.0|Search|label matches “search”", "85.0||the words before it, “Search”, match"}},
+      {"words past a button are not its name",
+       R"(
+AXWebArea id=root
+  AXStaticText value="Search"
+  AXButton "Go" actions=AXPress
+  AXTextField "Name" frame=10,10,200,20
+  AXTextField "Email" frame=10,40,200,20)",
+       "search box",
+       {}},
+      {"the only field",
+       R"(
+AXWebArea id=root
+  AXTextField "Query" frame=10,10,200,20)",
+       "search box",
+       {"30.0|Query|the only field on the page"}},
+      {"never the only field beside a password",
+       R"(
+AXWebArea id=root
+  AXTextField "Username" frame=10,10,200,20
+  AXTextField "Password" subrole=AXSecureTextField frame=10,40,200,20)",
+       "search box",
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(render(match(page(c.tree), c.phrase, MatchPurpose::field)), c.expected);
+  }
+}
+
+// "The language menu" names the control called "Language"; words found only
+// inside a page-sized container never make that container the thing to press.
+TEST(ElementMatcherTest, ControlNounsAndContainers) {
+  auto elements = page(R"(
+AXWebArea id=root
+  AXPopUpButton "Language" actions=AXPress frame=10,10,100,20
+  AXGroup actions=AXPress frame=0,40,800,4000
+    AXStaticText value="the zfill method pads with zeros"
+    AXStaticText value="one" frame=0,60,10,10
+    AXStaticText value="two" frame=0,80,10,10
+    AXStaticText value="three" frame=0,80,10,10
+    AXStaticText value="four" frame=0,80,10,10
+    AXStaticText value="five" frame=0,80,10,10
+    AXStaticText value="six" frame=0,80,10,10
+    AXStaticText value="seven" frame=0,80,10,10
+    AXStaticText value="eight" frame=0,80,10,10
+    AXStaticText value="nine" frame=0,80,10,10
+    AXStaticText value="ten" frame=0,80,10,10
+    AXStaticText value="eleven" frame=0,80,10,10
+    AXStaticText value="twelve" frame=0,80,10,10
+  AXGroup actions=AXPress frame=0,5000,300,40
+    AXStaticText value="Summit Jacket card" frame=0,5000,300,20)");
+  EXPECT_EQ(render(match(elements, "the language menu")),
+            std::vector<std::string>{"100.0|Language|label matches “language menu”"});
+  EXPECT_EQ(render(match(elements, "the language dropdown")),
+            std::vector<std::string>{"100.0|Language|label matches “language dropdown”"});
+  EXPECT_EQ(render(match(elements, "zfill method")), std::vector<std::string>{});
+  EXPECT_EQ(render(match(elements, "summit jacket")).size(), 1U);
+}
+
 TEST(ElementMatcherTest, ProximityFloorAndAnchorExclusions) {
   auto elements = page(R"(
 AXWebArea id=root

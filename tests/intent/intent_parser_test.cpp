@@ -205,7 +205,7 @@ TEST(IntentParserTest, EveryRuleHasAWinningCase) {
 
 struct TextCase {
   const char* command;
-  const char* expected;
+  std::string expected;
 };
 
 // Filler words, trailing "please" and the question fallback keep the user's
@@ -231,6 +231,82 @@ const TextCase kFallbackCases[] = {
 
 TEST(IntentParserTest, FillerRemovalAndQuestionFallback) {
   for (const TextCase& c : kFallbackCases) {
+    SCOPED_TRACE(c.command);
+    EXPECT_EQ(parsed(c.command), J(c.expected));
+  }
+}
+
+// Phrasings people use that no rule takes, and look-alikes that must keep
+// the meaning the rules give them.
+const TextCase kEverydayCases[] = {
+    // Places: a part of this page or a link away.
+    {"take me to the pricing section", "{'intent':'goTo','place':'pricing section'}"},
+    {"jump to the FAQ", "{'intent':'goTo','place':'FAQ'}"},
+    {"Jump down to installation", "{'intent':'goTo','place':'installation'}"},
+    {"go to the downloads page", "{'intent':'goTo','place':'downloads page'}"},
+    {"bring me to Administration", "{'intent':'goTo','place':'Administration'}"},
+    {"navigate to the jobs page", "{'intent':'goTo','place':'jobs page'}"},
+    {"skip to the main content", "{'intent':'goTo','place':'main content'}"},
+    {"show me the printers section", "{'intent':'goTo','place':'printers section'}"},
+    {"back to the top", "{'intent':'scroll','scroll':'top'}"},
+    {"scroll back up to the top of the page", "{'intent':'scroll','scroll':'top'}"},
+    {"take me to the bottom", "{'intent':'scroll','scroll':'bottom'}"},
+    {"go back to the search results", "{'intent':'navigate','nav':'back'}"},
+    {"take me back to the printer list", "{'intent':'navigate','nav':'back'}"},
+    {"go back to the options section", "{'intent':'goTo','place':'options section'}"},
+    {"go to the previous page", "{'intent':'navigate','nav':'back'}"},
+    {"follow the link to the changelog",
+     "{'intent':'openLink','target':" + T("changelog", "null", "link") + "}"},
+    {"follow Help", "{'intent':'openLink','target':" + T("Help", "null", "link") + "}"},
+    // Rules keep theirs: tabs, "go to the top", named tabs.
+    {"go to the next tab", "{'intent':'navigate','nav':'nextTab'}"},
+    {"go to the top", "{'intent':'scroll','scroll':'top'}"},
+    {"go to tab 2", "{'intent':'navigate','nav':'tabIndex','index':2}"},
+    {"scroll to pricing", "{'intent':'scroll','scroll':'section','section':'pricing'}"},
+    // Check boxes and switches by the state they should end in.
+    {"tick remember me",
+     "{'intent':'click','target':" + T("remember me", "null", "checkbox") + ",'checked':true}"},
+    {"check the box for Share printers",
+     "{'intent':'click','target':" + T("Share printers", "null", "checkbox") + ",'checked':true}"},
+    {"uncheck allow remote administration",
+     "{'intent':'click','target':" + T("allow remote administration", "null", "checkbox") +
+         ",'checked':false}"},
+    {"untick the newsletter checkbox",
+     "{'intent':'click','target':" + T("newsletter", "null", "checkbox") + ",'checked':false}"},
+    {"turn on debug logging",
+     "{'intent':'click','target':" + T("debug logging", "null", "checkbox") + ",'checked':true}"},
+    {"turn dark mode off",
+     "{'intent':'click','target':" + T("dark mode", "null", "checkbox") + ",'checked':false}"},
+    {"disable notifications",
+     "{'intent':'click','target':" + T("notifications", "null", "checkbox") + ",'checked':false}"},
+    {"check", "null"},
+    // The rules' "select" stays a click.
+    {"select remember me", "{'intent':'click','target':" + T("remember me", "null", "any") + "}"},
+    // Searches: the page's search box, or a find when the page is named.
+    {"search for printers", "{'intent':'search','text':'printers'}"},
+    {"search blue laser", "{'intent':'search','text':'blue laser'}"},
+    {"look up zfill", "{'intent':'search','text':'zfill'}"},
+    {"search this page for kerberos", "{'intent':'find','text':'kerberos'}"},
+    {"find printers", "{'intent':'find','text':'printers'}"},
+    // A key after typing is no part of the field's name.
+    {"type printers into the search field and press enter",
+     "{'intent':'type','text':'printers','field':" + T("search", "null", "field") +
+         ",'replace':false,'then':'enter'}"},
+    {"type blue in the search box, then hit return",
+     "{'intent':'type','text':'blue','field':" + T("search", "null", "field") +
+         ",'replace':false,'then':'enter'}"},
+    {"enter ada@example.com and press tab",
+     "{'intent':'type','text':'ada@example.com','field':null,'replace':false,'then':'tab'}"},
+    {"click sign in and press enter",
+     "{'intent':'click','target':" + T("sign in and press enter", "null", "any") + "}"},
+    // Questions stay questions.
+    {"what is the serial number?", "{'intent':'ask','text':'what is the serial number?'}"},
+    {"which room is the blue printer in", "{'intent':'ask','text':'which room is the blue printer in'}"},
+    {"how do I search for printers?", "{'intent':'ask','text':'how do I search for printers?'}"},
+};
+
+TEST(IntentParserTest, EverydayPhrasingsWhereNoRuleApplies) {
+  for (const TextCase& c : kEverydayCases) {
     SCOPED_TRACE(c.command);
     EXPECT_EQ(parsed(c.command), J(c.expected));
   }
