@@ -1,6 +1,7 @@
 #include "content/page_qa.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <map>
 #include <unordered_map>
@@ -37,6 +38,60 @@ std::string titleOf(const PageSnapshot& snap) {
 void sortByScore(std::vector<Ranked>& ranked) {
   std::stable_sort(ranked.begin(), ranked.end(),
                    [](const Ranked& a, const Ranked& b) { return a.score > b.score; });
+}
+
+// What a "what is X?" question asks to have defined, normalised; nothing
+// for other questions.
+std::optional<std::string> definitionSubject(std::string_view question) {
+  std::string q = TextUtil::norm(question);
+  static constexpr std::string_view kOpenings[] = {
+      "what is ", "what are ", "what s ", "who is ", "who are ", "what was ", "define ",
+      "meaning of ", "definition of ", "what does ", "what do ", "tell me what "};
+  bool asked = false;
+  for (std::string_view opening : kOpenings) {
+    if (q.starts_with(opening)) {
+      q.erase(0, opening.size());
+      asked = true;
+      break;
+    }
+  }
+  if (!asked) return std::nullopt;
+  for (std::string_view ending : {" mean", " do", " stand for", " is", " are"}) {
+    if (q.size() > ending.size() && q.ends_with(ending)) q.resize(q.size() - ending.size());
+  }
+  for (std::string_view article : {"a ", "an ", "the "}) {
+    if (q.starts_with(article)) q.erase(0, article.size());
+  }
+  if (q.empty()) return std::nullopt;
+  return q;
+}
+
+// Whether a line that begins with the subject defines it: "X is …",
+// "X: …", "X — …", or a signature "x.y(width)" whose entry follows.
+bool definesSubject(const std::string& text, const std::string& subject) {
+  const std::string folded = TextUtil::fold(text);
+  std::size_t t = 0;
+  for (std::size_t k = 0; k < subject.size(); ++k) {
+    if (subject[k] == ' ') {
+      while (t < folded.size() && !std::isalnum(static_cast<unsigned char>(folded[t])) &&
+             static_cast<unsigned char>(folded[t]) < 0x80)
+        ++t;
+      continue;
+    }
+    if (t >= folded.size() || folded[t] != subject[k]) return false;
+    ++t;
+  }
+  while (t < folded.size() && folded[t] == ' ')
+    ++t;
+  if (t >= folded.size()) return true;
+  const std::string_view rest(folded.data() + t, folded.size() - t);
+  if (rest.starts_with(":") || rest.starts_with("(") || rest.starts_with("—") ||
+      rest.starts_with("- ") || rest.starts_with("="))
+    return true;
+  for (std::string_view verb : {"is ", "are ", "means ", "refers ", "was ", "were ", "stands "}) {
+    if (rest.starts_with(verb)) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -130,7 +185,12 @@ std::vector<Ranked> rankChunks(const PageSnapshot& snap, std::string_view query)
     texts.push_back(c.text);
     headings.push_back(c.heading);
   }
-  return rankViews(texts, &headings, query);
+  std::vector<Ranked> ranked = rankViews(texts, &headings, query);
+  // A menu bar repeats on every page and rarely holds an answer.
+  for (Ranked& r : ranked)
+    r.score *= 1 - 0.75 * snap.chunks[r.index].chrome;
+  sortByScore(ranked);
+  return ranked;
 }
 
 std::vector<Ranked> rankLines(const PageSnapshot& snap, std::string_view query) {
@@ -221,6 +281,56 @@ std::string extractiveAnswer(const PageSnapshot& snap, std::string_view question
             {r, j, sentences[j], static_cast<double>(overlap) + 0.05 * ranked[r].score});
     }
   }
+  // "What is X?": the sentence that says what X is, wherever on the page,
+  // above sentences that merely mention it; a line that is only the word
+  // (a heading, a glossary term) is not an answer, what follows it is.
+  if (const auto subject = definitionSubject(question)) {
+    const std::size_t subjectLength = subject->size();
+    for (Candidate& c : candidates) {
+      const std::string n = TextUtil::norm(c.sentence);
+      if (n.size() <= subjectLength + 3 && n.starts_with(*subject)) c.score = -1;
+    }
+    std::erase_if(candidates, [](const Candidate& c) { return c.score < 0; });
+    const std::vector<PageLine> lines = PageReader::contextLines(snap.lines, snap.elements);
+    std::size_t found = 0;
+    for (std::size_t i = 0; i < lines.size() && found < 3; ++i) {
+      if (lines[i].chrome) continue;
+      const std::string n = TextUtil::norm(lines[i].text);
+      if (!n.starts_with(*subject)) continue;
+      if (n.size() > subjectLength && n[subjectLength] != ' ') continue;
+      if (!definesSubject(lines[i].text, *subject)) continue;
+      std::string sentence;
+      const bool bare = n.size() <= subjectLength + 3 || lines[i].kind == PageLine::Kind::heading;
+      if (!bare) {
+        const std::vector<std::string> own = TextUtil::sentences(lines[i].text);
+        if (!own.empty()) sentence = own.front();
+      } else {
+        // The term alone: its definition is the next line of text.
+        for (std::size_t j = i + 1; j < lines.size() && j <= i + 3; ++j) {
+          if (lines[j].kind != PageLine::Kind::text && lines[j].kind != PageLine::Kind::item)
+            continue;
+          const std::vector<std::string> next = TextUtil::sentences(lines[j].text);
+          if (!next.empty()) sentence = lines[i].text + " — " + next.front();
+          break;
+        }
+      }
+      if (sentence.empty()) continue;
+      ++found;
+      candidates.push_back({0, i, sentence, 100.0 - static_cast<double>(found)});
+    }
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
+    if (found > 0) {
+      // The definitions first, then what else ranked best.
+      if (candidates.size() > 4) candidates.resize(4);
+      std::vector<std::string> out;
+      std::unordered_set<std::string> said;
+      for (const Candidate& c : candidates) {
+        if (said.insert(c.sentence).second) out.push_back("• " + unicode::truncate(c.sentence, 320));
+      }
+      return join(out, "\n");
+    }
+  }
   if (candidates.empty()) return unicode::truncate(snap.chunks[ranked.front().index].text, 400);
   std::stable_sort(candidates.begin(), candidates.end(),
                    [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
@@ -243,6 +353,8 @@ std::string extractiveSummary(const PageSnapshot& snap) {
   for (const PageChunk& chunk : snap.chunks) {
     if (bullets >= 6) break;
     if (unicode::length(chunk.text) <= 100) continue;
+    // Menus and link bars are not what the page says.
+    if (chunk.chrome > 0.5) continue;
     std::vector<std::string> lines;
     std::size_t start = 0;
     while (start <= chunk.text.size()) {

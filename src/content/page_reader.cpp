@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <optional>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "accessibility/ax.h"
@@ -61,7 +62,103 @@ struct OpenRun {
   std::size_t line = 0;
 };
 
+const PageElement* parentIn(const PageElement& e, const std::vector<PageElement>& elements) {
+  if (!e.parent || *e.parent < 0 || static_cast<std::size_t>(*e.parent) >= elements.size())
+    return nullptr;
+  return &elements[static_cast<std::size_t>(*e.parent)];
+}
+
+const PageElement* elementAt(int id, const std::vector<PageElement>& elements) {
+  if (id < 0 || static_cast<std::size_t>(id) >= elements.size()) return nullptr;
+  return &elements[static_cast<std::size_t>(id)];
+}
+
+// The nearest ancestor of one of these roles, within `levels`.
+const PageElement* ancestorWith(const PageElement& e, const std::vector<PageElement>& elements,
+                                std::string_view role, int levels) {
+  const PageElement* current = &e;
+  for (int step = 0; step < levels; ++step) {
+    current = parentIn(*current, elements);
+    if (current == nullptr) return nullptr;
+    if (current->role == role) return current;
+  }
+  return nullptr;
+}
+
+bool inLandmarkChrome(const PageElement& e, const std::vector<PageElement>& elements) {
+  const PageElement* current = &e;
+  for (int step = 0; step < 40; ++step) {
+    current = parentIn(*current, elements);
+    if (current == nullptr) return false;
+    const std::string& sub = current->subrole;
+    if (sub == "AXLandmarkNavigation" || sub == "AXLandmarkBanner" ||
+        sub == "AXLandmarkContentInfo")
+      return true;
+    if (sub == "AXLandmarkMain") return false;
+  }
+  return false;
+}
+
+// Links in a navigation landmark, or in a list of three or more lines that
+// are all links (a site's menu bar), are chrome.
+void markChrome(std::vector<PageLine>& out, const std::vector<PageElement>& elements) {
+  struct ListLines {
+    std::vector<std::size_t> lines;
+    bool allLinks = true;
+  };
+  std::unordered_map<int, ListLines> lists;
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const PageElement* e = elementAt(out[i].elementID, elements);
+    if (e == nullptr) continue;
+    if (out[i].kind == Kind::link && inLandmarkChrome(*e, elements)) out[i].chrome = true;
+    if (const PageElement* list = ancestorWith(*e, elements, "AXList", 4)) {
+      ListLines& l = lists[list->id];
+      l.lines.push_back(i);
+      l.allLinks = l.allLinks && out[i].kind == Kind::link;
+    }
+  }
+  for (const auto& [id, l] : lists) {
+    if (!l.allLinks || l.lines.size() < 3) continue;
+    for (std::size_t i : l.lines)
+      out[i].chrome = true;
+  }
+}
+
 }  // namespace
+
+std::vector<PageLine> contextLines(const std::vector<PageLine>& lines,
+                                   const std::vector<PageElement>& elements) {
+  std::vector<PageLine> out;
+  std::optional<int> openRow;  // the row whose cells the last line joins
+  bool labelOpen = false;      // the last line is a label waiting for its value
+  for (const PageLine& line : lines) {
+    const PageElement* e = elementAt(line.elementID, elements);
+    const PageElement* row = e ? ancestorWith(*e, elements, "AXRow", 4) : nullptr;
+    const bool joinable = line.kind != Kind::heading && !out.empty() &&
+                          out.back().kind != Kind::heading;
+    if (joinable && row != nullptr && openRow == row->id) {
+      // A cell that ends in a colon labels the next one; others are parted.
+      const bool labelled = out.back().text.ends_with(":");
+      out.back().text += labelled ? " " : " · ";
+      out.back().text += line.text;
+      out.back().chrome = out.back().chrome && line.chrome;
+      labelOpen = false;
+      continue;
+    }
+    if (joinable && labelOpen && row == nullptr &&
+        (line.kind == Kind::text || line.kind == Kind::link || line.kind == Kind::item)) {
+      out.back().text += " " + line.text;
+      labelOpen = false;
+      openRow.reset();
+      continue;
+    }
+    out.push_back(line);
+    openRow = row ? std::optional<int>(row->id) : std::nullopt;
+    labelOpen = line.kind == Kind::text && line.text.ends_with(":") &&
+                unicode::length(line.text) <= 40;
+  }
+  return out;
+}
 
 std::vector<PageLine> lines(const std::vector<PageElement>& elements) {
   std::vector<PageLine> out;
@@ -155,6 +252,7 @@ std::vector<PageLine> lines(const std::vector<PageElement>& elements) {
       run.open = false;
     }
   }
+  markChrome(out, elements);
   return out;
 }
 
@@ -166,14 +264,18 @@ std::vector<PageChunk> chunks(const std::vector<PageLine>& lines, std::size_t ma
   std::size_t count = 0;
   int firstID = lines.front().elementID;
 
+  std::size_t chromeLines = 0;
   auto flush = [&] {
     std::string joined;
     for (std::size_t i = 0; i < buffer.size(); ++i) {
       if (i > 0) joined += '\n';
       joined += *buffer[i];
     }
+    const double share =
+        buffer.empty() ? 0 : static_cast<double>(chromeLines) / static_cast<double>(buffer.size());
     if (!TextUtil::clean(joined).empty())
-      out.push_back(PageChunk{heading, std::move(joined), firstID});
+      out.push_back(PageChunk{heading, std::move(joined), firstID, share});
+    chromeLines = 0;
   };
 
   for (const PageLine& line : lines) {
@@ -193,6 +295,7 @@ std::vector<PageChunk> chunks(const std::vector<PageLine>& lines, std::size_t ma
     }
     if (buffer.empty()) firstID = line.elementID;
     buffer.push_back(&line.text);
+    if (line.chrome) ++chromeLines;
     count += length;
   }
   flush();

@@ -36,7 +36,9 @@ std::optional<PageSnapshot> PageSnapshot::capture(const BrowserTarget& target) {
   snap.elements =
       snap.webArea ? Crawler::crawl(snap.webArea->element, kPagePass, clock) : snap.chrome;
   snap.lines = PageReader::lines(snap.elements);
-  snap.chunks = PageReader::chunks(snap.lines, kChunkCharacters);
+  // Answers and summaries read rows and labelled values whole.
+  snap.chunks =
+      PageReader::chunks(PageReader::contextLines(snap.lines, snap.elements), kChunkCharacters);
   if (snap.webArea) {
     if (auto url = AX::copy(snap.webArea->element, "AXURL")) {
       if (const AXURL* u = std::get_if<AXURL>(&*url)) {

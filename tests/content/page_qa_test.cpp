@@ -148,6 +148,92 @@ TEST(PageQATest, ExtractiveSummary) {
 
 // Rankings, excerpts, answers and summaries of the example scenes, kept as
 // expectation files (TOVRIN_REGENERATE=1 rewrites them).
+PageSnapshot captured(std::string_view windowTree) {
+  auto desktop = testing::browserDesktop(windowTree);
+  auto target = BrowserTracker(desktop->platform()).current();
+  EXPECT_TRUE(target);
+  auto snap = target ? PageSnapshot::capture(*target) : std::nullopt;
+  EXPECT_TRUE(snap);
+  return snap ? *snap : PageSnapshot{};
+}
+
+// A printer's page as a printing system's web interface shows it: a menu
+// bar of links, a table of labels and values, a list of printers, and a
+// glossary-like term with its definition on the next line.
+constexpr const char* kPrinterPage = R"(
+AXWindow "Blue_Laser" id=w
+  AXWebArea "Blue_Laser - CUPS" frame=0,100,800,600
+    AXList
+      AXListItem
+        AXLink "Home"
+      AXListItem
+        AXLink "Administration"
+      AXListItem
+        AXLink "Printers"
+      AXListItem
+        AXLink "Help: printing from every application on this system"
+    AXHeading "Blue_Laser" value=1
+    AXTable
+      AXRow
+        AXCell
+          AXStaticText value="Location:"
+        AXCell
+          AXStaticText value="Room 214, second floor"
+      AXRow
+        AXCell
+          AXStaticText value="Serial number:"
+        AXCell
+          AXStaticText value="BL-2231-X"
+    AXHeading "All printers" value=2
+    AXTable
+      AXRow
+        AXCell
+          AXLink "Front_Desk"
+        AXCell
+          AXStaticText value="Colour printer at the front desk"
+        AXCell
+          AXStaticText value="Reception, ground floor"
+      AXRow
+        AXCell
+          AXLink "Plotter"
+        AXCell
+          AXStaticText value="Large format plotter for blue prints"
+        AXCell
+          AXStaticText value="Room 305"
+    AXHeading "Terms" value=2
+    AXStaticText value="Raw queue mentioned in passing, as raw queues go."
+    AXGroup
+      AXStaticText value="Raw queue"
+    AXGroup
+      AXStaticText value="A printer queue that passes jobs to the device unchanged, with no filters."
+    AXHeading "About this printer" value=2
+    AXStaticText value="This printer serves the library and the reading rooms on the second floor of the east wing."
+)";
+
+TEST(PageQATest, AnswersReadRowsLabelsAndDefinitionsWhole) {
+  PageSnapshot snap = captured(kPrinterPage);
+  struct Case {
+    const char* question;
+    const char* mustStartWith;  // the first bullet
+  };
+  const Case cases[] = {
+      {"what is the serial number?", "• Serial number: BL-2231-X"},
+      {"where is the location?", "• Location: Room 214, second floor"},
+      {"which room is the plotter in?", "• Plotter · Large format plotter for blue prints · Room 305"},
+      {"what is a raw queue?",
+       "• Raw queue — A printer queue that passes jobs to the device unchanged, with no filters."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.question);
+    const std::string answer = PageQA::extractiveAnswer(snap, c.question);
+    EXPECT_EQ(answer.substr(0, std::string(c.mustStartWith).size()), c.mustStartWith) << answer;
+  }
+  // The menu bar's long link is not the summary's opening.
+  const std::string summary = PageQA::extractiveSummary(snap);
+  EXPECT_EQ(summary.find("Help: printing"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("This printer serves the library"), std::string::npos) << summary;
+}
+
 TEST(PageQATest, ExampleScenesMatchTheirExpectations) {
   const std::pair<const char*, std::vector<const char*>> scenes[] = {
       {"shop",

@@ -37,6 +37,8 @@ TEST(AtspiMappingTest, RolesComeOutInTheLogicsVocabulary) {
       {node(Role::kPushButton), "AXButton", ""},
       {node(Role::kToggleButton), "AXButton", "AXToggle"},
       {node(Role::kToggleButton, {}, {{"xml-roles", "switch"}}), "AXCheckBox", "AXSwitch"},
+      {node(Role::kLandmark, {}, {{"xml-roles", "navigation"}}), "AXGroup", "AXLandmarkNavigation"},
+      {node(Role::kLandmark, {}, {{"xml-roles", "region"}}), "AXGroup", ""},
       {node(Role::kLink), "AXLink", ""},
       {node(Role::kStatic), "AXStaticText", ""},
       {node(Role::kEntry), "AXTextField", ""},

@@ -319,6 +319,17 @@ AXRoleNames axRole(const NodeInfo& node) {
       return {"AXScrollBar", ""};
     case Role::kApplication:
       return {"AXApplication", ""};
+    case Role::kLandmark: {
+      // Which landmark tells page chrome (navigation, banner, footer) from
+      // the page's own content.
+      const std::string kind = attribute(node, "xml-roles");
+      if (kind == "navigation") return {"AXGroup", "AXLandmarkNavigation"};
+      if (kind == "banner") return {"AXGroup", "AXLandmarkBanner"};
+      if (kind == "contentinfo") return {"AXGroup", "AXLandmarkContentInfo"};
+      if (kind == "main") return {"AXGroup", "AXLandmarkMain"};
+      if (kind == "search") return {"AXGroup", "AXLandmarkSearch"};
+      return {"AXGroup", ""};
+    }
     case 64:  // tool tip
       return {"AXHelpTag", ""};
     case 106:  // audio
@@ -364,7 +375,8 @@ Needs needsFor(const std::vector<std::string>& attributes, uint32_t role, Toolki
   const bool field = isTextField(role) || role == Role::kComboBox;
   for (const std::string& name : attributes) {
     if (name == "AXRole" || name == "AXSubrole") {
-      if (role == Role::kEntry || role == Role::kSpinButton || role == Role::kToggleButton) {
+      if (role == Role::kEntry || role == Role::kSpinButton || role == Role::kToggleButton ||
+          role == Role::kLandmark) {
         needs.attributes = true;
       }
     } else if (name == "AXTitle") {

@@ -28,7 +28,7 @@ inline constexpr uint32_t kCheckBox = 7, kCheckMenuItem = 8, kComboBox = 11, kDi
                           kPageTab = 37, kPasswordText = 40, kPushButton = 43, kRadioButton = 44,
                           kStatic = 116, kToggleButton = 62, kEntry = 79, kHeading = 83,
                           kDocumentFrame = 82, kDocumentWeb = 95, kApplication = 75, kWindow = 69,
-                          kSpinButton = 52, kPushButtonMenu = 129;
+                          kSpinButton = 52, kPushButtonMenu = 129, kLandmark = 110;
 }
 
 // AT-SPI state bits (positions in the 64-bit state set).
