@@ -181,7 +181,9 @@ std::vector<PageLine> lines(const std::vector<PageElement>& elements) {
   // Appends to the open run's line when it continues the same parent's text.
   auto mergeIntoRun = [&](const PageElement& e, const std::string& text) {
     if (!run.open || run.parent != e.parent || out[run.line].kind != Kind::text) return false;
-    out[run.line].text += ' ';
+    // Punctuation closes up to the words before it: "or strings." not "or strings .".
+    static constexpr std::string_view kClosing = ".,;:!?)]";
+    if (kClosing.find(text.front()) == std::string_view::npos) out[run.line].text += ' ';
     out[run.line].text += text;
     return true;
   };

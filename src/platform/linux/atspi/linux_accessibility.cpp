@@ -322,7 +322,29 @@ struct Session {
             complete);
         needs.name = needs.description = false;
       }
-      if (needs.name) {
+      if (needs.name && toolkit == Toolkit::chromium && role == Role::kStatic) {
+        // Chromium names a text leaf after its words, but an inline element
+        // of a paragraph (<em>, <code>) has no name: its words are only in
+        // its text, and the sentence would read without them.
+        getProperty(
+            fetch, "Name",
+            [this, fetch, complete](Fetch& f, GVariant* v) {
+              f.info.name = childString(v, 0);
+              if (!f.info.name->empty()) return;
+              send(
+                  fetch, "org.a11y.atspi.Text", "GetText", g_variant_new("(ii)", 0, -1),
+                  [](Fetch& g, GVariant* text) {
+                    std::string words = withoutSurrogatePadding(childString(text, 0));
+                    std::erase(words, '\0');
+                    for (std::size_t at = words.find("\xEF\xBF\xBC"); at != std::string::npos;
+                         at = words.find("\xEF\xBF\xBC", at))
+                      words.erase(at, 3);
+                    g.info.name = std::move(words);
+                  },
+                  complete);
+            },
+            complete);
+      } else if (needs.name) {
         getProperty(
             fetch, "Name", [](Fetch& f, GVariant* v) { f.info.name = childString(v, 0); },
             complete);
