@@ -42,6 +42,43 @@ std::vector<std::string> PageElement::labels() const {
   return out;
 }
 
+std::vector<bool> labelsOfControls(const std::vector<PageElement>& elements) {
+  std::vector<bool> folded(elements.size(), false);
+  auto isControl = [](const PageElement& e) {
+    return e.role == "AXCheckBox" || e.role == "AXRadioButton" || e.role == "AXPopUpButton" ||
+           Roles::textInput(e.role) || e.subrole == "AXSearchField";
+  };
+  for (std::size_t i = 0; i < elements.size(); ++i) {
+    const PageElement& label = elements[i];
+    if (label.subrole != "AXLabel") continue;
+    std::size_t end = i + 1;  // one past the label's subtree
+    bool wraps = false;
+    while (end < elements.size() && elements[end].depth > label.depth) {
+      if (isControl(elements[end])) wraps = true;
+      ++end;
+    }
+    bool names = wraps;
+    // Chromium leaves a label unnamed: its words are its text's.
+    std::string said = label.label();
+    for (std::size_t k = i + 1; said.empty() && k < end; ++k) {
+      if (elements[k].role == "AXStaticText") said += elements[k].label();
+    }
+    const std::string words = TextUtil::norm(said);
+    for (std::size_t k = i >= 6 ? i - 6 : 0; !names && k < std::min(elements.size(), end + 6);
+         ++k) {
+      if (k >= i && k < end) continue;
+      names = isControl(elements[k]) && !words.empty() &&
+              TextUtil::norm(elements[k].label()) == words;
+    }
+    if (!names) continue;
+    folded[i] = true;
+    for (std::size_t k = i + 1; k < end; ++k) {
+      if (!isControl(elements[k])) folded[k] = true;
+    }
+  }
+  return folded;
+}
+
 namespace Roles {
 
 const std::vector<std::string_view>& clickableRoles() {

@@ -35,6 +35,13 @@ struct PageElement {
   [[nodiscard]] std::vector<std::string> labels() const;
 };
 
+// For each element of a page pass (ids are positions, in document order):
+// whether it is a label that names a control, or text inside one. Such a
+// label is the control's name, not a thing of its own: a press goes to the
+// control and its words are said once, on the control's line. A label names
+// a control it wraps, or one beside it that carries its words as its name.
+std::vector<bool> labelsOfControls(const std::vector<PageElement>& elements);
+
 namespace Roles {
 // Roles a user presses.
 bool clickable(std::string_view role);

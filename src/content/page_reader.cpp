@@ -191,9 +191,12 @@ std::vector<PageLine> lines(const std::vector<PageElement>& elements) {
     out.push_back(PageLine{std::move(text), e.id, kind, level});
   };
 
+  const std::vector<bool> folded = labelsOfControls(elements);
   for (const PageElement& e : elements) {
     if (e.frame && (!(std::fabs(e.frame->width) > 0) || !(std::fabs(e.frame->height) > 0)))
       continue;
+    // A control's label is said on the control's own line.
+    if (folded[static_cast<std::size_t>(&e - elements.data())]) continue;
     const std::string label = e.label();
     const std::string& role = e.role;
 

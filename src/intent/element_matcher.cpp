@@ -336,7 +336,9 @@ const PageElement& pressable(const PageElement& element, const std::vector<PageE
 MatchResult matches(const TargetSpec& spec, const std::vector<PageElement>& elements,
                     MatchPurpose purpose) {
   std::vector<const PageElement*> candidates;
+  const std::vector<bool> folded = labelsOfControls(elements);
   for (const PageElement& e : elements) {
+    if (folded[static_cast<std::size_t>(&e - elements.data())]) continue;
     if (isCandidate(e, spec, purpose)) candidates.push_back(&e);
   }
   if (spec.nextTo) return proximity(spec, elements, candidates);
@@ -386,6 +388,7 @@ MatchResult matches(const TargetSpec& spec, const std::vector<PageElement>& elem
     if (found.empty() && purpose == MatchPurpose::click && spec.role == RoleHint::any) {
       for (const PageElement& e : elements) {
         if (!onScreen(e) || e.role == "AXWebArea") continue;
+        if (folded[static_cast<std::size_t>(&e - elements.data())]) continue;
         std::string label = e.label();
         if (label.empty()) continue;
         double s = elementScore(e, queries) - 12;

@@ -383,6 +383,34 @@ AXWebArea id=root
   EXPECT_EQ(render(match(elements, "summit jacket")).size(), 1U);
 }
 
+// Firefox makes a <label> pressable in its own right. One that wraps its
+// box, or names a box beside it, is that box's name: "click remember me"
+// means the box, with no choice between the two.
+TEST(ElementMatcherTest, ALabelOfAControlIsNotACandidateOfItsOwn) {
+  auto elements = page(R"(
+AXWebArea id=root
+  AXGroup "Remember me" subrole=AXLabel actions=AXPress frame=10,10,300,20
+    AXCheckBox "Remember me" actions=AXPress frame=10,10,14,14
+    AXStaticText value="Remember me" frame=30,10,200,20
+  AXGroup subrole=AXLabel actions=AXPress frame=10,40,300,20
+    AXStaticText value="Dark theme" frame=10,40,100,20
+  AXCheckBox "Dark theme" subrole=AXSwitch actions=AXPress frame=120,40,14,14
+  AXGroup "Terms apply" subrole=AXLabel actions=AXPress frame=10,70,300,20
+    AXStaticText value="Terms apply" frame=10,70,100,20)");
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
+      {"remember me", {"100.0|Remember me|label matches “remember me”"}},
+      {"dark theme", {"100.0|Dark theme|label matches “dark theme”"}},
+      // A label of nothing stays what the page made it.
+      {"terms apply", {"100.0|Terms apply|label matches “terms apply”"}},
+  };
+  for (const auto& [phrase, expected] : cases) {
+    SCOPED_TRACE(phrase);
+    EXPECT_EQ(render(match(elements, phrase)), expected);
+  }
+  const std::vector<bool> folded = labelsOfControls(elements);
+  EXPECT_EQ(folded, (std::vector<bool>{false, true, false, true, true, true, false, false, false}));
+}
+
 TEST(ElementMatcherTest, ProximityFloorAndAnchorExclusions) {
   auto elements = page(R"(
 AXWebArea id=root

@@ -319,6 +319,9 @@ AXRoleNames axRole(const NodeInfo& node) {
       return {"AXScrollBar", ""};
     case Role::kApplication:
       return {"AXApplication", ""};
+    case Role::kLabel:
+      // A label is told apart so that one naming a control folds into it.
+      return {"AXGroup", "AXLabel"};
     case Role::kLandmark: {
       // Which landmark tells page chrome (navigation, banner, footer) from
       // the page's own content.
