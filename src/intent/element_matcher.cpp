@@ -224,6 +224,35 @@ std::vector<std::pair<std::string, double>> fieldHints(const PageElement& field,
   return hints;
 }
 
+// Whether an element lies in the site's frame rather than the page's
+// content: a navigation, banner or footer landmark, or a list of links
+// above the page's main heading (a menu bar without landmarks).
+bool inChrome(const PageElement& e, const std::vector<PageElement>& elements, int mainHeading) {
+  const PageElement* current = &e;
+  bool listed = false;
+  for (int step = 0; step < 40; ++step) {
+    current = parentOf(*current, elements);
+    if (current == nullptr) break;
+    const std::string& sub = current->subrole;
+    if (sub == "AXLandmarkNavigation" || sub == "AXLandmarkBanner" ||
+        sub == "AXLandmarkContentInfo")
+      return true;
+    if (sub == "AXLandmarkMain") return false;
+    if (current->role == "AXList") listed = true;
+  }
+  return listed && mainHeading >= 0 && e.id < mainHeading;
+}
+
+bool inTableRow(const PageElement& e, const std::vector<PageElement>& elements) {
+  const PageElement* current = &e;
+  for (int step = 0; step < 4; ++step) {
+    current = parentOf(*current, elements);
+    if (current == nullptr) return false;
+    if (current->role == "AXRow") return true;
+  }
+  return false;
+}
+
 bool isCandidate(const PageElement& e, const TargetSpec& spec, MatchPurpose purpose) {
   if (!onScreen(e)) return false;
   switch (purpose) {
@@ -346,10 +375,24 @@ MatchResult matches(const TargetSpec& spec, const std::vector<PageElement>& elem
   std::vector<Match> found;
   if (TextUtil::norm(spec.query).empty()) {
     const std::string reason = std::string(noun(spec.role)) + " in document order";
+    int mainHeading = -1;
+    if (spec.role == RoleHint::result) {
+      for (const PageElement& e : elements) {
+        if (e.role == "AXHeading" && (e.value == "1" || e.value.empty())) {
+          mainHeading = e.id;
+          break;
+        }
+      }
+    }
     for (const PageElement* c : candidates) {
       std::string label = c->label();
       if (purpose != MatchPurpose::field && label.empty()) continue;
-      if (spec.role == RoleHint::result && unicode::length(label) <= 14) continue;
+      if (spec.role == RoleHint::result) {
+        // Results are the page's own: never its menus. A short link text
+        // is a result only in a table's row (a list of printers, of files).
+        if (inChrome(*c, elements, mainHeading)) continue;
+        if (unicode::length(label) <= 14 && !inTableRow(*c, elements)) continue;
+      }
       found.push_back({*c, 50, reason});
     }
   } else {

@@ -273,6 +273,42 @@ AXWebArea id=root
 
 // Words found only as text inside containers are no collection to count
 // in: the second such match is offered with the others, never pressed.
+// A printer list as a printing system's web interface shows it: a menu bar
+// of short links above the page's heading, then a table whose rows lead
+// with short names. "The second row" is the table's, never the menu's.
+TEST(ElementMatcherTest, RowsAreCountedInTheTableNotTheMenuBar) {
+  auto elements = page(R"(
+AXWebArea id=root
+  AXList
+    AXListItem
+      AXLink "Home" actions=AXPress frame=10,10,50,20
+    AXListItem
+      AXLink "Administration" actions=AXPress frame=70,10,50,20
+    AXListItem
+      AXLink "Printers" actions=AXPress frame=130,10,50,20
+  AXHeading "Printers" value=1
+  AXTable
+    AXRow
+      AXCell
+        AXLink "Blue_Laser" actions=AXPress frame=10,100,80,20
+    AXRow
+      AXCell
+        AXLink "Front_Desk" actions=AXPress frame=10,130,80,20
+    AXRow
+      AXCell
+        AXLink "Plotter_A0" actions=AXPress frame=10,160,80,20)");
+  const std::pair<const char*, const char*> cases[] = {
+      {"the second row", "50.0|Front_Desk|#2 of 3 matching"},
+      {"the first result", "50.0|Blue_Laser|#1 of 3 matching"},
+      {"the last entry", "50.0|Plotter_A0|last of 3 matching"},
+  };
+  for (const auto& [phrase, expected] : cases) {
+    SCOPED_TRACE(phrase);
+    MatchResult result = match(elements, phrase, MatchPurpose::link);
+    EXPECT_EQ(render(result), std::vector<std::string>{expected});
+  }
+}
+
 TEST(ElementMatcherTest, AnOrdinalOverWeakTextMatchesAsks) {
   auto elements = page(R"(
 AXWebArea id=root
