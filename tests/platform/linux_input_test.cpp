@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "actions/input.h"
+#include "platform/linux/atspi/atspi_transport.h"
 #include "platform/linux/ini_defaults.h"
 #include "platform/linux/key_translation.h"
 
@@ -92,6 +96,37 @@ TEST(IniDefaultsTest, WritesAreWholeAndSharedWithOtherWriters) {
   IniDefaults blocked("/proc/tovrin-cannot-write/tovrin.conf");
   blocked.setString("profile.name", "Ada");
   EXPECT_FALSE(blocked.lastWriteSucceeded());
+}
+
+}  // namespace
+}  // namespace tovrin
+
+namespace tovrin {
+namespace {
+
+// A page read waits for a busy browser but not for a stopped one: the two
+// are told apart by the process's own state.
+TEST(ProcessStateTest, AStoppedOrGoneProcessCannotAnswerARunningOneMay) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    for (;;)
+      pause();
+  }
+  auto waitFor = [child](bool stopped) {
+    for (int i = 0; i < 200 && atspi::processStopped(child) != stopped; ++i)
+      usleep(10000);
+    return atspi::processStopped(child);
+  };
+  EXPECT_FALSE(waitFor(false));
+  kill(child, SIGSTOP);
+  EXPECT_TRUE(waitFor(true));
+  kill(child, SIGCONT);
+  EXPECT_FALSE(waitFor(false));
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  EXPECT_TRUE(atspi::processStopped(child));  // reaped: no such process
+  EXPECT_TRUE(atspi::processStopped(-1));
 }
 
 }  // namespace

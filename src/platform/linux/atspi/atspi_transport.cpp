@@ -19,6 +19,18 @@
 
 namespace tovrin::atspi {
 
+bool processStopped(long pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return true;
+  // The state follows the command name, which is in parentheses and may
+  // hold anything, spaces and parentheses included.
+  const auto close = line.rfind(')');
+  if (close == std::string::npos || close + 2 >= line.size()) return true;
+  const char state = line[close + 2];
+  return state == 'T' || state == 't' || state == 'Z' || state == 'X';
+}
+
 double monotonicNow() {
   using namespace std::chrono;
   return duration<double>(steady_clock::now().time_since_epoch()).count();
@@ -112,7 +124,8 @@ class BusTransport final : public Transport {
                                        call.interface.c_str(), call.method.c_str());
     if (call.args) g_dbus_message_set_body(message, call.args.get());
     g_dbus_message_set_flags(message, G_DBUS_MESSAGE_FLAGS_NO_AUTO_START);
-    Outstanding entry{call.dest, std::move(done), now + timeout_};
+    Outstanding entry{call.dest, std::move(done), now + timeout_,
+                      now + std::max(timeout_, patience_)};
     {
       // Held across the send so that the reply cannot be filtered before
       // it is expected.
@@ -159,6 +172,7 @@ class BusTransport final : public Transport {
   }
 
   void setCallTimeout(double seconds) override { timeout_ = std::max(0.001, seconds); }
+  void setPatience(double seconds) override { patience_ = std::max(0.0, seconds); }
   [[nodiscard]] uint64_t busInstance() const override { return busInstance_; }
 
  private:
@@ -172,6 +186,7 @@ class BusTransport final : public Transport {
     std::string dest;
     ReplyHandler done;
     double deadline = 0;
+    double giveUpAt = 0;  // past `deadline` only for a patient call
   };
   // What the I/O threads and this one share.
   struct Shared {
@@ -274,13 +289,22 @@ class BusTransport final : public Transport {
       if (entry.deadline <= now) overdue.push_back(key);
     }
     for (const Key& key : overdue) {
+      Outstanding& waiting = outstanding_[key];
+      const bool running = !stopped(waiting.dest);
+      if (waiting.giveUpAt > now && running) {
+        // Busy, not stopped: a patient call waits on.
+        waiting.deadline = std::min(waiting.giveUpAt, now + timeout_);
+        continue;
+      }
       {
         std::lock_guard lock(shared_->mutex);
         shared_->expected.erase(key);
       }
       Outstanding entry = std::move(outstanding_[key]);
       outstanding_.erase(key);
-      hungUntil_[entry.dest] = now + 10.0;
+      // A stopped application is given up on for a while; a busy one only
+      // for as long as one call may take.
+      hungUntil_[entry.dest] = now + (running ? timeout_ : 10.0);
       Reply timeout;
       timeout.status = Reply::Status::timeout;
       entry.done(std::move(timeout));
@@ -380,6 +404,32 @@ class BusTransport final : public Transport {
   std::unordered_map<Key, Outstanding, KeyHash> outstanding_;
   std::unordered_map<std::string, GDBusConnection*> direct_;
   std::unordered_map<std::string, double> hungUntil_;
+  double patience_ = 0;
+  std::unordered_map<std::string, long> pids_;  // of the bus names asked about
+
+  // Whether the application behind a bus name is stopped (SIGSTOP, a
+  // debugger) or gone, as its process state says. Unknown counts as
+  // stopped: only a process seen running is waited for.
+  bool stopped(const std::string& dest) {
+    auto it = pids_.find(dest);
+    if (it == pids_.end()) {
+      long pid = 0;
+      GError* raw = nullptr;
+      GVariant* reply = g_dbus_connection_call_sync(
+          bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+          "GetConnectionUnixProcessID", g_variant_new("(s)", dest.c_str()), G_VARIANT_TYPE("(u)"),
+          G_DBUS_CALL_FLAGS_NO_AUTO_START, 500, nullptr, &raw);
+      ErrorPtr error(raw);
+      if (reply) {
+        guint32 value = 0;
+        g_variant_get(reply, "(u)", &value);
+        g_variant_unref(reply);
+        pid = static_cast<long>(value);
+      }
+      it = pids_.emplace(dest, pid).first;
+    }
+    return it->second <= 0 || processStopped(it->second);
+  }
   QueuedReplies queued_;
   double timeout_ = 2.0;
   double nextReconnect_ = 0;
@@ -420,6 +470,7 @@ class RecordingTransport final : public Transport {
     return done;
   }
   void setCallTimeout(double seconds) override { inner_->setCallTimeout(seconds); }
+  void setPatience(double seconds) override { inner_->setPatience(seconds); }
   [[nodiscard]] uint64_t busInstance() const override { return inner_->busInstance(); }
 
  private:

@@ -82,12 +82,21 @@ class Transport {
   virtual bool wait(const std::function<bool()>& finished, double deadline) = 0;
   // How long one call may take before it counts as unanswered.
   virtual void setCallTimeout(double seconds) = 0;
+  // How long calls sent from now on may wait, in all, for an application
+  // that is running but busy (0: no longer than the call timeout). A page
+  // read is patient with a browser laying out a heavy page; a stopped
+  // application still fails each call after the call timeout.
+  virtual void setPatience(double /*seconds*/) {}
   // Which bus the calls go to: it changes when the bus was restarted and
   // joined again, and every unique name of the old one means nothing then.
   [[nodiscard]] virtual uint64_t busInstance() const { return 0; }
 };
 
 double monotonicNow();
+
+// Whether a process is stopped (a signal, a debugger) or gone: an
+// application that cannot answer, as opposed to one that is busy.
+bool processStopped(long pid);
 
 // The live accessibility bus. Null, with `error` set, when it cannot be
 // reached. Must be created on the thread that will use it.

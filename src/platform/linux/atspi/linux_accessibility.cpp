@@ -806,6 +806,13 @@ struct Session {
     std::vector<TreeNode> result;
     const double clockDeadline = clock.now() + request.timeLimit;
     const double busDeadline = monotonicNow() + request.timeLimit;
+    // A read may wait out a browser busy with a heavy page, up to its own
+    // deadline; presses and other single calls keep the call timeout.
+    transport->setPatience(request.timeLimit);
+    struct Impatient {
+      Transport& t;
+      ~Impatient() { t.setPatience(0); }
+    } impatient{*transport};
     auto names = std::make_shared<const std::vector<std::string>>(request.attributes);
     auto inFlight = std::make_shared<int>(0);
     std::function<bool(std::string_view)> readsActions = request.readsActions;
