@@ -1,5 +1,6 @@
 #include "desktop/browser_fixture.h"
 
+#include <map>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -96,12 +97,23 @@ namespace {
 // that test it are served over HTTP on the loopback interface.
 class PageServer {
  public:
-  PageServer() {
+  // `site`: a saved web application under tests/pages, served at its own
+  // addresses; empty: tests/pages as plain files.
+  explicit PageServer(const std::string& site = {}) {
     const char* source = std::getenv("TOVRIN_SOURCE_DIR");
-    const std::string log = scratch() + "/pages-" + std::to_string(getpid()) + ".log";
-    pid_ = ChildProcess::spawn({"python3", "-u", "-m", "http.server", "0", "--bind", "127.0.0.1",
-                                "--directory", std::string(source ? source : ".") + "/tests/pages"},
-                               log);
+    const std::string pages = std::string(source ? source : ".") + "/tests/pages";
+    const std::string log =
+        scratch() + "/pages-" + std::to_string(getpid()) + (site.empty() ? "" : "-" + site) + ".log";
+    if (site.empty()) {
+      pid_ = ChildProcess::spawn({"python3", "-u", "-m", "http.server", "0", "--bind", "127.0.0.1",
+                                  "--directory", pages},
+                                 log);
+    } else {
+      pid_ = ChildProcess::spawn({"python3", "-u",
+                                  std::string(source ? source : ".") + "/tests/desktop/saved-site.py",
+                                  pages + "/" + site},
+                                 log);
+    }
     for (int i = 0; i < 200 && port_.empty(); ++i) {
       const std::string text = readFile(log);
       auto at = text.find(" port ");
@@ -125,6 +137,13 @@ class PageServer {
 std::string servedPageURL(const std::string& name) {
   static PageServer server;
   return "http://127.0.0.1:" + server.port() + "/" + name;
+}
+
+std::string savedSiteURL(const std::string& site, const std::string& path) {
+  static std::map<std::string, std::unique_ptr<PageServer>> servers;
+  auto& server = servers[site];
+  if (!server) server = std::make_unique<PageServer>(site);
+  return "http://127.0.0.1:" + server->port() + path;
 }
 
 ProcessResult runTovrin(const std::vector<std::string>& args, const std::string& input,

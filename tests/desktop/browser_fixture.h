@@ -57,6 +57,9 @@ PageState waitForPage(const std::function<bool(const PageState&)>& holds);
 std::string pageURL(const std::string& name);
 // The same page served over HTTP on the loopback interface.
 std::string servedPageURL(const std::string& name);
+// A page of a web application saved under tests/pages/<site>, served at
+// the address path the application gave it ("/printers/").
+std::string savedSiteURL(const std::string& site, const std::string& path);
 
 class Browser {
  public:
