@@ -79,8 +79,10 @@ Outcome ActionEngine::clickFlow(const TargetSpec& spec, MatchPurpose purpose,
     // Words that are on the page, but on nothing that can be pressed: say
     // so rather than press the paragraph or section that holds them.
     if (!spec.query.empty() && spec.role == RoleHint::any) {
+      const std::string words = " " + TextUtil::norm(spec.query) + " ";
       for (const PageLine& l : snap->lines) {
-        if (ElementMatcher::score(std::string_view(l.text), spec.query) < 60) continue;
+        const bool holds = (" " + TextUtil::norm(l.text) + " ").find(words) != std::string::npos;
+        if (!holds && ElementMatcher::score(std::string_view(l.text), spec.query) < 60) continue;
         return Outcome{Display::result(
             Kind::failure, "Nothing to press matches “" + TextUtil::md(spec.query) + "”", dbg,
             "The words are on the page, but not on a button or link. Say “find " + spec.query +
@@ -172,7 +174,11 @@ Outcome ActionEngine::press(const Match& match, std::shared_ptr<const PageSnapsh
           "**" + TextUtil::md(label) + "** is already " + (now ? "checked" : "unchecked"), dbg)};
     }
   }
-  std::optional<std::string> risk = Safety::assess(label);
+  // Ticking a box only marks a choice on the page; the form's own button
+  // is what sends it, and that press is still confirmed.
+  std::optional<std::string> risk =
+      wantChecked_ && ElementMatcher::fits(target, RoleHint::checkbox) ? std::nullopt
+                                                                        : Safety::assess(label);
   if (!risk) return Outcome{doPress(target, label, dbg)};
   auto self = shared_from_this();
   return Outcome{

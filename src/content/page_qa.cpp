@@ -300,7 +300,12 @@ std::string extractiveAnswer(const PageSnapshot& snap, std::string_view question
       if (n.size() > subjectLength && n[subjectLength] != ' ') continue;
       if (!definesSubject(lines[i].text, *subject)) continue;
       std::string sentence;
-      const bool bare = n.size() <= subjectLength + 3 || lines[i].kind == PageLine::Kind::heading;
+      // The term alone, a heading, or an entry's signature ("x.y(path)"):
+      // what it is comes in the text after it.
+      const bool sentenceLike = lines[i].text.ends_with(".") || lines[i].text.ends_with("!") ||
+                                lines[i].text.ends_with("?");
+      const bool bare = n.size() <= subjectLength + 3 || lines[i].kind == PageLine::Kind::heading ||
+                        (!sentenceLike && unicode::length(lines[i].text) <= 80);
       if (!bare) {
         const std::vector<std::string> own = TextUtil::sentences(lines[i].text);
         if (!own.empty()) sentence = own.front();

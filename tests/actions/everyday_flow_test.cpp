@@ -33,6 +33,7 @@ AXWindow "Administration" id=w
     AXCheckBox "Allow users to cancel any job" value=1 actions=AXPress frame=10,180,20,20 id=cancel
     AXCheckBox "Frozen option" value=0 actions=AXPress press=0 frame=10,210,20,20 id=frozen
     AXButton "Change Settings" actions=AXPress frame=10,240,100,20
+    AXCheckBox "Send me the newsletter" value=1 actions=AXPress frame=10,270,20,20
 )";
 
 TEST(EverydayFlowTest, BoxesAreCheckedOnlyWhenNotAlreadySo) {
@@ -50,6 +51,10 @@ TEST(EverydayFlowTest, BoxesAreCheckedOnlyWhenNotAlreadySo) {
        0},
       // Only boxes: a button named the same is never "checked".
       {"tick change settings", "Couldn't find “change settings” checkbox", 0},
+      // Marking a box sends nothing, whatever its words; a plain click on it
+      // is still confirmed as before.
+      {"untick send me the newsletter", "Unchecked **Send me the newsletter**", 1},
+      {"click send me the newsletter", "confirm: Click “Send me the newsletter”?", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.command);

@@ -160,7 +160,7 @@ PageSnapshot captured(std::string_view windowTree) {
 // A printer's page as a printing system's web interface shows it: a menu
 // bar of links, a table of labels and values, a list of printers, and a
 // glossary-like term with its definition on the next line.
-constexpr const char* kPrinterPage = R"(
+constexpr const char* kPrinterPage = R"tree(
 AXWindow "Blue_Laser" id=w
   AXWebArea "Blue_Laser - CUPS" frame=0,100,800,600
     AXList
@@ -206,9 +206,15 @@ AXWindow "Blue_Laser" id=w
       AXStaticText value="Raw queue"
     AXGroup
       AXStaticText value="A printer queue that passes jobs to the device unchanged, with no filters."
+    AXGroup
+      AXStaticText value="os.path. basename ( path)"
+    AXGroup
+      AXStaticText value="Return the base name of pathname path. It is the second half of a split."
+    AXGroup
+      AXStaticText value="See also os.path.basename for names."
     AXHeading "About this printer" value=2
     AXStaticText value="This printer serves the library and the reading rooms on the second floor of the east wing."
-)";
+)tree";
 
 TEST(PageQATest, AnswersReadRowsLabelsAndDefinitionsWhole) {
   PageSnapshot snap = captured(kPrinterPage);
@@ -222,6 +228,9 @@ TEST(PageQATest, AnswersReadRowsLabelsAndDefinitionsWhole) {
       {"which room is the plotter in?", "• Plotter · Large format plotter for blue prints · Room 305"},
       {"what is a raw queue?",
        "• Raw queue — A printer queue that passes jobs to the device unchanged, with no filters."},
+      // An entry's signature, as Chromium spaces it: its text follows.
+      {"what does os.path.basename do?",
+       "• os.path. basename ( path) — Return the base name of pathname path."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.question);

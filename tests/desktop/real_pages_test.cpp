@@ -19,7 +19,7 @@ namespace {
 enum class Check {
   address,  // the page's address afterwards holds `expect`
   line,     // a line of the page afterwards holds `expect`
-  noLine,   // no line of the page afterwards holds `expect`
+  noLine,   // no line of the page afterwards is `expect`, whole
   answer,   // Tovrin's reply holds `expect`
   inView,   // the first element whose label holds `expect` is inside the view
 };
@@ -111,10 +111,9 @@ const Task kTasks[] = {
     {"label", "settings.html", "click remember me", Check::line, "Checked: remember, newsletter"},
     {"label", "cups:/admin", "click allow remote administration", Check::line,
      "☑ Allow remote administration"},
-    {"label", "settings.html", "remember me on this computer", Check::noLine,
-     "Remember me on this computer"},
+    {"label", "settings.html", "read this page", Check::noLine, "Remember me on this computer"},
     // Page text kept whole, and no container pressed for its words.
-    {"text", "python:library/stdtypes.html", "find objects, or strings", Check::answer,
+    {"text", "python:library/stdtypes.html", "find str objects, or strings", Check::line,
      "handled with str objects, or strings."},
     {"text", "python:library/os.path.html",
      "click return the base name of pathname", Check::answer, "Nothing to press matches"},
@@ -130,11 +129,16 @@ bool inView(const std::string& label) {
   if (elements.empty() || !elements[0]["frame"].is_array()) return false;
   const auto& area = elements[0]["frame"];
   const double top = area[1].get<double>(), bottom = top + area[3].get<double>();
-  for (const auto& e : elements) {
-    const std::string text = e["label"].get<std::string>();
-    if (text.find(label) == std::string::npos || !e["frame"].is_array()) continue;
-    const double y = e["frame"][1].get<double>() + e["frame"][3].get<double>() / 2;
-    return y >= top && y <= bottom;
+  // A heading that says it, else the first element that does (a table of
+  // contents may name a section above the section itself).
+  for (const bool headingsOnly : {true, false}) {
+    for (const auto& e : elements) {
+      const std::string text = e["label"].get<std::string>();
+      if (text.find(label) == std::string::npos || !e["frame"].is_array()) continue;
+      if (headingsOnly && e["role"] != "AXHeading") continue;
+      const double y = e["frame"][1].get<double>() + e["frame"][3].get<double>() / 2;
+      return y >= top && y <= bottom;
+    }
   }
   return false;
 }
@@ -166,7 +170,9 @@ TEST_P(RealPagesTest, EverydayPhrasingsOnPagesFromDebian) {
       case Check::noLine: {
         auto holds = [&](const PageState& p) {
           for (const std::string& line : p.lines) {
-            if (line.find(task.expect) != std::string::npos) return true;
+            if (task.check == Check::line ? line.find(task.expect) != std::string::npos
+                                          : line == task.expect)
+              return true;
           }
           return false;
         };
