@@ -67,8 +67,8 @@ std::vector<bool> labelsOfControls(const std::vector<PageElement>& elements) {
     for (std::size_t k = i >= 6 ? i - 6 : 0; !names && k < std::min(elements.size(), end + 6);
          ++k) {
       if (k >= i && k < end) continue;
-      names = isControl(elements[k]) && !words.empty() &&
-              TextUtil::norm(elements[k].label()) == words;
+      names =
+          isControl(elements[k]) && !words.empty() && TextUtil::norm(elements[k].label()) == words;
     }
     if (!names) continue;
     folded[i] = true;

@@ -176,9 +176,9 @@ Outcome ActionEngine::press(const Match& match, std::shared_ptr<const PageSnapsh
   }
   // Ticking a box only marks a choice on the page; the form's own button
   // is what sends it, and that press is still confirmed.
-  std::optional<std::string> risk =
-      wantChecked_ && ElementMatcher::fits(target, RoleHint::checkbox) ? std::nullopt
-                                                                        : Safety::assess(label);
+  std::optional<std::string> risk = wantChecked_ && ElementMatcher::fits(target, RoleHint::checkbox)
+                                        ? std::nullopt
+                                        : Safety::assess(label);
   if (!risk) return Outcome{doPress(target, label, dbg)};
   auto self = shared_from_this();
   return Outcome{
@@ -191,7 +191,8 @@ ActionResult ActionEngine::doPress(const PageElement& element, const std::string
   if (element.frame) highlight(*element.frame, 1.5);
   const int32_t code = AX::perform(element.element, "AXPress");
   const std::string clicked = "Clicked **" + TextUtil::md(label) + "**";
-  if (code == AXErr::kSuccess && wantChecked_ && ElementMatcher::fits(element, RoleHint::checkbox)) {
+  if (code == AXErr::kSuccess && wantChecked_ &&
+      ElementMatcher::fits(element, RoleHint::checkbox)) {
     dbg.push_back("AXPress succeeded");
     // A box that did not change was not checked, whatever the press said.
     bool now = !*wantChecked_;
@@ -200,13 +201,14 @@ ActionResult ActionEngine::doPress(const PageElement& element, const std::string
       now = AX::boolean(AX::copy(element.element, "AXValue"), now);
     }
     if (now != *wantChecked_) {
-      return Display::result(Kind::failure, "**" + TextUtil::md(label) + "** is still " +
-                                                (now ? "checked" : "unchecked"),
-                             dbg, "The page did not take the press.");
+      return Display::result(
+          Kind::failure,
+          "**" + TextUtil::md(label) + "** is still " + (now ? "checked" : "unchecked"), dbg,
+          "The page did not take the press.");
     }
-    return Display::result(Kind::success,
-                           (*wantChecked_ ? "Checked **" : "Unchecked **") + TextUtil::md(label) + "**",
-                           dbg);
+    return Display::result(
+        Kind::success, (*wantChecked_ ? "Checked **" : "Unchecked **") + TextUtil::md(label) + "**",
+        dbg);
   }
   if (code == AXErr::kSuccess) {
     dbg.push_back("AXPress succeeded");

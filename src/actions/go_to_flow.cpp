@@ -65,8 +65,8 @@ Outcome ActionEngine::goTo(const std::string& placeWords, std::shared_ptr<const 
       Outcome moved = scroll(ScrollSpec{ScrollSpec::Section{place}}, *snap, dbg);
       if (const auto* r = std::get_if<ActionResult>(&moved.value); r && r->kind == Kind::success)
         return moved;
-      return Outcome{Display::result(Kind::failure, "Couldn't find “" + TextUtil::md(place) +
-                                                        "” on this page",
+      return Outcome{Display::result(Kind::failure,
+                                     "Couldn't find “" + TextUtil::md(place) + "” on this page",
                                      dbg, "No heading or link here names it.")};
     }
     return scroll(ScrollSpec{ScrollSpec::Section{place}}, *snap, dbg);

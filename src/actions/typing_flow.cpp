@@ -168,8 +168,8 @@ ActionResult ActionEngine::write(const std::string& text, const AXElement& eleme
     return Display::result(Kind::failure, "Couldn't type into **" + TextUtil::md(name) + "**", dbg,
                            "The field didn't accept input.");
   }
-  std::string headline = std::string(replace ? "Filled" : "Typed in") + " **" +
-                         TextUtil::md(name) + "** with “" + TextUtil::md(shown) + "”";
+  std::string headline = std::string(replace ? "Filled" : "Typed in") + " **" + TextUtil::md(name) +
+                         "** with “" + TextUtil::md(shown) + "”";
   if (afterTyping_ && !cancelled()) {
     // The key goes to the field that was just typed into, not to whatever
     // took the focus meanwhile.

@@ -45,8 +45,8 @@ void sortByScore(std::vector<Ranked>& ranked) {
 std::optional<std::string> definitionSubject(std::string_view question) {
   std::string q = TextUtil::norm(question);
   static constexpr std::string_view kOpenings[] = {
-      "what is ", "what are ", "what s ", "who is ", "who are ", "what was ", "define ",
-      "meaning of ", "definition of ", "what does ", "what do ", "tell me what "};
+      "what is ", "what are ",   "what s ",        "who is ",    "who are ", "what was ",
+      "define ",  "meaning of ", "definition of ", "what does ", "what do ", "tell me what "};
   bool asked = false;
   for (std::string_view opening : kOpenings) {
     if (q.starts_with(opening)) {
@@ -331,7 +331,8 @@ std::string extractiveAnswer(const PageSnapshot& snap, std::string_view question
       std::vector<std::string> out;
       std::unordered_set<std::string> said;
       for (const Candidate& c : candidates) {
-        if (said.insert(c.sentence).second) out.push_back("• " + unicode::truncate(c.sentence, 320));
+        if (said.insert(c.sentence).second)
+          out.push_back("• " + unicode::truncate(c.sentence, 320));
       }
       return join(out, "\n");
     }

@@ -134,8 +134,8 @@ std::vector<PageLine> contextLines(const std::vector<PageLine>& lines,
   for (const PageLine& line : lines) {
     const PageElement* e = elementAt(line.elementID, elements);
     const PageElement* row = e ? ancestorWith(*e, elements, "AXRow", 4) : nullptr;
-    const bool joinable = line.kind != Kind::heading && !out.empty() &&
-                          out.back().kind != Kind::heading;
+    const bool joinable =
+        line.kind != Kind::heading && !out.empty() && out.back().kind != Kind::heading;
     if (joinable && row != nullptr && openRow == row->id) {
       // A cell that ends in a colon labels the next one; others are parted.
       const bool labelled = out.back().text.ends_with(":");
@@ -154,8 +154,8 @@ std::vector<PageLine> contextLines(const std::vector<PageLine>& lines,
     }
     out.push_back(line);
     openRow = row ? std::optional<int>(row->id) : std::nullopt;
-    labelOpen = line.kind == Kind::text && line.text.ends_with(":") &&
-                unicode::length(line.text) <= 40;
+    labelOpen =
+        line.kind == Kind::text && line.text.ends_with(":") && unicode::length(line.text) <= 40;
   }
   return out;
 }

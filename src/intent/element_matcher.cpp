@@ -206,7 +206,7 @@ bool pressableHolder(const PageElement& target, const std::vector<PageElement>& 
 // Weaker names of a text field that has no label of its own: the words
 // just before it ("Search in Printers:" in bold), and its type.
 std::vector<std::pair<std::string, double>> fieldHints(const PageElement& field,
-                                                      const std::vector<PageElement>& elements) {
+                                                       const std::vector<PageElement>& elements) {
   std::vector<std::pair<std::string, double>> hints;
   if (field.subrole == "AXSearchField") hints.emplace_back("search", 0.9);
   const auto at = static_cast<std::size_t>(field.id);
@@ -425,7 +425,8 @@ MatchResult matches(const TargetSpec& spec, const std::vector<PageElement>& elem
       const bool secret = std::any_of(candidates.begin(), candidates.end(), [](const auto* c) {
         return c->subrole == "AXSecureTextField";
       });
-      if (open.size() == 1 && !secret) found.push_back({*open.front(), kMinimumScore, "the only field on the page"});
+      if (open.size() == 1 && !secret)
+        found.push_back({*open.front(), kMinimumScore, "the only field on the page"});
     }
     // Text fallback: the words may sit in a static text inside the thing to press.
     if (found.empty() && purpose == MatchPurpose::click && spec.role == RoleHint::any) {

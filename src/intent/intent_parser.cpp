@@ -314,28 +314,30 @@ std::vector<Rule> makeEverydayRules() {
     return Intent{Intent::GoTo{std::move(place)}};
   };
   // "back to the top" moves the page; "back to the results" goes back a page.
-  r.push_back(rule(R"((?:go\s+|scroll\s+|jump\s+)?back\s+(?:up\s+)?to\s+(?:the\s+)?(top|start|beginning)(?:\s+of\s+(?:the|this)\s+page)?)",
-                   always(scrollIntent<ScrollSpec::Top>())));
+  r.push_back(rule(
+      R"((?:go\s+|scroll\s+|jump\s+)?back\s+(?:up\s+)?to\s+(?:the\s+)?(top|start|beginning)(?:\s+of\s+(?:the|this)\s+page)?)",
+      always(scrollIntent<ScrollSpec::Top>())));
   r.push_back(rule(R"((?:go|take\s+me|bring\s+me|head)\s+back\s+to\s+(?:the\s+)?(.+))",
                    [goTo](const Groups& g, const UnicodeString& command) -> std::optional<Intent> {
-                     static const Regex inPage(R"(\b(?:section|part|heading|chapter)$)",
-                                               kCaseless);
+                     static const Regex inPage(R"(\b(?:section|part|heading|chapter)$)", kCaseless);
                      if (inPage.contains(g[0])) return goTo(g, command);
                      return navigateIntent<NavAction::Back>();
                    }));
-  r.push_back(rule(R"((?:follow|click\s+through)\s+(?:the\s+)?(?:link\s+)?(?:to\s+|for\s+|called\s+|named\s+)?(?:the\s+)?(.+))",
-                   [](const Groups& g, const UnicodeString&) -> std::optional<Intent> {
-                     TargetSpec t = parseTarget(utf8(g[0]), RoleHint::link);
-                     if (t.role == RoleHint::any) t.role = RoleHint::link;
-                     return Intent{Intent::OpenLink{std::move(t)}};
-                   }));
-  r.push_back(rule(R"((?:take|bring|get)\s+me\s+(?:to|down\s+to|up\s+to)\s+(?:the\s+)?(.+)|(?:jump|skip|move|head|navigate|go)\s+(?:down\s+|up\s+|over\s+|straight\s+)?(?:to|into)\s+(?:the\s+)?(.+)|show\s+me\s+the\s+(.+?\s+(?:section|part|page)))",
-                   [goTo](const Groups& g, const UnicodeString& command) -> std::optional<Intent> {
-                     for (const UnicodeString& part : g) {
-                       if (!part.isEmpty()) return goTo({part}, command);
-                     }
-                     return std::nullopt;
-                   }));
+  r.push_back(rule(
+      R"((?:follow|click\s+through)\s+(?:the\s+)?(?:link\s+)?(?:to\s+|for\s+|called\s+|named\s+)?(?:the\s+)?(.+))",
+      [](const Groups& g, const UnicodeString&) -> std::optional<Intent> {
+        TargetSpec t = parseTarget(utf8(g[0]), RoleHint::link);
+        if (t.role == RoleHint::any) t.role = RoleHint::link;
+        return Intent{Intent::OpenLink{std::move(t)}};
+      }));
+  r.push_back(rule(
+      R"((?:take|bring|get)\s+me\s+(?:to|down\s+to|up\s+to)\s+(?:the\s+)?(.+)|(?:jump|skip|move|head|navigate|go)\s+(?:down\s+|up\s+|over\s+|straight\s+)?(?:to|into)\s+(?:the\s+)?(.+)|show\s+me\s+the\s+(.+?\s+(?:section|part|page)))",
+      [goTo](const Groups& g, const UnicodeString& command) -> std::optional<Intent> {
+        for (const UnicodeString& part : g) {
+          if (!part.isEmpty()) return goTo({part}, command);
+        }
+        return std::nullopt;
+      }));
   // Check boxes and switches, by the state they should end in.
   auto checkTo = [](bool on) {
     return [on](const Groups& g, const UnicodeString&) -> std::optional<Intent> {
@@ -347,21 +349,24 @@ std::vector<Rule> makeEverydayRules() {
   };
   r.push_back(rule(R"(turn\s+(.+?)\s+on|switch\s+(.+?)\s+on)", checkTo(true)));
   r.push_back(rule(R"(turn\s+(.+?)\s+off|switch\s+(.+?)\s+off)", checkTo(false)));
-  r.push_back(rule(R"((?:un-?tick|un-?check|un-?select|turn\s+off|switch\s+off|disable|deselect)\s+(.+))",
-                   checkTo(false)));
-  r.push_back(rule(R"((?:tick|check|turn\s+on|switch\s+on|enable)\s+(?:the\s+box\s+(?:for|next\s+to)\s+)?(.+))",
-                   checkTo(true)));
+  r.push_back(
+      rule(R"((?:un-?tick|un-?check|un-?select|turn\s+off|switch\s+off|disable|deselect)\s+(.+))",
+           checkTo(false)));
+  r.push_back(rule(
+      R"((?:tick|check|turn\s+on|switch\s+on|enable)\s+(?:the\s+box\s+(?:for|next\s+to)\s+)?(.+))",
+      checkTo(true)));
   // "search this page for X" is a find; "search for X" uses the page's search box.
   r.push_back(rule(R"(search\s+(?:in\s+)?(?:this|the)\s+page\s+for\s+(.+))",
                    [](const Groups& g, const UnicodeString&) -> std::optional<Intent> {
                      return Intent{Intent::Find{cleanCapture(g[0])}};
                    }));
-  r.push_back(rule(R"((?:search|look\s+up)\s+(?:for\s+)?(.+?)(?:\s+(?:here|on\s+(?:this|the)\s+(?:site|website)))?)",
-                   [](const Groups& g, const UnicodeString&) -> std::optional<Intent> {
-                     std::string text = strip(utf8(g[0]));
-                     if (text.empty()) return std::nullopt;
-                     return Intent{Intent::Search{std::move(text)}};
-                   }));
+  r.push_back(rule(
+      R"((?:search|look\s+up)\s+(?:for\s+)?(.+?)(?:\s+(?:here|on\s+(?:this|the)\s+(?:site|website)))?)",
+      [](const Groups& g, const UnicodeString&) -> std::optional<Intent> {
+        std::string text = strip(utf8(g[0]));
+        if (text.empty()) return std::nullopt;
+        return Intent{Intent::Search{std::move(text)}};
+      }));
   return r;
 }
 

@@ -47,8 +47,7 @@ TEST(EverydayFlowTest, BoxesAreCheckedOnlyWhenNotAlreadySo) {
       {"uncheck allow users to cancel any job", "Unchecked **Allow users to cancel any job**", 1},
       {"check allow users to cancel any job",
        "**Allow users to cancel any job** is already checked", 0},
-      {"turn off remote administration", "**Allow remote administration** is already unchecked",
-       0},
+      {"turn off remote administration", "**Allow remote administration** is already unchecked", 0},
       // Only boxes: a button named the same is never "checked".
       {"tick change settings", "Couldn't find “change settings” checkbox", 0},
       // Marking a box sends nothing, whatever its words; a plain click on it
@@ -96,21 +95,32 @@ TEST(EverydayFlowTest, SearchesPlacesAndKeys) {
     std::vector<std::string> effects;
   };
   const Case cases[] = {
-      {kPrinters, "search for blue", "Filled **search box** with “blue”, then pressed **Return**",
+      {kPrinters,
+       "search for blue",
+       "Filled **search box** with “blue”, then pressed **Return**",
        {kReturn}},
-      {kPrinters, "type blue into the search box and press enter",
-       "Typed in **search box** with “blue”, then pressed **Return**", {kReturn}},
+      {kPrinters,
+       "type blue into the search box and press enter",
+       "Typed in **search box** with “blue”, then pressed **Return**",
+       {kReturn}},
       // No search box: the words are found on the page instead.
-      {kSettings, "search for remote administration", "Found **1** match for “remote administration”", {}},
+      {kSettings,
+       "search for remote administration",
+       "Found **1** match for “remote administration”",
+       {}},
       // A heading here wins over a link away unless the words ask for a page.
       {kPrinters, "jump to help for printing", "Scrolled to **Help for printing**", {}},
       {kPrinters, "go to the help page", "Clicked **Help**", {"AXPress AXLink “Help” → 0"}},
-      {kPrinters, "take me to administration", "Clicked **Administration**",
+      {kPrinters,
+       "take me to administration",
+       "Clicked **Administration**",
        {"AXPress AXLink “Administration” → 0"}},
       {kPrinters, "take me to the pricing section", "Couldn't find “pricing” on this page", {}},
       // Words on nothing pressable: said, and nothing pressed.
-      {kPrinters, "click blue laser printer in the library",
-       "Nothing to press matches “blue laser printer in the library”", {}},
+      {kPrinters,
+       "click blue laser printer in the library",
+       "Nothing to press matches “blue laser printer in the library”",
+       {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.command);

@@ -225,7 +225,8 @@ TEST(PageQATest, AnswersReadRowsLabelsAndDefinitionsWhole) {
   const Case cases[] = {
       {"what is the serial number?", "• Serial number: BL-2231-X"},
       {"where is the location?", "• Location: Room 214, second floor"},
-      {"which room is the plotter in?", "• Plotter · Large format plotter for blue prints · Room 305"},
+      {"which room is the plotter in?",
+       "• Plotter · Large format plotter for blue prints · Room 305"},
       {"what is a raw queue?",
        "• Raw queue — A printer queue that passes jobs to the device unchanged, with no filters."},
       // An entry's signature, as Chromium spaces it: its text follows.

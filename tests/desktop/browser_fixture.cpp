@@ -1,6 +1,5 @@
 #include "desktop/browser_fixture.h"
 
-#include <map>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -14,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
@@ -102,17 +102,17 @@ class PageServer {
   explicit PageServer(const std::string& site = {}) {
     const char* source = std::getenv("TOVRIN_SOURCE_DIR");
     const std::string pages = std::string(source ? source : ".") + "/tests/pages";
-    const std::string log =
-        scratch() + "/pages-" + std::to_string(getpid()) + (site.empty() ? "" : "-" + site) + ".log";
+    const std::string log = scratch() + "/pages-" + std::to_string(getpid()) +
+                            (site.empty() ? "" : "-" + site) + ".log";
     if (site.empty()) {
-      pid_ = ChildProcess::spawn({"python3", "-u", "-m", "http.server", "0", "--bind", "127.0.0.1",
-                                  "--directory", pages},
-                                 log);
+      pid_ = ChildProcess::spawn(
+          {"python3", "-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "--directory", pages},
+          log);
     } else {
-      pid_ = ChildProcess::spawn({"python3", "-u",
-                                  std::string(source ? source : ".") + "/tests/desktop/saved-site.py",
-                                  pages + "/" + site},
-                                 log);
+      pid_ = ChildProcess::spawn(
+          {"python3", "-u", std::string(source ? source : ".") + "/tests/desktop/saved-site.py",
+           pages + "/" + site},
+          log);
     }
     for (int i = 0; i < 200 && port_.empty(); ++i) {
       const std::string text = readFile(log);

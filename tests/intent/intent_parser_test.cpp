@@ -301,7 +301,8 @@ const TextCase kEverydayCases[] = {
      "{'intent':'click','target':" + T("sign in and press enter", "null", "any") + "}"},
     // Questions stay questions.
     {"what is the serial number?", "{'intent':'ask','text':'what is the serial number?'}"},
-    {"which room is the blue printer in", "{'intent':'ask','text':'which room is the blue printer in'}"},
+    {"which room is the blue printer in",
+     "{'intent':'ask','text':'which room is the blue printer in'}"},
     {"how do I search for printers?", "{'intent':'ask','text':'how do I search for printers?'}"},
 };
 
