@@ -108,8 +108,8 @@ std::vector<std::pair<Query, double>> variants(std::string_view query) {
   const std::string q = out.front().first.norm;  // a copy: out grows below
   // "the language menu", "the country dropdown": the control named
   // "language", whatever kind of element the page made it.
-  static constexpr std::array<std::string_view, 6> kControlNouns = {
-      " menu", " dropdown", " drop down", " picker", " selector", " list"};
+  static constexpr std::array<std::string_view, 5> kControlNouns = {
+      " menu", " dropdown", " drop down", " picker", " selector"};
   for (std::string_view noun : kControlNouns) {
     if (q.size() > noun.size() && q.ends_with(noun)) {
       out.emplace_back(Query(std::string_view(q).substr(0, q.size() - noun.size())), 1.0);
@@ -444,6 +444,17 @@ MatchResult matches(const TargetSpec& spec, const std::vector<PageElement>& elem
              "text " + quoted(unicode::truncate(label, 40)) + " inside " + roleName(target.role)});
       }
     }
+  }
+
+  // "The third printer", "the second video": words that name no element,
+  // with an ordinal, name the things a list repeats; they are counted as
+  // results are (and offered as a choice where the list is unclear).
+  if (spec.ordinal && found.empty() && spec.role == RoleHint::any && !spec.nextTo &&
+      purpose != MatchPurpose::field && !TextUtil::norm(spec.query).empty()) {
+    TargetSpec items = spec;
+    items.query.clear();
+    items.role = RoleHint::result;
+    return matches(items, elements, purpose);
   }
 
   if (!spec.ordinal) {

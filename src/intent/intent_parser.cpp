@@ -355,6 +355,11 @@ std::vector<Rule> makeEverydayRules() {
   r.push_back(rule(
       R"((?:tick|check|turn\s+on|switch\s+on|enable)\s+(?:the\s+box\s+(?:for|next\s+to)\s+)?(.+))",
       checkTo(true)));
+  // "define generator": a question, answered by the line that defines it.
+  r.push_back(rule(R"((?:define|(?:the\s+)?(?:meaning|definition)\s+of)\s+(.+))",
+                   [](const Groups&, const UnicodeString& command) -> std::optional<Intent> {
+                     return Intent{Intent::Ask{utf8(command)}};
+                   }));
   // "search this page for X" is a find; "search for X" uses the page's search box.
   r.push_back(rule(R"(search\s+(?:in\s+)?(?:this|the)\s+page\s+for\s+(.+))",
                    [](const Groups& g, const UnicodeString&) -> std::optional<Intent> {

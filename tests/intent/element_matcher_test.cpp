@@ -301,6 +301,8 @@ AXWebArea id=root
       {"the second row", "50.0|Front_Desk|#2 of 3 matching"},
       {"the first result", "50.0|Blue_Laser|#1 of 3 matching"},
       {"the last entry", "50.0|Plotter_A0|last of 3 matching"},
+      // Words that name no element: the things the list repeats.
+      {"the third printer in the list", "50.0|Plotter_A0|#3 of 3 matching"},
   };
   for (const auto& [phrase, expected] : cases) {
     SCOPED_TRACE(phrase);

@@ -299,6 +299,8 @@ const TextCase kEverydayCases[] = {
      "{'intent':'type','text':'ada@example.com','field':null,'replace':false,'then':'tab'}"},
     {"click sign in and press enter",
      "{'intent':'click','target':" + T("sign in and press enter", "null", "any") + "}"},
+    {"define generator", "{'intent':'ask','text':'define generator'}"},
+    {"meaning of GIL", "{'intent':'ask','text':'meaning of GIL'}"},
     // Questions stay questions.
     {"what is the serial number?", "{'intent':'ask','text':'what is the serial number?'}"},
     {"which room is the blue printer in",
