@@ -195,10 +195,12 @@ std::size_t descendants(const PageElement& e, const std::vector<PageElement>& el
 }
 
 // Something a press can be aimed at because words inside it match: a
-// control, or a small pressable group (a card's wrapper). A container of
-// many elements is not one: its words are other things' words.
+// control, a picture, or a small pressable group (a card's wrapper). A
+// container of many elements is not one: its words are other things' words.
 bool pressableHolder(const PageElement& target, const std::vector<PageElement>& elements) {
-  if (Roles::clickable(target.role)) return true;
+  // A picture is a thing people click, whether or not the page says so:
+  // the mouse goes where it is.
+  if (Roles::clickable(target.role) || target.role == "AXImage") return true;
   if (!hasPress(target)) return false;
   return descendants(target, elements) <= 12;
 }

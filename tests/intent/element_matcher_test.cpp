@@ -412,13 +412,16 @@ AXWebArea id=root
     AXStaticText value="eleven" frame=0,80,10,10
     AXStaticText value="twelve" frame=0,80,10,10
   AXGroup actions=AXPress frame=0,5000,300,40
-    AXStaticText value="Summit Jacket card" frame=0,5000,300,20)");
+    AXStaticText value="Summit Jacket card" frame=0,5000,300,20
+  AXImage "Service bell" frame=0,6000,40,40)");
   EXPECT_EQ(render(match(elements, "the language menu")),
             std::vector<std::string>{"100.0|Language|label matches “language menu”"});
   EXPECT_EQ(render(match(elements, "the language dropdown")),
             std::vector<std::string>{"100.0|Language|label matches “language dropdown”"});
   EXPECT_EQ(render(match(elements, "zfill method")), std::vector<std::string>{});
   EXPECT_EQ(render(match(elements, "summit jacket")).size(), 1U);
+  // A picture is pressed where it is, though the page gave it no action.
+  EXPECT_EQ(render(match(elements, "service bell")).size(), 1U);
 }
 
 // Firefox makes a <label> pressable in its own right. One that wraps its
