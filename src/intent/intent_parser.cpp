@@ -558,7 +558,19 @@ TargetSpec parseTarget(std::string_view phrase, RoleHint defaultRole) {
   return spec;
 }
 
+namespace {
+
+std::optional<Intent> parseCommand(std::string_view text, bool splitKey);
+
+}  // namespace
+
 std::optional<Intent> parse(std::string_view text) {
+  return parseCommand(text, true);
+}
+
+namespace {
+
+std::optional<Intent> parseCommand(std::string_view text, bool splitKey) {
   static const Regex filler(R"(^(please|pls|can you|could you|would you|hey|just)\s+)", kCaseless);
   static const Regex trailingPlease(R"(\s+please[.!?]*$)", kCaseless);
   static const Regex question(
@@ -578,8 +590,9 @@ std::optional<Intent> parse(std::string_view text) {
   static const Regex thenKey(
       R"(^(.*\S)\s*,?\s+(?:and\s+(?:then\s+)?|then\s+)(?:press|hit|tap|push)\s+(?:the\s+)?(enter|return|tab)(?:\s+key)?[.!]*$)",
       kCaseless);
-  if (auto split = thenKey.find(s)) {
-    if (auto head = parse(utf8(split->groups[0]))) {
+  // One key at most: the rest is parsed as it stands.
+  if (auto split = splitKey ? thenKey.find(s) : std::nullopt) {
+    if (auto head = parseCommand(utf8(split->groups[0]), false)) {
       if (auto* type = std::get_if<Intent::Type>(&head->value)) {
         const bool tab = unicode::lower(utf8(split->groups[1])) == "tab";
         type->then = tab ? KeyAction::tab : KeyAction::enter;
@@ -597,6 +610,8 @@ std::optional<Intent> parse(std::string_view text) {
   if (question.contains(lowered)) return Intent{Intent::Ask{utf8(s)}};
   return std::nullopt;
 }
+
+}  // namespace
 
 std::string shownCommand(std::string_view text) {
   std::string shown(text);
