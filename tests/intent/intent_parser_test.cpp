@@ -297,6 +297,9 @@ const TextCase kEverydayCases[] = {
          ",'replace':false,'then':'enter'}"},
     {"enter ada@example.com and press tab",
      "{'intent':'type','text':'ada@example.com','field':null,'replace':false,'then':'tab'}"},
+    // One key at most; the rest is the text as typed.
+    {"type a and press enter and press enter",
+     "{'intent':'type','text':'a and press enter','field':null,'replace':false,'then':'enter'}"},
     {"click sign in and press enter",
      "{'intent':'click','target':" + T("sign in and press enter", "null", "any") + "}"},
     {"define generator", "{'intent':'ask','text':'define generator'}"},
