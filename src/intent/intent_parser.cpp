@@ -587,14 +587,16 @@ std::optional<Intent> parseCommand(std::string_view text, bool splitKey) {
 
   // "type printers into the search box and press enter": the key is pressed
   // once the text is in, and is no part of the field's name.
+  // Only the last such ending is the key: the match that reaches the end.
   static const Regex thenKey(
-      R"(^(.*\S)\s*,?\s+(?:and\s+(?:then\s+)?|then\s+)(?:press|hit|tap|push)\s+(?:the\s+)?(enter|return|tab)(?:\s+key)?[.!]*$)",
+      R"(\s*,?\s+(?:and\s+(?:then\s+)?|then\s+)(?:press|hit|tap|push)\s+(?:the\s+)?(enter|return|tab)(?:\s+key)?[.!]*$)",
       kCaseless);
   // One key at most: the rest is parsed as it stands.
-  if (auto split = splitKey ? thenKey.find(s) : std::nullopt) {
-    if (auto head = parseCommand(utf8(split->groups[0]), false)) {
+  auto split = splitKey ? thenKey.find(s) : std::nullopt;
+  if (split && split->start > 0) {
+    if (auto head = parseCommand(utf8(UnicodeString(s, 0, split->start)), false)) {
       if (auto* type = std::get_if<Intent::Type>(&head->value)) {
-        const bool tab = unicode::lower(utf8(split->groups[1])) == "tab";
+        const bool tab = unicode::lower(utf8(split->groups[0])) == "tab";
         type->then = tab ? KeyAction::tab : KeyAction::enter;
         return head;
       }
