@@ -82,6 +82,11 @@ class Accessibility : public std::enable_shared_from_this<Accessibility> {
                                          Clock& clock);
   // The same, asking the desktop to prompt the user when it is missing.
   virtual bool isProcessTrustedWithPrompt() = 0;
+  // The most elements a page read may take. `designed` suits a desktop that
+  // answers one element per request; one that reads a page in bulk lets the
+  // read's time limit decide, up to a far higher cap that only guards
+  // against a page that never ends.
+  [[nodiscard]] virtual int pageElementCap(int designed) const { return designed; }
 };
 
 struct RunningApplication {

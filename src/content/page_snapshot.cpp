@@ -33,8 +33,11 @@ std::optional<PageSnapshot> PageSnapshot::capture(const BrowserTarget& target) {
     if (e.role == "AXWebArea") webAreas.push_back(e);
   }
   snap.webArea = target.adapter->pickWebArea(webAreas);
+  Crawler::Limits pagePass = kPagePass;
+  if (target.platform.accessibility)
+    pagePass.maxNodes = target.platform.accessibility->pageElementCap(kPagePass.maxNodes);
   snap.elements =
-      snap.webArea ? Crawler::crawl(snap.webArea->element, kPagePass, clock) : snap.chrome;
+      snap.webArea ? Crawler::crawl(snap.webArea->element, pagePass, clock) : snap.chrome;
   snap.lines = PageReader::lines(snap.elements);
   // Answers and summaries read rows and labelled values whole.
   snap.chunks =
