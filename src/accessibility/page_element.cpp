@@ -42,6 +42,22 @@ std::vector<std::string> PageElement::labels() const {
   return out;
 }
 
+bool inChromeLandmark(const PageElement& element, const std::vector<PageElement>& elements) {
+  const PageElement* current = &element;
+  for (int step = 0; step < 40; ++step) {
+    if (!current->parent || *current->parent < 0 ||
+        static_cast<std::size_t>(*current->parent) >= elements.size())
+      return false;
+    current = &elements[static_cast<std::size_t>(*current->parent)];
+    const std::string& sub = current->subrole;
+    if (sub == "AXLandmarkNavigation" || sub == "AXLandmarkBanner" ||
+        sub == "AXLandmarkContentInfo")
+      return true;
+    if (sub == "AXLandmarkMain") return false;
+  }
+  return false;
+}
+
 std::vector<bool> labelsOfControls(const std::vector<PageElement>& elements) {
   std::vector<bool> folded(elements.size(), false);
   auto isControl = [](const PageElement& e) {

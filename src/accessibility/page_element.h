@@ -42,6 +42,10 @@ struct PageElement {
 // a control it wraps, or one beside it that carries its words as its name.
 std::vector<bool> labelsOfControls(const std::vector<PageElement>& elements);
 
+// Whether an element lies in the site's frame by the page's own markup: a
+// navigation, banner or footer landmark, and not inside the main one.
+bool inChromeLandmark(const PageElement& element, const std::vector<PageElement>& elements);
+
 namespace Roles {
 // Roles a user presses.
 bool clickable(std::string_view role);

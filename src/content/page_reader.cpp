@@ -85,20 +85,6 @@ const PageElement* ancestorWith(const PageElement& e, const std::vector<PageElem
   return nullptr;
 }
 
-bool inLandmarkChrome(const PageElement& e, const std::vector<PageElement>& elements) {
-  const PageElement* current = &e;
-  for (int step = 0; step < 40; ++step) {
-    current = parentIn(*current, elements);
-    if (current == nullptr) return false;
-    const std::string& sub = current->subrole;
-    if (sub == "AXLandmarkNavigation" || sub == "AXLandmarkBanner" ||
-        sub == "AXLandmarkContentInfo")
-      return true;
-    if (sub == "AXLandmarkMain") return false;
-  }
-  return false;
-}
-
 // Links in a navigation landmark, or in a list of three or more lines that
 // are all links (a site's menu bar), are chrome.
 void markChrome(std::vector<PageLine>& out, const std::vector<PageElement>& elements) {
@@ -110,7 +96,7 @@ void markChrome(std::vector<PageLine>& out, const std::vector<PageElement>& elem
   for (std::size_t i = 0; i < out.size(); ++i) {
     const PageElement* e = elementAt(out[i].elementID, elements);
     if (e == nullptr) continue;
-    if (out[i].kind == Kind::link && inLandmarkChrome(*e, elements)) out[i].chrome = true;
+    if (out[i].kind == Kind::link && inChromeLandmark(*e, elements)) out[i].chrome = true;
     if (const PageElement* list = ancestorWith(*e, elements, "AXList", 4)) {
       ListLines& l = lists[list->id];
       l.lines.push_back(i);

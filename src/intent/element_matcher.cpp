@@ -230,19 +230,15 @@ std::vector<std::pair<std::string, double>> fieldHints(const PageElement& field,
 // content: a navigation, banner or footer landmark, or a list of links
 // above the page's main heading (a menu bar without landmarks).
 bool inChrome(const PageElement& e, const std::vector<PageElement>& elements, int mainHeading) {
+  if (inChromeLandmark(e, elements)) return true;
+  if (mainHeading < 0 || e.id >= mainHeading) return false;
   const PageElement* current = &e;
-  bool listed = false;
   for (int step = 0; step < 40; ++step) {
     current = parentOf(*current, elements);
-    if (current == nullptr) break;
-    const std::string& sub = current->subrole;
-    if (sub == "AXLandmarkNavigation" || sub == "AXLandmarkBanner" ||
-        sub == "AXLandmarkContentInfo")
-      return true;
-    if (sub == "AXLandmarkMain") return false;
-    if (current->role == "AXList") listed = true;
+    if (current == nullptr) return false;
+    if (current->role == "AXList") return true;
   }
-  return listed && mainHeading >= 0 && e.id < mainHeading;
+  return false;
 }
 
 bool inTableRow(const PageElement& e, const std::vector<PageElement>& elements) {
