@@ -251,7 +251,7 @@ int run(const DoctorOptions& options) {
   std::vector<BrowserCheck> browsers = desktop->browsers();
   std::cout << "\nBrowsers\n";
   if (browsers.empty()) {
-    std::cout << "  None of Chrome, Chromium, Brave, Edge or Firefox is running.\n";
+    std::cout << "  None of " << BrowserRegistry::supportedNames() << " is running.\n";
   }
   for (const BrowserCheck& check : browsers) {
     std::cout << "  " << browserLine(check) << '\n';

@@ -16,7 +16,7 @@ packages=(g++ cmake make pkg-config libicu-dev nlohmann-json3-dev libcli11-dev
           chromium firefox-esr xvfb openbox dbus dbus-x11 at-spi2-core x11-utils
           fonts-dejavu-core python3-pyatspi python3.11-doc bc clang libclang-rt-14-dev strace
           libxkbcommon-dev qt6-wayland mutter sway wtype wl-clipboard jq python3-gi gir1.2-gtk-3.0
-          xdg-desktop-portal gnome-settings-daemon-common)
+          xdg-desktop-portal gnome-settings-daemon-common epiphany-browser)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -56,6 +56,9 @@ const std::vector<std::unique_ptr<BrowserAdapter>>& adapters() {
     out->push_back(std::make_unique<ChromiumAdapter>(
         "Edge", std::vector<std::string>{"com.microsoft.edgemac", "com.microsoft.edgemac.Beta",
                                          "microsoft-edge"}));
+    // WebKit on Linux: GNOME Web, which needs no preparation either.
+    out->push_back(std::make_unique<SafariAdapter>(
+        "GNOME Web", std::vector<std::string>{"org.gnome.Epiphany"}));
     return out;
   }();
   return *list;
@@ -71,7 +74,7 @@ const BrowserAdapter* adapter(const std::optional<std::string>& bundleID) {
 }
 
 std::string supportedNames() {
-  return "Chrome, Chromium, Firefox, Brave or Edge";
+  return "Chrome, Chromium, Firefox, GNOME Web, Brave or Edge";
 }
 
 }  // namespace BrowserRegistry

@@ -61,7 +61,7 @@ const std::vector<std::unique_ptr<BrowserAdapter>>& adapters();
 // Exact, case-sensitive; nothing for no identifier or an unknown one.
 const BrowserAdapter* adapter(const std::optional<std::string>& bundleID);
 // The browsers a user of this desktop can open, for every place that lists
-// them ("Chrome, Chromium, Firefox, Brave or Edge"). Safari and Arc, which
+// them ("Chrome, Chromium, Firefox, GNOME Web, Brave or Edge"). Safari and Arc, which
 // the registry knows by their identifiers, exist only on macOS.
 std::string supportedNames();
 }  // namespace BrowserRegistry

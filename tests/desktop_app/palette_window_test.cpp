@@ -256,7 +256,7 @@ TEST(PaletteWindowTest, WithoutABrowserTheBadgeAndHintSaySo) {
   auto desktop = testing::sceneDesktop({{"apps", nlohmann::json::array()}});
   Panel panel(desktop);
   EXPECT_TRUE(panel.shows("No browser"));
-  EXPECT_TRUE(panel.shows("Bring Chrome, Chromium, Firefox, Brave or Edge to the front"));
+  EXPECT_TRUE(panel.shows("Bring Chrome, Chromium, Firefox, GNOME Web, Brave or Edge to the front"));
 }
 
 TEST(PaletteWindowTest, EscapeInTheIdlePhaseHidesThePanel) {

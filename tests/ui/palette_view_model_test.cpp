@@ -191,7 +191,7 @@ TEST(PaletteViewModelTest, NoBrowserNoAccess) {
   const auto* r = std::get_if<ActionResult>(&p.vm->phase());
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->headline, "No supported browser in front");
-  EXPECT_EQ(r->body, "Open Chrome, Chromium, Firefox, Brave or Edge, then press the hotkey again.");
+  EXPECT_EQ(r->body, "Open Chrome, Chromium, Firefox, GNOME Web, Brave or Edge, then press the hotkey again.");
   EXPECT_TRUE(r->debug.empty());
 
   nlohmann::json untrusted = {

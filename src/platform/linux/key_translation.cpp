@@ -91,12 +91,12 @@ std::optional<Chord> translate(uint16_t code, uint64_t flags, Family family) {
   Chord chord{{}, key};
   if (command) {
     // ⌘[ and ⌘] are back and forward; ⌘digit picks a tab, which Firefox
-    // binds to Alt and Chromium to Control on Linux; every other ⌘ chord is
-    // Control's.
+    // and GNOME Web bind to Alt and Chromium to Control on Linux; every
+    // other ⌘ chord is Control's.
     if (code == 33 || code == 30) {
       chord.modifiers.emplace_back("Alt_L");
       chord.key = code == 33 ? "Left" : "Right";
-    } else if (isDigit(code) && family == Family::firefox) {
+    } else if (isDigit(code) && family != Family::chromium) {
       chord.modifiers.emplace_back("Alt_L");
     } else {
       chord.modifiers.emplace_back("Control_L");
@@ -126,7 +126,9 @@ std::string describe(const Chord& chord) {
 }
 
 Family familyOf(const std::string& applicationID) {
-  return applicationID.rfind("firefox", 0) == 0 ? Family::firefox : Family::chromium;
+  if (applicationID.rfind("firefox", 0) == 0) return Family::firefox;
+  if (applicationID == "org.gnome.Epiphany") return Family::gnomeWeb;
+  return Family::chromium;
 }
 
 std::vector<uint32_t> codePoints(const std::string& text) {

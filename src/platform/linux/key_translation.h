@@ -13,9 +13,10 @@
 
 namespace tovrin::Keys {
 
-enum class Family { chromium, firefox };
+enum class Family { chromium, firefox, gnomeWeb };
 
-// The family of a browser by its application id ("firefox-esr" → firefox).
+// The family of a browser by its application id ("firefox-esr" → firefox,
+// "org.gnome.Epiphany" → gnomeWeb).
 Family familyOf(const std::string& applicationID);
 
 // An X11 chord: keysym names as XStringToKeysym knows them ("Control_L",

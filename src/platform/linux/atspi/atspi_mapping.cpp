@@ -208,9 +208,9 @@ bool isTextField(uint32_t role) {
 
 bool isStaticLeaf(const NodeInfo& node, Toolkit toolkit) {
   if (node.synthetic) return true;
-  // Gecko's static objects (strong, alt text) carry their words in their
-  // text; Chromium's in their name.
-  return node.role == Role::kStatic && toolkit != Toolkit::gecko;
+  // Gecko's and WebKit's static objects (strong, alt text) carry their
+  // words in their text; Chromium's in their name.
+  return node.role == Role::kStatic && toolkit != Toolkit::gecko && toolkit != Toolkit::webkit;
 }
 
 }  // namespace
@@ -218,6 +218,7 @@ bool isStaticLeaf(const NodeInfo& node, Toolkit toolkit) {
 Toolkit toolkitFromName(std::string_view name) {
   if (name == "Chromium" || name == "Chrome") return Toolkit::chromium;
   if (name == "Gecko") return Toolkit::gecko;
+  if (name == "WebKitGTK") return Toolkit::webkit;
   return Toolkit::other;
 }
 
@@ -249,12 +250,14 @@ AXRoleNames axRole(const NodeInfo& node) {
     case Role::kHeading:
       return {"AXHeading", ""};
     case Role::kStatic:
-    case 61:  // text
+    case Role::kText:
       return {"AXStaticText", ""};
     case Role::kEntry:
     case Role::kSpinButton: {
       const std::string type = attribute(node, "text-input-type");
-      const bool search = type == "search" || attribute(node, "xml-roles") == "searchbox";
+      // WebKit tells a search field only by its computed role.
+      const bool search = type == "search" || attribute(node, "xml-roles") == "searchbox" ||
+                          attribute(node, "computed-role") == "searchbox";
       if (node.has(State::kMultiLine)) return {"AXTextArea", ""};
       return {search ? "AXSearchField" : "AXTextField", search ? "AXSearchField" : ""};
     }
@@ -344,7 +347,7 @@ AXRoleNames axRole(const NodeInfo& node) {
 }
 
 bool keepsTextInContainer(uint32_t role, Toolkit toolkit) {
-  if (toolkit != Toolkit::gecko) return false;
+  if (toolkit != Toolkit::gecko && toolkit != Toolkit::webkit) return false;
   if (isGroupRole(role)) return role != 28;  // an internal frame holds a document, not text
   switch (role) {
     case Role::kHeading:
@@ -399,7 +402,8 @@ Needs needsFor(const std::vector<std::string>& attributes, uint32_t role, Toolki
       }
       if (leaf) {
         needs.name = true;
-      } else if (role == Role::kStatic || isTextField(role) || role == Role::kComboBox) {
+      } else if (role == Role::kStatic || role == Role::kText || isTextField(role) ||
+                 role == Role::kComboBox) {
         needs.text = true;
       } else if (role == Role::kHeading) {
         needs.attributes = true;
@@ -448,11 +452,12 @@ std::optional<int> rawActionIndex(const std::vector<std::string>& raw, std::stri
   return std::nullopt;
 }
 
-bool hidden(const NodeInfo& node) {
-  if (node.synthetic || !node.hasStates) return false;
+bool hidden(const NodeInfo& node, Toolkit toolkit) {
+  if (node.synthetic || !node.hasStates || node.states == 0) return false;
+  if (toolkit == Toolkit::webkit && node.role == Role::kScrollPane) return false;
   if (!node.has(State::kVisible)) return true;
   const bool webArea = node.role == Role::kDocumentWeb || node.role == Role::kDocumentFrame;
-  return webArea && !node.has(State::kShowing);
+  return webArea && toolkit != Toolkit::webkit && !node.has(State::kShowing);
 }
 
 std::optional<AXValue> axValue(std::string_view attributeName, const NodeInfo& node,
@@ -497,7 +502,8 @@ std::optional<AXValue> axValue(std::string_view attributeName, const NodeInfo& n
     }
     if (node.synthetic) return node.text ? std::optional<AXValue>(*node.text) : std::nullopt;
     if (leaf) return node.name ? std::optional<AXValue>(*node.name) : std::nullopt;
-    if (role == Role::kStatic || isTextField(role) || role == Role::kComboBox) {
+    if (role == Role::kStatic || role == Role::kText || isTextField(role) ||
+        role == Role::kComboBox) {
       if (role == Role::kStatic && node.text &&
           node.text->find("\xEF\xBF\xBC") != std::string::npos) {
         return std::nullopt;  // its words are in the children made from it
@@ -540,7 +546,7 @@ std::optional<AXValue> axValue(std::string_view attributeName, const NodeInfo& n
     return AXValue(node.has(State::kFocused));
   }
   if (attributeName == "AXHidden") {
-    return AXValue(hidden(node));
+    return AXValue(hidden(node, toolkit));
   }
   if (attributeName == "AXPosition" || attributeName == "AXSize") {
     if (!node.extents) return std::nullopt;

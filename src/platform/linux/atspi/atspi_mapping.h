@@ -18,7 +18,7 @@ namespace tovrin::atspi {
 
 // Browsers differ in how they lay out text, so the mapping needs to know
 // whose tree it reads.
-enum class Toolkit { chromium, gecko, other };
+enum class Toolkit { chromium, gecko, webkit, other };
 Toolkit toolkitFromName(std::string_view toolkitName);
 
 // AT-SPI role numbers used by the mapping (the registry's enumeration).
@@ -28,7 +28,8 @@ inline constexpr uint32_t kCheckBox = 7, kCheckMenuItem = 8, kComboBox = 11, kDi
                           kPageTab = 37, kPasswordText = 40, kPushButton = 43, kRadioButton = 44,
                           kStatic = 116, kToggleButton = 62, kEntry = 79, kHeading = 83,
                           kDocumentFrame = 82, kDocumentWeb = 95, kApplication = 75, kWindow = 69,
-                          kSpinButton = 52, kPushButtonMenu = 129, kLandmark = 110;
+                          kSpinButton = 52, kPushButtonMenu = 129, kLandmark = 110,
+                          kFiller = 20, kText = 61, kScrollPane = 49;
 }
 
 // AT-SPI state bits (positions in the 64-bit state set).
@@ -104,7 +105,11 @@ std::optional<int> rawActionIndex(const std::vector<std::string>& raw, std::stri
 
 // Hidden elements are skipped with their subtrees: anything not visible,
 // and web areas that are not showing (the pages of background tabs).
-bool hidden(const NodeInfo& node);
+// An element with no states at all (the socket a GTK window embeds
+// WebKit's page through, and its plug) tells nothing, and is not hidden.
+// WebKit never marks its page's scroll view visible, and stops marking its
+// page showing once it scrolls: there only visibility counts.
+bool hidden(const NodeInfo& node, Toolkit toolkit = Toolkit::other);
 
 // The value of one non-element attribute ("AXTitle", "AXValue", …), or
 // absent. Never the text of a password field.

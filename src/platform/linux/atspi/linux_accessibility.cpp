@@ -209,9 +209,16 @@ struct Session {
                      g_variant_new("(ss)", "org.a11y.atspi.Application", "ToolkitName"));
       if (r.ok()) state.toolkitName = childString(r.value.get(), 0);
       state.toolkit = toolkitFromName(state.toolkitName);
+      // WebKit's web process serves the page plugged into its browser's
+      // window and has no application object of its own.
+      if (r.status == Reply::Status::error) {
+        state.toolkitName = "WebKitGTK";
+        state.toolkit = Toolkit::webkit;
+      }
     }
     return state;
   }
+  Toolkit toolkitOf(uint64_t key) { return app(at(key).bus).toolkit; }
 
   void send(const std::shared_ptr<Fetch>& fetch, const char* iface, const char* method,
             GVariant* arguments, std::function<void(Fetch&, GVariant*)> onValue,
@@ -415,41 +422,45 @@ struct Session {
             complete);
         needs.actions = false;
       }
-      if (needs.actions) {
+      if (needs.actions && toolkit == Toolkit::webkit) {
+        // WebKit never answers GetActions (the call waits out its timeout),
+        // but tells how many actions there are.
+        send(
+            fetch, "org.freedesktop.DBus.Properties", "Get",
+            g_variant_new("(ss)", "org.a11y.atspi.Action", "NActions"),
+            [this, fetch, complete](Fetch&, GVariant* v) {
+              GVariant* boxed = g_variant_get_child_value(v, 0);
+              GVariant* inner = g_variant_get_variant(boxed);
+              const gint32 count =
+                  g_variant_is_of_type(inner, G_VARIANT_TYPE_INT32) ? g_variant_get_int32(inner) : 0;
+              g_variant_unref(inner);
+              g_variant_unref(boxed);
+              nameActions(fetch, static_cast<std::size_t>(std::max(count, 0)), complete);
+            },
+            complete);
+      } else if (needs.actions) {
         send(
             fetch, "org.a11y.atspi.Action", "GetActions", nullptr,
-            [this, fetch, complete](Fetch& f, GVariant* v) {
-              std::vector<std::string> raw;
+            [this, fetch, complete](Fetch&, GVariant* v) {
+              std::size_t count = 0;
               GVariantIter* iter = nullptr;
               g_variant_get(v, "(a(sss))", &iter);
               const gchar *n = nullptr, *d = nullptr, *k = nullptr;
               while (g_variant_iter_next(iter, "(&s&s&s)", &n, &d, &k))
-                raw.emplace_back(n);
+                ++count;
               g_variant_iter_free(iter);
               // GetActions gives localized names ("Press" in Firefox,
               // nothing in Chromium); the names themselves come one by one.
-              const std::size_t count = std::min<std::size_t>(raw.size(), kMaxActions);
-              f.info.actions = std::vector<std::string>(count);
-              for (std::size_t i = 0; i < count; ++i) {
-                send(
-                    fetch, "org.a11y.atspi.Action", "GetName",
-                    g_variant_new("(i)", static_cast<gint32>(i)),
-                    [i](Fetch& g, GVariant* name) {
-                      if (g.info.actions && i < g.info.actions->size()) {
-                        (*g.info.actions)[i] = childString(name, 0);
-                      }
-                    },
-                    complete);
-              }
+              nameActions(fetch, count, complete);
             },
             complete);
       }
       // A hypertext container lists every child as U+FFFC in its text:
       // text without one has no children to ask for.
-      auto askChildren = [this, fetch, complete]() {
+      auto askChildren = [this, fetch, complete, role, toolkit]() {
         send(
             fetch, kAccessible, "GetChildren", nullptr,
-            [this](Fetch& f, GVariant* v) {
+            [this, fetch, complete, role, toolkit](Fetch& f, GVariant* v) {
               GVariantIter* iter = nullptr;
               g_variant_get(v, "(a(so))", &iter);
               const gchar* bus = nullptr;
@@ -464,6 +475,11 @@ struct Session {
               }
               g_variant_iter_free(iter);
               f.childrenRead = true;
+              // A GTK socket (where GNOME Web plugs in its page) lists its
+              // child only one by one.
+              if (f.children.empty() && role == Role::kFiller && toolkit == Toolkit::other) {
+                askChildrenByIndex(fetch, complete);
+              }
             },
             complete);
       };
@@ -504,6 +520,58 @@ struct Session {
         },
         stageTwo);
     if (--fetch->outstanding == 0) stageTwo();
+  }
+
+  // The first `count` action names of an element, one request each.
+  void nameActions(const std::shared_ptr<Fetch>& fetch, std::size_t count,
+                   const std::function<void()>& done) {
+    count = std::min(count, kMaxActions);
+    fetch->info.actions = std::vector<std::string>(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      send(
+          fetch, "org.a11y.atspi.Action", "GetName", g_variant_new("(i)", static_cast<gint32>(i)),
+          [i](Fetch& g, GVariant* name) {
+            if (g.info.actions && i < g.info.actions->size()) {
+              (*g.info.actions)[i] = childString(name, 0);
+            }
+          },
+          done);
+    }
+  }
+
+  void askChildrenByIndex(const std::shared_ptr<Fetch>& fetch, const std::function<void()>& done) {
+    send(
+        fetch, "org.freedesktop.DBus.Properties", "Get",
+        g_variant_new("(ss)", kAccessible, "ChildCount"),
+        [this, fetch, done](Fetch&, GVariant* v) {
+          GVariant* boxed = g_variant_get_child_value(v, 0);
+          GVariant* inner = g_variant_get_variant(boxed);
+          const gint32 count = g_variant_is_of_type(inner, G_VARIANT_TYPE_INT32)
+                                   ? std::min(g_variant_get_int32(inner), 64)
+                                   : 0;
+          g_variant_unref(inner);
+          g_variant_unref(boxed);
+          auto slots =
+              std::make_shared<std::vector<uint64_t>>(static_cast<std::size_t>(std::max(count, 0)));
+          for (gint32 i = 0; i < count; ++i) {
+            send(
+                fetch, kAccessible, "GetChildAtIndex", g_variant_new("(i)", i),
+                [this, slots, i](Fetch& f, GVariant* child) {
+                  GVariant* value = g_variant_get_child_value(child, 0);
+                  auto ref = objectRef(value);
+                  g_variant_unref(value);
+                  if (ref && ref->second != kNullPath && !ref->first.empty()) {
+                    (*slots)[static_cast<std::size_t>(i)] = intern(ref->first, ref->second);
+                  }
+                  f.children.clear();
+                  for (uint64_t key : *slots) {
+                    if (key != 0) f.children.push_back(key);
+                  }
+                },
+                done);
+          }
+        },
+        done);
   }
 
   // Firefox keeps a paragraph's words in its text, with U+FFFC for each
@@ -652,7 +720,7 @@ struct Session {
     std::vector<std::shared_ptr<Fetch>> children = fetchAll(real, {"AXRole", "AXPosition"});
     for (auto it = children.rbegin(); it != children.rend(); ++it) {
       const Fetch& c = **it;
-      if (!c.done || hidden(c.info) || !c.info.has(State::kShowing) || !c.info.extents) continue;
+      if (!c.done || hidden(c.info, toolkitOf(c.key)) || !c.info.has(State::kShowing) || !c.info.extents) continue;
       const auto& e = *c.info.extents;
       if (x >= e[0] && y >= e[1] && x < e[0] + e[2] && y < e[1] + e[3]) return c.key;
     }
@@ -826,7 +894,7 @@ struct Session {
     };
     auto descends = [&](const Fetch& f, int depth) {
       if (depth >= request.maxDepth) return false;
-      if (hidden(f.info)) return false;
+      if (hidden(f.info, toolkitOf(f.key))) return false;
       const bool webArea = axRole(f.info).role == "AXWebArea";
       return !(request.stopAtWebArea && webArea && depth >= 1);
     };
@@ -885,7 +953,7 @@ struct Session {
       Fetch& f = *entry.fetch;
       if (result.empty()) inPage = axRole(f.info).role == "AXWebArea";
       if (!visited.insert(f.key).second) continue;
-      if (hidden(f.info)) continue;
+      if (hidden(f.info, toolkitOf(f.key))) continue;
       if (entry.parent &&
           isMarkerLeaf(f, result[static_cast<std::size_t>(*entry.parent)], request)) {
         continue;
@@ -929,14 +997,22 @@ struct Session {
     return result;
   }
 
-  // Chromium's text leaf holding a list item's bullet or number.
+  // The leaf holding a list item's bullet or number: a text leaf in
+  // Chromium, a text object in WebKit. Tovrin shows items with a marker of
+  // its own.
   bool isMarkerLeaf(const Fetch& f, const TreeNode& parent, const TreeRequest& request) {
-    if (f.info.role != Role::kStatic || !f.info.name || f.info.name->empty()) return false;
-    if (app(at(f.key).bus).toolkit == Toolkit::gecko) return false;
+    const Toolkit toolkit = toolkitOf(f.key);
+    const std::optional<std::string>* words = nullptr;
+    if (f.info.role == Role::kStatic && toolkit != Toolkit::gecko && toolkit != Toolkit::webkit) {
+      words = &f.info.name;
+    } else if (f.info.role == Role::kText && toolkit == Toolkit::webkit) {
+      words = &f.info.text;
+    }
+    if (!words || !*words || (*words)->empty()) return false;
     if (request.roleIndex >= parent.values.size() || !parent.values[request.roleIndex])
       return false;
     const auto* role = std::get_if<std::string>(&*parent.values[request.roleIndex]);
-    return role && *role == "AXListItem" && listMarkerLength(*f.info.name) == f.info.name->size();
+    return role && *role == "AXListItem" && listMarkerLength(**words) == (*words)->size();
   }
 
   static void copyMissingFrame(TreeNode& node, const TreeNode& parent, const TreeRequest& request) {
@@ -1119,8 +1195,11 @@ int32_t LinuxAccessibility::performAction(const AXElement& element, std::string_
       // To the top edge: Chromium's "anywhere" moves the page least, which
       // leaves a section brought in from above at the bottom of the view,
       // where the reader does not look. The page stops at its own ends.
+      // WebKit takes the top edge for the bottom one; its top-left corner
+      // is the top.
+      const guint32 where = s.toolkitOf(key) == atspi::Toolkit::webkit ? 0u : 2u;
       atspi::Reply reply =
-          s.call(bus, path, "org.a11y.atspi.Component", "ScrollTo", g_variant_new("(u)", 2u));
+          s.call(bus, path, "org.a11y.atspi.Component", "ScrollTo", g_variant_new("(u)", where));
       return reply.ok()                                      ? AXErr::kSuccess
              : reply.gone()                                  ? AXErr::kInvalidUIElement
              : reply.status == atspi::Reply::Status::timeout ? AXErr::kCannotComplete

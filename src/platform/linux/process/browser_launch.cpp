@@ -34,6 +34,23 @@ std::vector<std::string> launchCommand(const BrowserLaunch& launch) {
       argv.emplace_back("--no-sandbox");
       argv.emplace_back("--test-type");
     }
+  } else if (launch.family == BrowserFamily::gnomeWeb) {
+    // GNOME Web asks on its first start whether it should be the default
+    // browser. Its settings are read from a key file in the profile, so the
+    // answer is given there without touching the user's own settings.
+    const std::string config = launch.profileDir + "/config";
+    const std::string settings = config + "/glib-2.0/settings";
+    for (const std::string& dir : {config, config + "/glib-2.0", settings}) {
+      if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return {};
+    }
+    std::ofstream keyfile(settings + "/keyfile");
+    keyfile << "[org/gnome/epiphany]\nask-for-default=false\n";
+    if (!keyfile) return {};
+    argv = {"env",
+            "GSETTINGS_BACKEND=keyfile",
+            "XDG_CONFIG_HOME=" + config,
+            "epiphany",
+            "--profile=" + launch.profileDir};
   } else {
     // A first start shows welcome and privacy tabs, and checks for updates.
     std::ofstream prefs(launch.profileDir + "/user.js");
@@ -63,7 +80,15 @@ std::vector<std::string> launchCommand(const BrowserLaunch& launch) {
 }
 
 const char* familyName(BrowserFamily family) {
-  return family == BrowserFamily::chromium ? "chromium" : "firefox";
+  switch (family) {
+    case BrowserFamily::chromium:
+      return "chromium";
+    case BrowserFamily::firefox:
+      return "firefox";
+    case BrowserFamily::gnomeWeb:
+      return "gnome-web";
+  }
+  return "chromium";
 }
 
 bool parseFamily(const std::string& word, BrowserFamily& family) {
@@ -73,6 +98,10 @@ bool parseFamily(const std::string& word, BrowserFamily& family) {
   }
   if (word == "firefox" || word == "firefox-esr") {
     family = BrowserFamily::firefox;
+    return true;
+  }
+  if (word == "gnome-web" || word == "epiphany" || word == "web") {
+    family = BrowserFamily::gnomeWeb;
     return true;
   }
   return false;

@@ -9,7 +9,7 @@
 
 namespace tovrin {
 
-enum class BrowserFamily { chromium, firefox };
+enum class BrowserFamily { chromium, firefox, gnomeWeb };
 
 struct BrowserLaunch {
   BrowserFamily family = BrowserFamily::chromium;
@@ -25,7 +25,7 @@ struct BrowserLaunch {
 // when the folder cannot be made.
 std::vector<std::string> launchCommand(const BrowserLaunch& launch);
 
-// "chromium" or "firefox"; the family of such a word, if it is one.
+// "chromium", "firefox" or "gnome-web"; the family of such a word, if it is one.
 const char* familyName(BrowserFamily family);
 bool parseFamily(const std::string& word, BrowserFamily& family);
 

@@ -39,6 +39,9 @@ ProcessIdentity identify(const std::string& executable, const std::string& windo
       {"firefox-esr", "firefox-esr", "firefox-esr", "Firefox ESR"},
       {"firefox", "firefox", "firefox", "Firefox"},
       {"firefox-bin", "firefox", "firefox", "Firefox"},
+      // GNOME Web: its X window class, and on Wayland its application id.
+      {"epiphany", "epiphany", "org.gnome.Epiphany", "GNOME Web"},
+      {"epiphany-browser", "org.gnome.epiphany", "org.gnome.Epiphany", "GNOME Web"},
   };
   std::string cls = windowClass;
   std::transform(cls.begin(), cls.end(), cls.begin(),
@@ -134,8 +137,10 @@ std::vector<std::string> profileArguments(const std::vector<std::string>& comman
     const std::string& arg = commandLine[i];
     // Chromium run as root starts only with --no-sandbox, the hand-off
     // process included.
+    // GNOME Web finds its running instance by its profile (`--profile=`),
+    // and a private instance only by that flag too.
     if (arg.rfind("--user-data-dir=", 0) == 0 || arg.rfind("--profile-directory=", 0) == 0 ||
-        arg == "--no-sandbox") {
+        arg == "--no-sandbox" || arg.rfind("--profile=", 0) == 0 || arg == "--private-instance") {
       out.push_back(arg);
     } else if ((arg == "--profile" || arg == "-profile" || arg == "-P") &&
                i + 1 < commandLine.size()) {
@@ -166,8 +171,11 @@ bool ProcessInfo::openURLs(const std::vector<std::string>& urls, const std::stri
     }
     break;
   }
-  if (argv.empty()) argv.push_back(bundleID);
   const bool firefox = bundleID.rfind("firefox", 0) == 0;
+  const bool gnomeWeb = bundleID == "org.gnome.Epiphany";
+  // GNOME Web's desktop id is not its command.
+  if (argv.empty()) argv.emplace_back(gnomeWeb ? "epiphany" : bundleID);
+  if (gnomeWeb) argv.emplace_back("--new-tab");
   for (const std::string& url : urls) {
     if (firefox) argv.emplace_back("--new-tab");
     argv.push_back(url);
