@@ -1,4 +1,4 @@
-// Tovrin acting on real Chromium and Firefox: each command runs as a whole
+// Tovrin acting on real Chromium, Firefox and GNOME Web: each command runs as a whole
 // `tovrin run` process, and what the page itself shows afterwards (its
 // status line, read back by another process) is the proof.
 
@@ -37,7 +37,8 @@ TEST_P(ActingTest, CommandsChangeWhatThePageShows) {
     std::string outcome;  // in the printed outcome
     const char* status;   // the page's status line afterwards, where the page is in front
   };
-  // Tab numbers are Ctrl+N in Chromium, Alt+N in Firefox; the trail says which went.
+  // Tab numbers are Ctrl+N in Chromium, Alt+N in Firefox and GNOME Web; the
+  // trail says which went.
   const std::string tabChord = GetParam() == BrowserKind::chromium ? "Ctrl+1" : "Alt+1";
   const Step steps[] = {
       {{"click", "sign", "in"}, "[success] Clicked **Sign in**", "Signed in"},
@@ -108,8 +109,7 @@ TEST_P(ActingTest, CopiedArticleStaysOnTheClipboardAfterTovrinExits) {
   if (ended) pclose(pipe);  // else pclose would wait for the owner
 }
 
-INSTANTIATE_TEST_SUITE_P(Browsers, ActingTest,
-                         ::testing::Values(BrowserKind::chromium, BrowserKind::firefox),
+INSTANTIATE_TEST_SUITE_P(Browsers, ActingTest, ::testing::ValuesIn(kEveryBrowser),
                          [](const auto& param) { return std::string(browserLabel(param.param)); });
 
 }  // namespace

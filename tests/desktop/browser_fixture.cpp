@@ -49,7 +49,15 @@ int counter = 0;
 }  // namespace
 
 const char* browserLabel(BrowserKind kind) {
-  return kind == BrowserKind::chromium ? "Chromium" : "Firefox";
+  switch (kind) {
+    case BrowserKind::chromium:
+      return "Chromium";
+    case BrowserKind::firefox:
+      return "Firefox";
+    case BrowserKind::gnomeWeb:
+      return "GnomeWeb";
+  }
+  return "Browser";
 }
 
 LinuxDesktop& desktop() {
@@ -188,14 +196,14 @@ ProcessResult runTovrin(const std::vector<std::string>& args, const std::string&
 }
 
 std::unique_ptr<Browser> Browser::start(BrowserKind kind, const std::string& url, Options options) {
-  const std::string profile = scratch() + "/" +
-                              (kind == BrowserKind::chromium ? "chromium-" : "firefox-") +
+  const std::string profile = scratch() + "/" + familyName(kind) + "-" +
                               std::to_string(getpid()) + "-" + std::to_string(++counter);
   auto argv = launchCommand(
-      {.family = kind == BrowserKind::chromium ? BrowserFamily::chromium : BrowserFamily::firefox,
+      {.family = kind,
        .profileDir = profile,
        .url = url,
-       .accessibilityFlag = options.accessibilityFlag});
+       .accessibilityFlag = options.accessibilityFlag,
+       .privateInstance = options.privateInstance});
   pid_t pid = argv.empty() ? 0 : ChildProcess::spawn(argv, profile + ".log");
   if (pid <= 0) return nullptr;
   return std::unique_ptr<Browser>(new Browser(kind, pid));

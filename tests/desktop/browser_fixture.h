@@ -15,12 +15,17 @@
 #include <vector>
 
 #include "platform/linux/linux_desktop.h"
+#include "platform/linux/process/browser_launch.h"
 
 struct _XDisplay;
 
 namespace tovrin::testing {
 
-enum class BrowserKind { chromium, firefox };
+using BrowserKind = BrowserFamily;
+// Every browser the end-to-end tests drive.
+inline constexpr BrowserKind kEveryBrowser[] = {BrowserKind::chromium, BrowserKind::firefox,
+                                                BrowserKind::gnomeWeb};
+// A name fit for a test's name: "Chromium", "Firefox", "GnomeWeb".
 const char* browserLabel(BrowserKind kind);
 
 struct ProcessResult {
@@ -65,6 +70,7 @@ class Browser {
  public:
   struct Options {
     bool accessibilityFlag = true;  // Chromium's --force-renderer-accessibility
+    bool privateInstance = true;    // GNOME Web: not the session's one instance
   };
   // Starts the browser on `url`; check ready() before use.
   static std::unique_ptr<Browser> start(BrowserKind kind, const std::string& url, Options options);

@@ -206,6 +206,13 @@ bool isTextField(uint32_t role) {
   return role == Role::kEntry || role == Role::kPasswordText || role == Role::kSpinButton;
 }
 
+// GTK's socket and WebKit's plug answer with no state at all; in the
+// browsers' own trees an empty state set is a real one.
+bool statesUntold(const NodeInfo& node, Toolkit toolkit) {
+  return node.hasStates && node.states == 0 &&
+         (toolkit == Toolkit::other || toolkit == Toolkit::webkit);
+}
+
 bool isStaticLeaf(const NodeInfo& node, Toolkit toolkit) {
   if (node.synthetic) return true;
   // Gecko's and WebKit's static objects (strong, alt text) carry their
@@ -453,11 +460,21 @@ std::optional<int> rawActionIndex(const std::vector<std::string>& raw, std::stri
 }
 
 bool hidden(const NodeInfo& node, Toolkit toolkit) {
-  if (node.synthetic || !node.hasStates || node.states == 0) return false;
+  if (node.synthetic || !node.hasStates || statesUntold(node, toolkit)) return false;
   if (toolkit == Toolkit::webkit && node.role == Role::kScrollPane) return false;
   if (!node.has(State::kVisible)) return true;
   const bool webArea = node.role == Role::kDocumentWeb || node.role == Role::kDocumentFrame;
   return webArea && toolkit != Toolkit::webkit && !node.has(State::kShowing);
+}
+
+bool mayHoldPoint(const NodeInfo& node, Toolkit toolkit, int32_t x, int32_t y) {
+  if (hidden(node, toolkit)) return false;
+  if (statesUntold(node, toolkit) || (toolkit == Toolkit::webkit && node.role == Role::kScrollPane)) {
+    return true;
+  }
+  if (!node.has(State::kShowing) || !node.extents) return false;
+  const auto& e = *node.extents;
+  return x >= e[0] && y >= e[1] && x < e[0] + e[2] && y < e[1] + e[3];
 }
 
 std::optional<AXValue> axValue(std::string_view attributeName, const NodeInfo& node,
@@ -550,9 +567,16 @@ std::optional<AXValue> axValue(std::string_view attributeName, const NodeInfo& n
   }
   if (attributeName == "AXPosition" || attributeName == "AXSize") {
     if (!node.extents) return std::nullopt;
-    const auto& e = *node.extents;
+    auto e = *node.extents;
     // Firefox reports -1 for extents it does not know.
     if (e[2] < 0 || e[3] < 0) return std::nullopt;
+    if (node.view && (*node.view)[2] > 0 && (*node.view)[3] > 0) {
+      const auto& v = *node.view;
+      const int32_t left = std::max(e[0], v[0]), top = std::max(e[1], v[1]);
+      const int32_t right = std::min(e[0] + e[2], v[0] + v[2]);
+      const int32_t bottom = std::min(e[1] + e[3], v[1] + v[3]);
+      e = {left, top, std::max(right - left, 0), std::max(bottom - top, 0)};
+    }
     if (attributeName == "AXPosition") return AXValue(AXPoint{double(e[0]), double(e[1])});
     return AXValue(AXSize{double(e[2]), double(e[3])});
   }

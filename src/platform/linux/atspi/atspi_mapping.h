@@ -50,6 +50,7 @@ struct NodeInfo {
   std::optional<std::string> description;
   std::optional<std::map<std::string, std::string>> attributes;
   std::optional<std::array<int32_t, 4>> extents;    // x, y, width, height, screen coordinates
+  std::optional<std::array<int32_t, 4>> view;       // where a document scrolls: it shows only there
   std::optional<std::vector<std::string>> actions;  // AT-SPI's own action names
   std::optional<std::string> text;                  // the Text interface's contents
   std::optional<int32_t> characterCount;            // asked only of password fields
@@ -110,6 +111,11 @@ std::optional<int> rawActionIndex(const std::vector<std::string>& raw, std::stri
 // WebKit never marks its page's scroll view visible, and stops marking its
 // page showing once it scrolls: there only visibility counts.
 bool hidden(const NodeInfo& node, Toolkit toolkit = Toolkit::other);
+// Whether the element may hold what lies under a screen point: showing and
+// holding the point in its extents, or one of the elements above that never
+// say so. WebKit's plug and scroll view, which move with the page in their
+// answers, hold whatever their socket holds.
+bool mayHoldPoint(const NodeInfo& node, Toolkit toolkit, int32_t x, int32_t y);
 
 // The value of one non-element attribute ("AXTitle", "AXValue", …), or
 // absent. Never the text of a password field.

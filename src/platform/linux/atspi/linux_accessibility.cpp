@@ -224,9 +224,19 @@ struct Session {
             GVariant* arguments, std::function<void(Fetch&, GVariant*)> onValue,
             const std::function<void()>& onDone, std::function<void()> onFailure = {}) {
     const Ref& r = at(fetch->key);
+    sendTo(fetch, r.bus, r.path, iface, method, arguments, std::move(onValue), onDone,
+           std::move(onFailure));
+  }
+
+  // A request about another object (its parent) that belongs to this
+  // element's read.
+  void sendTo(const std::shared_ptr<Fetch>& fetch, const std::string& bus, const std::string& path,
+              const char* iface, const char* method, GVariant* arguments,
+              std::function<void(Fetch&, GVariant*)> onValue, const std::function<void()>& onDone,
+              std::function<void()> onFailure = {}) {
     ++fetch->outstanding;
     transport->send(
-        Call{r.bus, r.path, iface, method, args(arguments)},
+        Call{bus, path, iface, method, args(arguments)},
         [fetch, onValue = std::move(onValue), onDone,
          onFailure = std::move(onFailure)](Reply reply) {
           if (reply.ok()) {
@@ -411,6 +421,14 @@ struct Session {
             },
             complete);
       }
+      if (needs.extents && toolkit == Toolkit::webkit && role == Role::kDocumentWeb) {
+        // WebKit gives its document's whole length; what shows of it is the
+        // view it scrolls in. That view, and the plug above it, move with
+        // the page in WebKit's own answers: the view's place comes from the
+        // socket of the browser's window that holds the plug, three levels
+        // up.
+        viewOf(fetch, 3, complete);
+      }
       if (needs.actions && bulk) {
         // A page read needs only to know whether an element can be pressed,
         // and both browsers list that action first.
@@ -520,6 +538,39 @@ struct Session {
         },
         stageTwo);
     if (--fetch->outstanding == 0) stageTwo();
+  }
+
+  // The extents of the ancestor `levels` up from the element (or from
+  // `path` on `bus`), as the view its document shows in.
+  void viewOf(const std::shared_ptr<Fetch>& fetch, int levels,
+              const std::function<void()>& done, std::string bus = {}, std::string path = {}) {
+    if (bus.empty()) {
+      bus = at(fetch->key).bus;
+      path = at(fetch->key).path;
+    }
+    sendTo(
+        fetch, bus, path, "org.freedesktop.DBus.Properties", "Get",
+        g_variant_new("(ss)", kAccessible, "Parent"),
+        [this, fetch, levels, done](Fetch&, GVariant* v) {
+          GVariant* inner = g_variant_get_child_value(v, 0);
+          auto parent = objectRef(inner);
+          g_variant_unref(inner);
+          if (!parent || parent->second == kNullPath || parent->first.empty()) return;
+          if (levels > 1) {
+            viewOf(fetch, levels - 1, done, parent->first, parent->second);
+            return;
+          }
+          sendTo(
+              fetch, parent->first, parent->second, "org.a11y.atspi.Component", "GetExtents",
+              g_variant_new("(u)", 0u),
+              [](Fetch& f, GVariant* e) {
+                gint32 x = 0, y = 0, w = 0, h = 0;
+                g_variant_get(e, "((iiii))", &x, &y, &w, &h);
+                f.info.view = std::array<int32_t, 4>{x, y, w, h};
+              },
+              done);
+        },
+        done);
   }
 
   // The first `count` action names of an element, one request each.
@@ -720,9 +771,7 @@ struct Session {
     std::vector<std::shared_ptr<Fetch>> children = fetchAll(real, {"AXRole", "AXPosition"});
     for (auto it = children.rbegin(); it != children.rend(); ++it) {
       const Fetch& c = **it;
-      if (!c.done || hidden(c.info, toolkitOf(c.key)) || !c.info.has(State::kShowing) || !c.info.extents) continue;
-      const auto& e = *c.info.extents;
-      if (x >= e[0] && y >= e[1] && x < e[0] + e[2] && y < e[1] + e[3]) return c.key;
+      if (c.done && mayHoldPoint(c.info, toolkitOf(c.key), x, y)) return c.key;
     }
     return std::nullopt;
   }

@@ -46,11 +46,8 @@ std::vector<std::string> launchCommand(const BrowserLaunch& launch) {
     std::ofstream keyfile(settings + "/keyfile");
     keyfile << "[org/gnome/epiphany]\nask-for-default=false\n";
     if (!keyfile) return {};
-    argv = {"env",
-            "GSETTINGS_BACKEND=keyfile",
-            "XDG_CONFIG_HOME=" + config,
-            "epiphany",
-            "--profile=" + launch.profileDir};
+    argv = {"env", "GSETTINGS_BACKEND=keyfile", "XDG_CONFIG_HOME=" + config, "epiphany"};
+    if (launch.privateInstance) argv.push_back("--profile=" + launch.profileDir);
   } else {
     // A first start shows welcome and privacy tabs, and checks for updates.
     std::ofstream prefs(launch.profileDir + "/user.js");

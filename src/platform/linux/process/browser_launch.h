@@ -16,6 +16,10 @@ struct BrowserLaunch {
   std::string profileDir;  // created when missing
   std::string url;
   bool accessibilityFlag = true;  // Chromium's --force-renderer-accessibility
+  // GNOME Web: a private instance on `profileDir`, which no later command
+  // line reaches; false: the desktop session's one instance, which takes
+  // the addresses of later command lines as tabs.
+  bool privateInstance = true;
   int width = 1280;
   int height = 900;
 };

@@ -137,10 +137,8 @@ std::vector<std::string> profileArguments(const std::vector<std::string>& comman
     const std::string& arg = commandLine[i];
     // Chromium run as root starts only with --no-sandbox, the hand-off
     // process included.
-    // GNOME Web finds its running instance by its profile (`--profile=`),
-    // and a private instance only by that flag too.
     if (arg.rfind("--user-data-dir=", 0) == 0 || arg.rfind("--profile-directory=", 0) == 0 ||
-        arg == "--no-sandbox" || arg.rfind("--profile=", 0) == 0 || arg == "--private-instance") {
+        arg == "--no-sandbox") {
       out.push_back(arg);
     } else if ((arg == "--profile" || arg == "-profile" || arg == "-P") &&
                i + 1 < commandLine.size()) {
@@ -172,10 +170,11 @@ bool ProcessInfo::openURLs(const std::vector<std::string>& urls, const std::stri
     break;
   }
   const bool firefox = bundleID.rfind("firefox", 0) == 0;
-  const bool gnomeWeb = bundleID == "org.gnome.Epiphany";
-  // GNOME Web's desktop id is not its command.
-  if (argv.empty()) argv.emplace_back(gnomeWeb ? "epiphany" : bundleID);
-  if (gnomeWeb) argv.emplace_back("--new-tab");
+  // GNOME Web's desktop id is not its command. Its session instance takes
+  // the addresses as new tabs; a private instance (`--profile`) is reached
+  // by no later command line, so its arguments are not carried over.
+  if (bundleID == "org.gnome.Epiphany") argv = {"epiphany"};
+  if (argv.empty()) argv.push_back(bundleID);
   for (const std::string& url : urls) {
     if (firefox) argv.emplace_back("--new-tab");
     argv.push_back(url);
