@@ -22,7 +22,9 @@ TEST(BrowserRegistryTest, LookupIsExact) {
       {"brave-browser", "Brave"},
       {"com.microsoft.edgemac.Beta", "Edge"},
       {"microsoft-edge", "Edge"},
+      {"org.gnome.Epiphany", "GNOME Web"},
       {"com.microsoft.edgemac.beta", nullptr},  // letter case matters
+      {"org.gnome.epiphany", nullptr},
       {"Chromium", nullptr},
       {"com.apple.finder", nullptr},
       {"", nullptr},
@@ -109,7 +111,8 @@ TEST(BrowserTargetTest, ChromiumFamilyIsPreparedOncePerProcess) {
   };
   for (const Case& c : {Case{"com.google.Chrome", true}, Case{"company.thebrowser.Browser", true},
                         Case{"com.brave.Browser", true}, Case{"com.microsoft.edgemac", true},
-                        Case{"com.apple.Safari", false}, Case{"org.mozilla.firefox", false}}) {
+                        Case{"com.apple.Safari", false}, Case{"org.mozilla.firefox", false},
+                        Case{"org.gnome.Epiphany", false}}) {
     SCOPED_TRACE(c.bundle);
     auto desktop =
         testing::browserDesktop("AXWindow \"W\"", {.pid = 50, .bundleID = c.bundle, .name = "B"});

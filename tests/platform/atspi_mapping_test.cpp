@@ -140,12 +140,71 @@ TEST(AtspiMappingTest, APasswordIsNeverAskedForNorReported) {
 }
 
 TEST(AtspiMappingTest, HiddenMeansNotVisibleOrABackgroundPage) {
-  EXPECT_FALSE(hidden(node(Role::kPushButton)));
-  EXPECT_TRUE(hidden(node(Role::kPushButton, {State::kEnabled})));
-  EXPECT_TRUE(hidden(node(Role::kDocumentWeb, {State::kVisible})));  // a background tab
-  EXPECT_FALSE(hidden(node(Role::kDocumentWeb, {State::kVisible, State::kShowing})));
-  // Off-screen content is still read: visible but not showing.
-  EXPECT_FALSE(hidden(node(73, {State::kVisible})));
+  struct Case {
+    const char* what;
+    NodeInfo node;
+    Toolkit toolkit;
+    bool hidden;
+  };
+  const Case cases[] = {
+      {"a shown button", node(Role::kPushButton), Toolkit::chromium, false},
+      {"an invisible button", node(Role::kPushButton, {State::kEnabled}), Toolkit::chromium, true},
+      {"a background tab", node(Role::kDocumentWeb, {State::kVisible}), Toolkit::chromium, true},
+      {"the front tab", node(Role::kDocumentWeb, {State::kVisible, State::kShowing}),
+       Toolkit::gecko, false},
+      {"off-screen content", node(73, {State::kVisible}), Toolkit::gecko, false},
+      // GTK's socket holding GNOME Web's page, and WebKit's plug, say nothing.
+      {"GTK's socket", node(Role::kFiller, {}), Toolkit::other, false},
+      {"WebKit's plug", node(Role::kFiller, {}), Toolkit::webkit, false},
+      {"a Chromium element with no state", node(Role::kPushButton, {}), Toolkit::chromium, true},
+      {"WebKit's scroll view", node(Role::kScrollPane, {State::kEnabled}), Toolkit::webkit, false},
+      {"a GTK scroll pane", node(Role::kScrollPane, {State::kEnabled}), Toolkit::other, true},
+      {"WebKit's page once scrolled", node(Role::kDocumentWeb, {State::kVisible}), Toolkit::webkit,
+       false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(hidden(c.node, c.toolkit), c.hidden) << c.what;
+  }
+}
+
+TEST(AtspiMappingTest, APointIsSoughtThroughWhatWebKitMisplaces) {
+  NodeInfo button = node(Role::kPushButton);
+  button.extents = std::array<int32_t, 4>{100, 100, 50, 20};
+  EXPECT_TRUE(mayHoldPoint(button, Toolkit::webkit, 120, 110));
+  EXPECT_FALSE(mayHoldPoint(button, Toolkit::webkit, 120, 130));
+  NodeInfo offscreen = button;
+  offscreen.states &= ~(uint64_t{1} << State::kShowing);
+  EXPECT_FALSE(mayHoldPoint(offscreen, Toolkit::webkit, 120, 110));
+  // The plug and the scroll view report the page's scrolled place.
+  NodeInfo plug = node(Role::kFiller, {});
+  plug.extents = std::array<int32_t, 4>{128, -552, 1024, 722};
+  EXPECT_TRUE(mayHoldPoint(plug, Toolkit::webkit, 196, 172));
+  NodeInfo view = node(Role::kScrollPane, {State::kEnabled});
+  view.extents = plug.extents;
+  EXPECT_TRUE(mayHoldPoint(view, Toolkit::webkit, 196, 172));
+}
+
+TEST(AtspiMappingTest, WebKitsDocumentShowsOnlyWithinItsView) {
+  NodeInfo document = node(Role::kDocumentWeb);
+  document.extents = std::array<int32_t, 4>{128, -552, 1024, 1386};
+  document.view = std::array<int32_t, 4>{128, 112, 1024, 722};
+  EXPECT_EQ(axValue("AXPosition", document, Toolkit::webkit), AXValue(AXPoint{128, 112}));
+  EXPECT_EQ(axValue("AXSize", document, Toolkit::webkit), AXValue(AXSize{1024, 722}));
+  document.extents = std::array<int32_t, 4>{128, 112, 1024, 300};  // a short page
+  EXPECT_EQ(axValue("AXSize", document, Toolkit::webkit), AXValue(AXSize{1024, 300}));
+}
+
+TEST(AtspiMappingTest, WebKitKeepsTextInContainersAndMarksItsOwnSearchFields) {
+  Needs paragraph = needsFor({"AXChildren"}, 73, Toolkit::webkit, false, true);
+  EXPECT_TRUE(paragraph.text && paragraph.children);
+  NodeInfo strong = node(Role::kStatic);
+  strong.text = "bold words";
+  EXPECT_EQ(axValue("AXValue", strong, Toolkit::webkit), AXValue(std::string("bold words")));
+  // WebKit's list marker is a text object with the bullet in its text.
+  EXPECT_TRUE(needsFor({"AXValue"}, Role::kText, Toolkit::webkit, false, true).text);
+  NodeInfo search = node(Role::kEntry, {State::kVisible}, {{"computed-role", "searchbox"}});
+  EXPECT_EQ(axRole(search).subrole, "AXSearchField");
+  EXPECT_EQ(toolkitFromName("WebKitGTK"), Toolkit::webkit);
 }
 
 TEST(AtspiMappingTest, TextLeavesAreReadCheaplyInBulk) {
@@ -252,6 +311,8 @@ TEST(ProcessInfoTest, BrowsersAreKnownByExecutableOrWindowClass) {
       {"chrome", "Google-chrome", "google-chrome", "Google Chrome"},
       {"brave", "", "brave-browser", "Brave"},
       {"", "Microsoft-edge", "microsoft-edge", "Microsoft Edge"},
+      {"epiphany", "Epiphany", "org.gnome.Epiphany", "GNOME Web"},
+      {"", "org.gnome.Epiphany", "org.gnome.Epiphany", "GNOME Web"},  // its Wayland app id
       {"gedit", "Gedit", "gedit", "Gedit"},
   };
   for (const Case& c : cases) {

@@ -34,6 +34,9 @@ TEST(KeyTranslationTest, MacChordsBecomeTheBrowsersOwn) {
       {{KeyCode::kW, cmd}, Family::chromium, "Ctrl+W"},
       {{KeyCode::digit(3), cmd}, Family::chromium, "Ctrl+3"},
       {{KeyCode::digit(3), cmd}, Family::firefox, "Alt+3"},
+      {{KeyCode::digit(3), cmd}, Family::gnomeWeb, "Alt+3"},
+      {{KeyCode::kLeftBracket, cmd}, Family::gnomeWeb, "Alt+Left"},
+      {{KeyCode::kR, cmd}, Family::gnomeWeb, "Ctrl+R"},
       {{KeyCode::kTab, KeyFlags::kControl}, Family::firefox, "Ctrl+Tab"},
       {{KeyCode::kTab, KeyFlags::kControl | KeyFlags::kShift}, Family::chromium, "Ctrl+Shift+Tab"},
       {{KeyCode::kPageDown, 0}, Family::chromium, "Page Down"},
@@ -49,6 +52,9 @@ TEST(KeyTranslationTest, MacChordsBecomeTheBrowsersOwn) {
     EXPECT_EQ(Keys::describe(*chord), c.sent);
   }
   EXPECT_FALSE(Keys::translate(200, 0, Family::chromium)) << "an unknown key is not posted";
+  EXPECT_EQ(Keys::familyOf("org.gnome.Epiphany"), Family::gnomeWeb);
+  EXPECT_EQ(Keys::familyOf("firefox-esr"), Family::firefox);
+  EXPECT_EQ(Keys::familyOf("brave-browser"), Family::chromium);
 }
 
 TEST(IniDefaultsTest, ValuesSurviveTheRoundTripInQtsFormat) {
