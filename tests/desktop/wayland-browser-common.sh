@@ -20,6 +20,13 @@ start_browser() {  # URL
       MOZ_ENABLE_WAYLAND=1 firefox-esr --no-remote --profile "$profile" "$1" \
         >"$scratch/$browser.log" 2>&1 &
       ;;
+    gnome-web)
+      # Its first-run question turned off in a key file of its own profile.
+      mkdir -p "$profile/config/glib-2.0/settings"
+      printf '[org/gnome/epiphany]\nask-for-default=false\n' >"$profile/config/glib-2.0/settings/keyfile"
+      GDK_BACKEND=wayland GSETTINGS_BACKEND=keyfile XDG_CONFIG_HOME="$profile/config" \
+        epiphany --profile="$profile" "$1" >"$scratch/$browser.log" 2>&1 &
+      ;;
   esac
   browser_pid=$!
 }

@@ -2,7 +2,7 @@
 # Tovrin on a GNOME Wayland session over a real browser running as a native
 # Wayland client: run inside tests/desktop/wayland-session.sh.
 #
-#   wayland-browser-test.sh TOVRIN chromium|firefox PAGES-FOLDER
+#   wayland-browser-test.sh TOVRIN chromium|firefox|gnome-web PAGES-FOLDER
 #
 # Every check reads what the page itself shows afterwards (its status line,
 # its fields), through a fresh `tovrin snapshot`, not only Tovrin's result.
