@@ -294,7 +294,7 @@ int run(const DemoOptions& options) {
   BrowserFamily family = BrowserFamily::chromium;
   if (!parseFamily(unicode::lower(options.browser), family)) {
     std::cerr << "tovrin demo: --browser " << options.browser
-              << ": Tovrin's demo runs chromium or firefox\n";
+              << ": Tovrin's demo runs chromium, firefox or gnome-web\n";
     return 2;
   }
   std::string error;
@@ -303,7 +303,7 @@ int run(const DemoOptions& options) {
     std::cerr << "tovrin demo: " << error << '\n';
     return 2;
   }
-  const char* browserName = family == BrowserFamily::chromium ? "Chromium" : "Firefox";
+  const char* browserName = displayName(family);
 
   Cleanup& cleanup = cli::cleanup();
   stopOnSignals(cleanup);
@@ -433,7 +433,7 @@ Command addDemoCommand(CLI::App& app) {
       "demo",
       "Tovrin driving a real browser: a private headless desktop, the shop page, a scripted "
       "palette session, a screenshot after each command");
-  sub->add_option("--browser", options->browser, "chromium (default) or firefox");
+  sub->add_option("--browser", options->browser, "chromium (default), firefox or gnome-web");
   sub->add_flag("--visible", options->visible,
                 "Use your own display instead of a private headless desktop");
   sub->add_option("--screenshots", options->screenshots,

@@ -88,6 +88,18 @@ const char* familyName(BrowserFamily family) {
   return "chromium";
 }
 
+const char* displayName(BrowserFamily family) {
+  switch (family) {
+    case BrowserFamily::chromium:
+      return "Chromium";
+    case BrowserFamily::firefox:
+      return "Firefox";
+    case BrowserFamily::gnomeWeb:
+      return "GNOME Web";
+  }
+  return "Chromium";
+}
+
 bool parseFamily(const std::string& word, BrowserFamily& family) {
   if (word == "chromium" || word == "chrome") {
     family = BrowserFamily::chromium;

@@ -31,6 +31,8 @@ std::vector<std::string> launchCommand(const BrowserLaunch& launch);
 
 // "chromium", "firefox" or "gnome-web"; the family of such a word, if it is one.
 const char* familyName(BrowserFamily family);
+// How the browser Tovrin starts is called: "Chromium", "Firefox", "GNOME Web".
+const char* displayName(BrowserFamily family);
 bool parseFamily(const std::string& word, BrowserFamily& family);
 
 }  // namespace tovrin
