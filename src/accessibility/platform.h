@@ -49,6 +49,19 @@ struct TreeNode {
 
 // Operations on accessibility elements. Reads never throw: failures come back
 // as a non-zero code with no value.
+// Hears a browser change its pages while a command is being typed, so that a
+// page read ahead of the command is used only while it still holds. Lives as
+// long as its holder keeps it; the desktop stops listening when it goes.
+class PageWatch {
+ public:
+  virtual ~PageWatch() = default;
+  // How many changes of the browser's pages were heard so far.
+  [[nodiscard]] virtual uint64_t changes() = 0;
+  // Returns once every change the browser made before this call has been
+  // heard (bounded by a short wait on a browser that does not answer).
+  virtual void settle() = 0;
+};
+
 class Accessibility : public std::enable_shared_from_this<Accessibility> {
  public:
   virtual ~Accessibility() = default;
@@ -87,6 +100,12 @@ class Accessibility : public std::enable_shared_from_this<Accessibility> {
   // read's time limit decide, up to a far higher cap that only guards
   // against a page that never ends.
   [[nodiscard]] virtual int pageElementCap(int designed) const { return designed; }
+  // Starts hearing the pages of the browser process `pid` change; nothing
+  // where the desktop cannot tell (a page read then is never reused).
+  virtual std::shared_ptr<PageWatch> watchPages(int32_t pid) {
+    (void)pid;
+    return nullptr;
+  }
 };
 
 struct RunningApplication {

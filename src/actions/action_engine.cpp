@@ -73,6 +73,11 @@ std::optional<ActionResult> ActionEngine::requireActive(Trail& dbg) {
 std::shared_ptr<const PageSnapshot> ActionEngine::snapshot() {
   std::lock_guard lock(snapMutex_);
   if (snap_) return snap_;
+  if (readAheadSource_) {
+    snap_ = readAheadSource_(target_);
+    readAhead_ = snap_ != nullptr;
+    if (snap_) return snap_;
+  }
   if (auto captured = PageSnapshot::capture(target_))
     snap_ = std::make_shared<const PageSnapshot>(std::move(*captured));
   return snap_;
@@ -141,6 +146,7 @@ Outcome ActionEngine::runIntent(const Intent& intent) {
                                        " has an open window and try again."));
   }
   dbg.push_back(snap->readSummary());
+  if (readAhead_) dbg.push_back("Read while the command was typed");
   if (auto page = snap->pageLine()) dbg.push_back(*page);
 
   return std::visit(

@@ -15,6 +15,7 @@
 // a time per engine.
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -41,8 +42,13 @@ class ActionEngine : public std::enable_shared_from_this<ActionEngine> {
     std::shared_ptr<LanguageModel> model;      // absent: no on-device model
     std::shared_ptr<Highlighter> highlighter;  // the desktop's one highlighter
   };
+  using ReadAhead = std::function<std::shared_ptr<const PageSnapshot>(const BrowserTarget&)>;
 
   static std::shared_ptr<ActionEngine> make(BrowserTarget target, Services services);
+
+  // Where the page read while the command was typed comes from, before the
+  // first read; when it gives nothing, the engine reads the page itself.
+  void readAheadFrom(ReadAhead readAhead) { readAheadSource_ = std::move(readAhead); }
 
   Outcome run(const Intent& intent);
   // The page read, taken on first use and cached; nothing when the browser has
@@ -115,6 +121,8 @@ class ActionEngine : public std::enable_shared_from_this<ActionEngine> {
   Services services_;
   std::mutex snapMutex_;
   std::shared_ptr<const PageSnapshot> snap_;
+  ReadAhead readAheadSource_;
+  bool readAhead_ = false;  // snap_ was read while the command was typed
   // What this command asks beyond its flow's own words, kept for the
   // choices and confirmations that finish it later.
   std::optional<bool> wantChecked_;       // a check box's wanted state

@@ -20,7 +20,10 @@ constexpr std::size_t kChunkCharacters = 900;
 
 std::optional<PageSnapshot> PageSnapshot::capture(const BrowserTarget& target) {
   if (!target.platform.clock) return std::nullopt;
-  Clock& clock = *target.platform.clock;
+  return capture(target, *target.platform.clock);
+}
+
+std::optional<PageSnapshot> PageSnapshot::capture(const BrowserTarget& target, Clock& clock) {
   const double start = clock.now();
   std::optional<AXElement> window = target.window();
   if (!window) return std::nullopt;

@@ -28,6 +28,9 @@ struct PageSnapshot {
   // Reads the target's window; nothing only when the target has no window.
   // Blocks on accessibility requests: call it off the main thread.
   static std::optional<PageSnapshot> capture(const BrowserTarget& target);
+  // The same, its time limits kept by `clock`: a clock that jumps ahead
+  // ends the read at its next element.
+  static std::optional<PageSnapshot> capture(const BrowserTarget& target, Clock& clock);
 
   // The page as plain text: "## Heading", "→ link", "[Button] …", "• item".
   [[nodiscard]] std::string text() const;

@@ -52,6 +52,12 @@ TovrinApplication::TovrinApplication(Services services) : services_(std::move(se
                                 .model = services_.model,
                                 .highlighter = highlighter_,
                                 .executor = executor_});
+  // The page is read while the command is typed; TOVRIN_READ_AHEAD=off
+  // turns that off, so that a benchmark can time both ways side by side.
+  if (const char* readAhead = std::getenv("TOVRIN_READ_AHEAD");
+      readAhead == nullptr || std::string_view(readAhead) != "off") {
+    vm_->readAheadWith(PagePrefetch::make(executor_));
+  }
   const std::string chord = hotkeyTitle(HotkeySettings::current(services_.platform.defaults.get()));
   palette_ = std::make_unique<PaletteWindow>(
       vm_, PaletteWindow::Texts{services_.modelStatus, chord, services_.outlines});

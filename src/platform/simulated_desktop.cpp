@@ -93,7 +93,23 @@ void SimulatedDesktop::clearEffects() {
 }
 
 void SimulatedDesktop::record(Effect effect) {
+  if (effect.kind != Effect::Kind::outlineShown && effect.kind != Effect::Kind::outlineHidden) {
+    ++*pageChanges_;
+  }
   effects_.push_back(std::move(effect));
+}
+
+std::shared_ptr<PageWatch> SimulatedDesktop::watchPages(int32_t) {
+  class Watch final : public PageWatch {
+   public:
+    explicit Watch(std::shared_ptr<std::atomic<uint64_t>> count) : count_(std::move(count)) {}
+    uint64_t changes() override { return *count_; }
+    void settle() override {}  // every change is counted as it is made
+
+   private:
+    std::shared_ptr<std::atomic<uint64_t>> count_;
+  };
+  return std::make_shared<Watch>(pageChanges_);
 }
 
 AXElement SimulatedDesktop::handle(uint64_t key) {
@@ -491,6 +507,7 @@ bool SimulatedDesktop::openURLs(const std::vector<std::string>& urls, const std:
 
 void SimulatedDesktop::terminate(int32_t pid) {
   std::lock_guard lock(mutex_);
+  ++*pageChanges_;
   if (App* app = appForPid(pid)) {
     app->info.terminated = true;
     app->frontmost = false;

@@ -9,6 +9,7 @@
 //
 // Safe to use from several threads: one lock guards the whole desktop.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -98,6 +99,8 @@ class SimulatedDesktop final : public Accessibility,
   AXElement createApplication(int32_t pid) override;
   AXElement createSystemWide() override;
   int32_t setMessagingTimeout(const AXElement& application, double seconds) override;
+  // Every effect but an outline may change a page.
+  std::shared_ptr<PageWatch> watchPages(int32_t pid) override;
   bool isProcessTrusted() override;
   // The user granting (or taking back) access while Tovrin runs.
   void setTrusted(bool trusted);
@@ -236,6 +239,7 @@ class SimulatedDesktop final : public Accessibility,
   int32_t timeoutSets_ = 0;
   double now_ = 0;
   std::vector<Effect> effects_;
+  std::shared_ptr<std::atomic<uint64_t>> pageChanges_ = std::make_shared<std::atomic<uint64_t>>(0);
   std::vector<std::function<void(const RunningApplication&)>> observers_;
 };
 

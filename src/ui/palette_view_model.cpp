@@ -61,6 +61,19 @@ void PaletteViewModel::reset() {
   changed();
 }
 
+void PaletteViewModel::opened() {
+  if (prefetch_ && trusted_ && target_) prefetch_->begin(*target_);
+}
+
+void PaletteViewModel::closed() {
+  if (prefetch_) prefetch_->end();
+  if (task_) task_->cancelled = true;  // it finishes, but its outcome is dropped
+  task_.reset();
+  engine_.reset();
+  hideOutline();
+  setPhase(Idle{});
+}
+
 void PaletteViewModel::refreshContext() {
   trusted_ =
       services_.platform.accessibility && services_.platform.accessibility->isProcessTrusted();
@@ -171,6 +184,13 @@ void PaletteViewModel::submit() {
 
   engine_ = ActionEngine::make(*target_,
                                {.model = services_.model, .highlighter = services_.highlighter});
+  if (prefetch_) {
+    std::weak_ptr<PagePrefetch> prefetch = prefetch_;
+    engine_->readAheadFrom([prefetch](const BrowserTarget& target) {
+      auto p = prefetch.lock();
+      return p ? p->take(target) : nullptr;
+    });
+  }
   auto task = std::make_shared<Task>();
   task->engine = engine_;
   std::weak_ptr<PaletteViewModel> weak = weak_from_this();

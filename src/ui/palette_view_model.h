@@ -17,6 +17,7 @@
 #include "actions/action_engine.h"
 #include "ai/language_model.h"
 #include "ui/executor.h"
+#include "ui/page_prefetch.h"
 
 namespace tovrin {
 
@@ -60,7 +61,17 @@ class PaletteViewModel : public std::enable_shared_from_this<PaletteViewModel> {
   // Called after every change of the published state.
   void onChange(std::function<void()> observer) { observers_.push_back(std::move(observer)); }
 
+  // Pages are read while commands are typed, by `prefetch`; without one
+  // every command reads after Return.
+  void readAheadWith(std::shared_ptr<PagePrefetch> prefetch) { prefetch_ = std::move(prefetch); }
   void reset();
+  // The palette was shown (after reset): the page is read while the user
+  // types.
+  void opened();
+  // The palette was closed by the user, not stepped aside for a command:
+  // nothing read from the page is kept, and a command still running ends
+  // without showing its outcome.
+  void closed();
   void refreshContext();
   // Asks the desktop again whether Tovrin is trusted; the palette changes
   // (and its observers hear of it) only when the answer did. True when
@@ -102,6 +113,7 @@ class PaletteViewModel : public std::enable_shared_from_this<PaletteViewModel> {
   std::string focusToken_;
   std::shared_ptr<ActionEngine> engine_;
   std::shared_ptr<Task> task_;
+  std::shared_ptr<PagePrefetch> prefetch_;
   std::vector<std::function<void()>> observers_;
 };
 

@@ -3,6 +3,7 @@
 #include <gio/gio.h>
 
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <map>
 #include <mutex>
@@ -36,6 +37,9 @@ constexpr SignalName kSignals[] = {
      "TextChanged", ""},
     {AccessibilityEvent::Kind::nameChanged, "object:property-change:accessible-name",
      "org.a11y.atspi.Event.Object", "PropertyChange", "accessible-name"},
+    // Firefox tells of a tab brought forward by no other event.
+    {AccessibilityEvent::Kind::showingChanged, "object:state-changed:showing",
+     "org.a11y.atspi.Event.Object", "StateChanged", "showing"},
 };
 
 const SignalName& signalOf(AccessibilityEvent::Kind kind) {
@@ -160,6 +164,30 @@ AccessibilityEvents::AccessibilityEvents(std::unique_ptr<Listener> listener)
     : listener_(std::move(listener)) {}
 
 AccessibilityEvents::~AccessibilityEvents() = default;
+
+void AccessibilityEvents::settle(const std::vector<std::string>& senders) {
+  Listener& l = *listener_;
+  for (const std::string& sender : senders) {
+    GVariant* reply = g_dbus_connection_call_sync(
+        l.bus, sender.c_str(), "/", "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr,
+        G_DBUS_CALL_FLAGS_NO_AUTO_START, 500, nullptr, nullptr);
+    if (reply) g_variant_unref(reply);
+  }
+  // The events heard by then wait in the service's thread: two turns of it
+  // let them reach the handler.
+  for (int turn = 0; turn < 2; ++turn) {
+    auto* done = new std::promise<void>();
+    std::future<void> future = done->get_future();
+    g_main_context_invoke_full(
+        l.context, G_PRIORITY_LOW,
+        [](gpointer data) -> gboolean {
+          static_cast<std::promise<void>*>(data)->set_value();
+          return G_SOURCE_REMOVE;
+        },
+        done, [](gpointer data) { delete static_cast<std::promise<void>*>(data); });
+    if (future.wait_for(std::chrono::seconds(1)) != std::future_status::ready) return;
+  }
+}
 
 std::optional<int32_t> AccessibilityEvents::pidOf(const std::string& sender) {
   Listener& l = *listener_;

@@ -16,7 +16,14 @@
 namespace tovrin {
 
 struct AccessibilityEvent {
-  enum class Kind { windowActivated, documentLoaded, childrenChanged, textChanged, nameChanged };
+  enum class Kind {
+    windowActivated,
+    documentLoaded,
+    childrenChanged,
+    textChanged,
+    nameChanged,
+    showingChanged,
+  };
   Kind kind = Kind::windowActivated;
   std::string sender;  // the application's unique name on the accessibility bus
   std::string path;    // the object the event is about
@@ -45,6 +52,10 @@ class AccessibilityEvents {
 
   // The process behind a sender, asked of the bus once and remembered.
   std::optional<int32_t> pidOf(const std::string& sender);
+  // Returns once every event these applications sent before the call has
+  // reached the handler: a round trip to each (which their earlier events
+  // precede), then a turn of the service's thread. Bounded by short waits.
+  void settle(const std::vector<std::string>& senders);
 
  private:
   struct Listener;  // the connection and its thread, kept out of this header

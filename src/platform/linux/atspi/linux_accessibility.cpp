@@ -7,6 +7,7 @@
 
 #include "platform/linux/atspi/atspi_mapping.h"
 #include "platform/linux/atspi/atspi_transport.h"
+#include "platform/linux/atspi/page_watch.h"
 
 namespace tovrin {
 namespace atspi {
@@ -449,8 +450,9 @@ struct Session {
             [this, fetch, complete](Fetch&, GVariant* v) {
               GVariant* boxed = g_variant_get_child_value(v, 0);
               GVariant* inner = g_variant_get_variant(boxed);
-              const gint32 count =
-                  g_variant_is_of_type(inner, G_VARIANT_TYPE_INT32) ? g_variant_get_int32(inner) : 0;
+              const gint32 count = g_variant_is_of_type(inner, G_VARIANT_TYPE_INT32)
+                                       ? g_variant_get_int32(inner)
+                                       : 0;
               g_variant_unref(inner);
               g_variant_unref(boxed);
               nameActions(fetch, static_cast<std::size_t>(std::max(count, 0)), complete);
@@ -542,8 +544,8 @@ struct Session {
 
   // The extents of the ancestor `levels` up from the element (or from
   // `path` on `bus`), as the view its document shows in.
-  void viewOf(const std::shared_ptr<Fetch>& fetch, int levels,
-              const std::function<void()>& done, std::string bus = {}, std::string path = {}) {
+  void viewOf(const std::shared_ptr<Fetch>& fetch, int levels, const std::function<void()>& done,
+              std::string bus = {}, std::string path = {}) {
     if (bus.empty()) {
       bus = at(fetch->key).bus;
       path = at(fetch->key).path;
@@ -1392,6 +1394,13 @@ AXResult<AXElement> LinuxAccessibility::elementAtPosition(const AXElement& syste
     }
     return {AXErr::kSuccess, s.element(*current)};
   });
+}
+
+std::shared_ptr<PageWatch> LinuxAccessibility::watchPages(int32_t pid) {
+  if (!options_.replayFile.empty()) return nullptr;
+  std::string bus = onBusThread<std::string>(
+      [pid](atspi::Session& s) -> std::string { return s.busForPid(pid).value_or(""); });
+  return atspi::LinuxPageWatch::open(pid, std::move(bus));
 }
 
 AXElement LinuxAccessibility::createApplication(int32_t pid) {

@@ -90,6 +90,9 @@ class LinuxAccessibility final : public Accessibility {
   // A page is read in bulk here: a 21,000-element documentation page is
   // read whole within the page read's time limit.
   [[nodiscard]] int pageElementCap(int /*designed*/) const override { return 60000; }
+  // Over AT-SPI events on a connection of the watch's own; nothing when
+  // reading a recording.
+  std::shared_ptr<PageWatch> watchPages(int32_t pid) override;
   std::vector<TreeNode> readTree(const AXElement& root, const TreeRequest& request,
                                  Clock& clock) override;
 

@@ -98,14 +98,44 @@ std::vector<std::string> commandLine(int32_t pid) {
   return out;
 }
 
-bool alive(int32_t pid) {
-  if (pid <= 0) return false;
+namespace {
+
+// What /proc/<pid>/stat says after the command name: the state letter and
+// the parent's pid. Nothing for a process that is gone.
+struct Stat {
+  char state = '?';
+  int32_t parent = 0;
+};
+
+std::optional<Stat> statOf(int32_t pid) {
+  if (pid <= 0) return std::nullopt;
   std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat;
-  if (!std::getline(in, stat)) return false;
-  // The state follows the command name in parentheses; a zombie has quit.
-  auto close = stat.rfind(')');
-  return close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'Z';
+  std::string line;
+  if (!std::getline(in, line)) return std::nullopt;
+  // The command name, in parentheses, may hold spaces and parentheses itself.
+  auto close = line.rfind(')');
+  Stat out;
+  if (close == std::string::npos) return out;
+  std::istringstream rest(line.substr(close + 1));
+  rest >> out.state >> out.parent;
+  return out;
+}
+
+}  // namespace
+
+bool alive(int32_t pid) {
+  auto stat = statOf(pid);
+  return stat && stat->state != 'Z';  // a zombie has quit
+}
+
+bool descendsFrom(int32_t pid, int32_t ancestor) {
+  for (int depth = 0; depth < 64 && pid > 1; ++depth) {
+    if (pid == ancestor) return true;
+    auto stat = statOf(pid);
+    if (!stat) return false;
+    pid = stat->parent;
+  }
+  return false;
 }
 
 std::optional<std::string> environment(int32_t pid, const std::string& name) {

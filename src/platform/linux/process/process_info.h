@@ -30,6 +30,10 @@ std::string executableName(int32_t pid);
 // where the process rewrote it into one string, as Chromium does).
 std::vector<std::string> commandLine(int32_t pid);
 bool alive(int32_t pid);
+// Whether `pid` is `ancestor` or was started by it, directly or through
+// other processes (a browser's helpers: Firefox's content processes,
+// WebKit's web process in its sandbox).
+bool descendsFrom(int32_t pid, int32_t ancestor);
 // A variable of the process's environment, when it can be read and is set.
 std::optional<std::string> environment(int32_t pid, const std::string& name);
 // Whether the process belongs to this desktop session: it uses the same
