@@ -272,6 +272,7 @@ void PaletteWindow::present() {
   // manager's word that the panel is active comes back.
   QApplication::setActiveWindow(this);
   input_->setFocus(Qt::ActiveWindowFocusReason);
+  vm_->opened();
 }
 
 void PaletteWindow::render() {
@@ -714,8 +715,12 @@ bool PaletteWindow::event(QEvent* event) {
 
 void PaletteWindow::hideEvent(QHideEvent* event) {
   resignTimer_->stop();
-  // A note stays with a panel that only stepped aside for a command.
-  if (!steppedAside_) note_.clear();
+  // A note stays with a panel that only stepped aside for a command, and so
+  // does that command's page; closed, the palette keeps nothing of a page.
+  if (!steppedAside_) {
+    note_.clear();
+    vm_->closed();
+  }
   QWidget::hideEvent(event);
   emit hidden();
 }

@@ -103,6 +103,10 @@ TovrinApplication::TovrinApplication(Services services) : services_(std::move(se
         }
         for (const FoundItem& item : r->items)
           detail("• " + item.text);
+        // How the page was read: after Return, or while the command was typed.
+        for (const std::string& line : r->debug) {
+          if (line.rfind("Read ", 0) == 0) detail("why: " + line);
+        }
       }
       if (const auto* c = std::get_if<Confirmation>(&phase))
         text += "confirm: " + c->title + "\npalette:   " + c->message;

@@ -177,6 +177,64 @@ TEST_P(AppOnBrowserTest, TheInspectorPicksTheElementUnderTheNextClick) {
   EXPECT_EQ(app.wait(10), 0) << app.output();
 }
 
+// The page is read while the command is typed; when the page changes
+// meanwhile, the command acts on the page as it is at Return.
+TEST_P(AppOnBrowserTest, ACommandActsOnThePageAsItIsNotAsItWasReadAhead) {
+  choosePreset(1);
+  setenv("TOVRIN_TRACE", "1", 1);
+  Program app({});
+  unsetenv("TOVRIN_TRACE");
+  ASSERT_TRUE(answers()) << app.output();
+  runTovrin({"hide"});
+  ASSERT_TRUE(windowShown("Tovrin", 600, false));
+  struct Case {
+    const char* page;     // changing.html changes itself once the palette has the focus
+    const char* change;   // a line the page shows once it changed; empty: it does not change
+    const char* command;  // typed into the palette
+    const char* outcome;  // the page's own line afterwards
+  };
+  const Case cases[] = {
+      {"changing.html?add", "Late offer", "click late offer", "Clicked Late offer"},
+      {"changing.html?leave", "Welcome to Acme", "click sign in", "Signed in"},
+      {"shop.html", "", "click sign in", "Signed in"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.page);
+    auto browser = Browser::start(GetParam(), pageURL(c.page), {});
+    ASSERT_TRUE(browser && browser->waitUntilShows(*c.change ? "Nothing done yet." : "Acme"));
+    ASSERT_TRUE(browser->front());
+    const std::size_t before = app.output().size();
+    pressChord({"Control_L", "space"});
+    ASSERT_TRUE(windowFocused("Tovrin")) << app.output();
+    // The palette was read ahead on open; the page changes after that.
+    auto changed = [&](const PageState& s) {
+      return std::any_of(s.lines.begin(), s.lines.end(), [&](const std::string& line) {
+        return line.find(c.change) != std::string::npos;
+      });
+    };
+    if (*c.change) {
+      ASSERT_TRUE(changed(waitForPage(changed)));
+    }
+    typeLine(c.command);
+    const std::string outcome = std::string("\t") + c.outcome + "\n";
+    std::string lines;
+    for (int i = 0; i < 80 && lines.find(outcome) == std::string::npos; ++i) {
+      lines = runTovrin({"snapshot", "--lines"}).out;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_NE(lines.find(outcome), std::string::npos) << lines << app.output().substr(before);
+    for (int i = 0; i < 50 && app.output().find("why: Read ", before) == std::string::npos; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const bool readAhead =
+        app.output().find("why: Read while the command was typed", before) != std::string::npos;
+    EXPECT_EQ(readAhead, *c.change == '\0') << app.output().substr(before);
+    runTovrin({"hide"});
+    ASSERT_TRUE(windowShown("Tovrin", 600, false));
+  }
+  EXPECT_EQ(runTovrin({"quit"}).exitCode, 0);
+  EXPECT_EQ(app.wait(10), 0) << app.output();
+}
+
 INSTANTIATE_TEST_SUITE_P(Browsers, AppOnBrowserTest,
                          ::testing::Values(BrowserKind::chromium, BrowserKind::firefox),
                          [](const auto& param) { return std::string(browserLabel(param.param)); });
