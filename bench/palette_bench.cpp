@@ -230,6 +230,62 @@ int main(int argc, char** argv) {
     std::printf(", after %d commands %.1f MB\n", count, residentKB(pid) / 1024.0);
     return 0;
   }
+  if (mode == "return" && argc > 4) {
+    // The palette opened over the front browser, COMMAND typed at a
+    // person's pace (60 ms a key), then Return: the time from Return to the
+    // outcome shown, and how many commands found the page read ahead.
+    const std::string log = argv[2];
+    const int runs = std::max(1, std::atoi(argv[3]));
+    const std::string command = argv[4];
+    std::vector<double> ms;
+    int lost = 0;
+    for (int i = 0; i < runs; ++i) {
+      if (viewable(d, palette)) {
+        for (int k = 0; k < 2; ++k) {  // out of the result, then closed
+          key(d, XK_Escape, true);
+          key(d, XK_Escape, false);
+          XSync(d, False);
+          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        waitFor([&] { return !viewable(d, palette); }, 5);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      chord(d);
+      if (!waitFor([&] { return viewable(d, palette) && focusedIn(d, palette); }, 5)) {
+        ++lost;
+        continue;
+      }
+      for (char c : command) {
+        const KeySym sym = c == ' ' ? XK_space : static_cast<KeySym>(c);
+        key(d, sym, true);
+        key(d, sym, false);
+        XSync(d, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+      }
+      const int before = endings(log);
+      const auto start = Clock::now();
+      key(d, XK_Return, true);
+      key(d, XK_Return, false);
+      XSync(d, False);
+      if (!waitFor([&] { return endings(log) > before; }, 60)) {
+        ++lost;
+        continue;
+      }
+      ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    std::ifstream in(log);
+    int ahead = 0;
+    for (std::string line; std::getline(in, line);)
+      ahead += line.find("why: Read while the command was typed") != std::string::npos;
+    std::vector<double> sorted = ms;
+    std::sort(sorted.begin(), sorted.end());
+    const double p95 = sorted.empty() ? 0 : sorted[(sorted.size() * 95 + 99) / 100 - 1];
+    std::printf(
+        "Return to outcome: median %.0f ms, p95 %.0f ms over %zu runs; read ahead %d; "
+        "no outcome %d\n",
+        median(ms), p95, ms.size(), ahead, lost);
+    return lost == 0 ? 0 : 1;
+  }
   if (mode == "endurance" && argc > 4) {
     const int pid = std::atoi(argv[2]);
     const std::string toggle = std::string(argv[3]) + " toggle";

@@ -49,12 +49,7 @@ bench() {
 }
 
 echo "median of $rounds rounds, whole processes, one run side by side"
-bench Chromium chromium --no-sandbox --disable-gpu --no-first-run --no-default-browser-check \
-  --disable-background-networking --disable-component-update --disable-sync --password-store=basic \
-  --window-position=0,0 --window-size=1280,900 --user-data-dir="$TOVRIN_DESKTOP_DIR/bench-chromium" \
-  --force-renderer-accessibility "file://$page"
-mkdir -p "$TOVRIN_DESKTOP_DIR/bench-firefox"
-echo 'user_pref("browser.aboutwelcome.enabled", false); user_pref("datareporting.policy.firstRunURL", "");' \
-  >"$TOVRIN_DESKTOP_DIR/bench-firefox/user.js"
-bench Firefox firefox-esr --no-remote --profile "$TOVRIN_DESKTOP_DIR/bench-firefox" \
-  -width 1280 -height 900 "file://$page"
+profiles=bench
+. bench/big-page-browsers.sh
+bench Chromium "${chromium_on_page[@]}"
+bench Firefox "${firefox_on_page[@]}"

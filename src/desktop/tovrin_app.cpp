@@ -56,7 +56,12 @@ TovrinApplication::TovrinApplication(Services services) : services_(std::move(se
   // turns that off, so that a benchmark can time both ways side by side.
   if (const char* readAhead = std::getenv("TOVRIN_READ_AHEAD");
       readAhead == nullptr || std::string_view(readAhead) != "off") {
-    vm_->readAheadWith(PagePrefetch::make(executor_));
+    auto prefetch = PagePrefetch::make(executor_);
+    if (std::getenv("TOVRIN_TRACE") != nullptr) {
+      prefetch->onRead(
+          [](const std::string& line) { std::fprintf(stderr, "prefetch: %s\n", line.c_str()); });
+    }
+    vm_->readAheadWith(std::move(prefetch));
   }
   const std::string chord = hotkeyTitle(HotkeySettings::current(services_.platform.defaults.get()));
   palette_ = std::make_unique<PaletteWindow>(

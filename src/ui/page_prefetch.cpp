@@ -50,19 +50,28 @@ void PagePrefetch::read(uint64_t generation, const BrowserTarget& target,
   if (!current()) return;
   // Without a way to hear the page change, a read could not be trusted later.
   std::shared_ptr<PageWatch> watch = target.platform.accessibility->watchPages(target.app.pid);
-  if (!watch) return;
+  auto report = [this](const std::string& line) {
+    if (report_) report_(line);
+  };
+  if (!watch) return report("no read ahead: changes to the page cannot be heard here");
   for (int attempt = 0; attempt <= kMaxRereads && current(); ++attempt) {
     const uint64_t before = watch->changes();
     std::optional<PageSnapshot> captured = PageSnapshot::capture(target, *clock);
-    if (!captured) return;
+    if (!captured) return report("no read ahead: no window to read");
     watch->settle();
-    if (watch->changes() != before) continue;  // changed under the read: read it again
-    std::lock_guard lock(mutex_);
-    if (generation != generation_) return;
-    snap_ = std::make_shared<const PageSnapshot>(std::move(*captured));
-    watch_ = std::move(watch);
-    changesAtRead_ = before;
-    return;
+    if (watch->changes() != before) {  // changed under the read: read it again
+      if (current()) report(captured->readSummary() + ", changed meanwhile");
+      continue;
+    }
+    const std::string summary = captured->readSummary();
+    {
+      std::lock_guard lock(mutex_);
+      if (generation != generation_) return;
+      snap_ = std::make_shared<const PageSnapshot>(std::move(*captured));
+      watch_ = std::move(watch);
+      changesAtRead_ = before;
+    }
+    return report(summary);
   }
 }
 

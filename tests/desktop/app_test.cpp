@@ -69,6 +69,24 @@ TEST(DesktopAppTest, AHotkeyTheWindowManagerHoldsIsReportedAndThePaletteStillOpe
   EXPECT_EQ(app.wait(10), 0);
 }
 
+// The application, telling its phases on its standard error, with its
+// palette hidden; nothing (the test failed) when it does not come up.
+std::unique_ptr<Program> tracedApp() {
+  setenv("TOVRIN_TRACE", "1", 1);
+  auto app = std::make_unique<Program>(std::vector<std::string>{});
+  unsetenv("TOVRIN_TRACE");
+  if (!answers()) {
+    ADD_FAILURE() << app->output();
+    return nullptr;
+  }
+  runTovrin({"hide"});
+  if (!windowShown("Tovrin", 600, false)) {
+    ADD_FAILURE() << "the palette stayed open";
+    return nullptr;
+  }
+  return app;
+}
+
 // The application over a real browser, each of both.
 class AppOnBrowserTest : public ::testing::TestWithParam<BrowserKind> {};
 
@@ -76,16 +94,12 @@ TEST_P(AppOnBrowserTest, TheHotkeyOpensThePaletteAndACommandActsOnTheBrowser) {
   choosePreset(1);  // Ctrl+Space, which openbox leaves free
   auto browser = Browser::start(GetParam(), pageURL("shop.html"), {});
   ASSERT_TRUE(browser && browser->waitUntilShows("Acme Outdoor Supplies"));
-  setenv("TOVRIN_TRACE", "1", 1);
-  Program app({});
-  unsetenv("TOVRIN_TRACE");
-  ASSERT_TRUE(answers()) << app.output();
-  runTovrin({"hide"});
-  ASSERT_TRUE(windowShown("Tovrin", 600, false));
+  auto app = tracedApp();
+  ASSERT_TRUE(app);
   ASSERT_TRUE(browser->front());
   pressChord({"Control_L", "space"});
-  ASSERT_TRUE(windowShown("Tovrin", 600)) << app.output();
-  EXPECT_EQ(app.output().find("is used by another program"), std::string::npos) << app.output();
+  ASSERT_TRUE(windowShown("Tovrin", 600)) << app->output();
+  EXPECT_EQ(app->output().find("is used by another program"), std::string::npos) << app->output();
   // Typing starts once the palette has the keyboard, as a user's would.
   ASSERT_TRUE(windowFocused("Tovrin"));
   typeLine("click sign in");
@@ -95,7 +109,7 @@ TEST_P(AppOnBrowserTest, TheHotkeyOpensThePaletteAndACommandActsOnTheBrowser) {
     status = runTovrin({"snapshot", "--lines"}).out;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  EXPECT_NE(status.find("\tSigned in"), std::string::npos) << status << app.output();
+  EXPECT_NE(status.find("\tSigned in"), std::string::npos) << status << app->output();
   EXPECT_EQ(status.find("click sign in"), std::string::npos) << "typed into the page";
 
   // A numbered choice: the first candidate is outlined in the browser, ↓
@@ -103,9 +117,9 @@ TEST_P(AppOnBrowserTest, TheHotkeyOpensThePaletteAndACommandActsOnTheBrowser) {
   ASSERT_TRUE(windowFocused("Tovrin"));
   pressChord({"Control_L", "a"});  // the next command replaces the last one
   typeLine("click add to cart");
-  for (int i = 0; i < 100 && app.output().find("choose: ") == std::string::npos; ++i)
+  for (int i = 0; i < 100 && app->output().find("choose: ") == std::string::npos; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  ASSERT_TRUE(windowShown("Tovrin outline", 50)) << app.output();
+  ASSERT_TRUE(windowShown("Tovrin outline", 50)) << app->output();
   const auto first = windowRect("Tovrin outline");
   pressChord({"Down"});
   std::optional<std::array<int, 4>> outline;
@@ -122,16 +136,16 @@ TEST_P(AppOnBrowserTest, TheHotkeyOpensThePaletteAndACommandActsOnTheBrowser) {
     }
     return status.find(line) != std::string::npos;
   };
-  EXPECT_TRUE(pageSays("\tAdded Trail Runner 2 to the cart")) << status << app.output();
+  EXPECT_TRUE(pageSays("\tAdded Trail Runner 2 to the cart")) << status << app->output();
 
   // The outline stood over the second button: a click at its centre, with
   // the palette out of the way, adds the Summit Jacket on the page.
   EXPECT_EQ(runTovrin({"hide"}).exitCode, 0);
   ASSERT_TRUE(windowShown("Tovrin", 600, false));
   clickAt((*outline)[0] + (*outline)[2] / 2, (*outline)[1] + (*outline)[3] / 2);
-  EXPECT_TRUE(pageSays("\tAdded Summit Jacket to the cart")) << status << app.output();
+  EXPECT_TRUE(pageSays("\tAdded Summit Jacket to the cart")) << status << app->output();
   EXPECT_EQ(runTovrin({"quit"}).exitCode, 0);
-  EXPECT_EQ(app.wait(10), 0);
+  EXPECT_EQ(app->wait(10), 0);
 }
 
 // The inspector's pick takes the next click for itself: the element under
@@ -181,12 +195,8 @@ TEST_P(AppOnBrowserTest, TheInspectorPicksTheElementUnderTheNextClick) {
 // meanwhile, the command acts on the page as it is at Return.
 TEST_P(AppOnBrowserTest, ACommandActsOnThePageAsItIsNotAsItWasReadAhead) {
   choosePreset(1);
-  setenv("TOVRIN_TRACE", "1", 1);
-  Program app({});
-  unsetenv("TOVRIN_TRACE");
-  ASSERT_TRUE(answers()) << app.output();
-  runTovrin({"hide"});
-  ASSERT_TRUE(windowShown("Tovrin", 600, false));
+  auto app = tracedApp();
+  ASSERT_TRUE(app);
   struct Case {
     const char* page;     // changing.html changes itself once the palette has the focus
     const char* change;   // a line the page shows once it changed; empty: it does not change
@@ -203,9 +213,9 @@ TEST_P(AppOnBrowserTest, ACommandActsOnThePageAsItIsNotAsItWasReadAhead) {
     auto browser = Browser::start(GetParam(), pageURL(c.page), {});
     ASSERT_TRUE(browser && browser->waitUntilShows(*c.change ? "Nothing done yet." : "Acme"));
     ASSERT_TRUE(browser->front());
-    const std::size_t before = app.output().size();
+    const std::size_t before = app->output().size();
     pressChord({"Control_L", "space"});
-    ASSERT_TRUE(windowFocused("Tovrin")) << app.output();
+    ASSERT_TRUE(windowFocused("Tovrin")) << app->output();
     // The palette was read ahead on open; the page changes after that.
     auto changed = [&](const PageState& s) {
       return std::any_of(s.lines.begin(), s.lines.end(), [&](const std::string& line) {
@@ -222,17 +232,17 @@ TEST_P(AppOnBrowserTest, ACommandActsOnThePageAsItIsNotAsItWasReadAhead) {
       lines = runTovrin({"snapshot", "--lines"}).out;
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    EXPECT_NE(lines.find(outcome), std::string::npos) << lines << app.output().substr(before);
-    for (int i = 0; i < 50 && app.output().find("why: Read ", before) == std::string::npos; ++i)
+    EXPECT_NE(lines.find(outcome), std::string::npos) << lines << app->output().substr(before);
+    for (int i = 0; i < 50 && app->output().find("why: Read ", before) == std::string::npos; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const bool readAhead =
-        app.output().find("why: Read while the command was typed", before) != std::string::npos;
-    EXPECT_EQ(readAhead, *c.change == '\0') << app.output().substr(before);
+        app->output().find("why: Read while the command was typed", before) != std::string::npos;
+    EXPECT_EQ(readAhead, *c.change == '\0') << app->output().substr(before);
     runTovrin({"hide"});
     ASSERT_TRUE(windowShown("Tovrin", 600, false));
   }
   EXPECT_EQ(runTovrin({"quit"}).exitCode, 0);
-  EXPECT_EQ(app.wait(10), 0) << app.output();
+  EXPECT_EQ(app->wait(10), 0) << app->output();
 }
 
 INSTANTIATE_TEST_SUITE_P(Browsers, AppOnBrowserTest,
