@@ -8,6 +8,7 @@
 #include "platform/linux/atspi/atspi_mapping.h"
 #include "platform/linux/atspi/atspi_transport.h"
 #include "platform/linux/atspi/page_watch.h"
+#include "platform/linux/process/process_info.h"
 
 namespace tovrin {
 namespace atspi {
@@ -1398,6 +1399,13 @@ AXResult<AXElement> LinuxAccessibility::elementAtPosition(const AXElement& syste
 
 std::shared_ptr<PageWatch> LinuxAccessibility::watchPages(int32_t pid) {
   if (!options_.replayFile.empty()) return nullptr;
+  // GNOME Web's page lives in WebKit's sandboxed web process, whose changes
+  // did not reach a listener here (a button added went unheard): its pages
+  // are never trusted to stay as read.
+  if (ProcessInfo::identify(ProcessInfo::executableName(pid), "").applicationID ==
+      "org.gnome.Epiphany") {
+    return nullptr;
+  }
   std::string bus = onBusThread<std::string>(
       [pid](atspi::Session& s) -> std::string { return s.busForPid(pid).value_or(""); });
   return atspi::LinuxPageWatch::open(pid, std::move(bus));
