@@ -145,7 +145,9 @@ std::vector<std::string> DemoPalette::enter(const std::string& line) {
       out.push_back(l.substr(18) + "  (Return confirms, Escape declines)");
     if (startsWith(l, "palette: choose: ")) out.push_back(l.substr(17));
     if (startsWith(l, "palette: idle")) out.emplace_back("Declined — nothing was done.");
-    if (startsWith(l, "palette:   ")) out.push_back("  " + l.substr(11));
+    // The trail's read lines are for the trace's reader, not the transcript.
+    if (startsWith(l, "palette:   ") && !startsWith(l, "palette:   why: "))
+      out.push_back("  " + l.substr(11));
   }
   return out;
 }
