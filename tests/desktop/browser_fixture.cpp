@@ -49,15 +49,17 @@ int counter = 0;
 }  // namespace
 
 const char* browserLabel(BrowserKind kind) {
-  switch (kind) {
-    case BrowserKind::chromium:
-      return "Chromium";
-    case BrowserKind::firefox:
-      return "Firefox";
-    case BrowserKind::gnomeWeb:
-      return "GnomeWeb";
-  }
-  return "Browser";
+  // The display name without its spaces, as a test's name must be.
+  static const std::map<BrowserKind, std::string> labels = [] {
+    std::map<BrowserKind, std::string> out;
+    for (BrowserKind k : kEveryBrowser) {
+      std::string name = displayName(k);
+      std::erase(name, ' ');
+      out[k] = name;
+    }
+    return out;
+  }();
+  return labels.at(kind).c_str();
 }
 
 LinuxDesktop& desktop() {
@@ -196,14 +198,13 @@ ProcessResult runTovrin(const std::vector<std::string>& args, const std::string&
 }
 
 std::unique_ptr<Browser> Browser::start(BrowserKind kind, const std::string& url, Options options) {
-  const std::string profile = scratch() + "/" + familyName(kind) + "-" +
-                              std::to_string(getpid()) + "-" + std::to_string(++counter);
-  auto argv = launchCommand(
-      {.family = kind,
-       .profileDir = profile,
-       .url = url,
-       .accessibilityFlag = options.accessibilityFlag,
-       .privateInstance = options.privateInstance});
+  const std::string profile = scratch() + "/" + familyName(kind) + "-" + std::to_string(getpid()) +
+                              "-" + std::to_string(++counter);
+  auto argv = launchCommand({.family = kind,
+                             .profileDir = profile,
+                             .url = url,
+                             .accessibilityFlag = options.accessibilityFlag,
+                             .privateInstance = options.privateInstance});
   pid_t pid = argv.empty() ? 0 : ChildProcess::spawn(argv, profile + ".log");
   if (pid <= 0) return nullptr;
   return std::unique_ptr<Browser>(new Browser(kind, pid));

@@ -25,7 +25,7 @@ using BrowserKind = BrowserFamily;
 // Every browser the end-to-end tests drive.
 inline constexpr BrowserKind kEveryBrowser[] = {BrowserKind::chromium, BrowserKind::firefox,
                                                 BrowserKind::gnomeWeb};
-// A name fit for a test's name: "Chromium", "Firefox", "GnomeWeb".
+// A name fit for a test's name: "Chromium", "Firefox", "GNOMEWeb".
 const char* browserLabel(BrowserKind kind);
 
 struct ProcessResult {
