@@ -354,13 +354,15 @@ AXRoleNames axRole(const NodeInfo& node) {
 }
 
 bool keepsTextInContainer(uint32_t role, Toolkit toolkit) {
-  if (toolkit != Toolkit::gecko && toolkit != Toolkit::webkit) return false;
+  if (toolkit == Toolkit::other) return false;
   if (isGroupRole(role)) return role != 28;  // an internal frame holds a document, not text
   switch (role) {
+    case Role::kStatic:
+      // Chromium's static objects are its text leaves, read by their name.
+      return toolkit != Toolkit::chromium;
     case Role::kHeading:
     case Role::kLink:
     case Role::kListItem:
-    case Role::kStatic:
     case Role::kDocumentWeb:
     case Role::kDocumentFrame:
     case 56:  // table cell
@@ -469,7 +471,8 @@ bool hidden(const NodeInfo& node, Toolkit toolkit) {
 
 bool mayHoldPoint(const NodeInfo& node, Toolkit toolkit, int32_t x, int32_t y) {
   if (hidden(node, toolkit)) return false;
-  if (statesUntold(node, toolkit) || (toolkit == Toolkit::webkit && node.role == Role::kScrollPane)) {
+  if (statesUntold(node, toolkit) ||
+      (toolkit == Toolkit::webkit && node.role == Role::kScrollPane)) {
     return true;
   }
   if (!node.has(State::kShowing) || !node.extents) return false;
@@ -657,6 +660,26 @@ std::optional<std::vector<TextPiece>> splitHypertext(std::string_view text,
   flush(text.size());
   if (embedded != childCount || !words) return std::nullopt;
   return pieces;
+}
+
+std::optional<std::vector<bool>> textLeavesByPosition(std::string_view text,
+                                                      std::size_t childCount) {
+  static constexpr std::string_view kEmbedded = "\xEF\xBF\xBC";
+  std::vector<bool> leaves;
+  bool inRun = false;
+  for (std::size_t i = 0; i < text.size();) {
+    if (text.compare(i, kEmbedded.size(), kEmbedded) == 0) {
+      leaves.push_back(false);
+      inRun = false;
+      i += kEmbedded.size();
+    } else {
+      if (!inRun) leaves.push_back(true);
+      inRun = true;
+      ++i;
+    }
+  }
+  if (leaves.size() != childCount) return std::nullopt;
+  return leaves;
 }
 
 }  // namespace tovrin::atspi

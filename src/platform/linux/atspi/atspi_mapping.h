@@ -28,8 +28,8 @@ inline constexpr uint32_t kCheckBox = 7, kCheckMenuItem = 8, kComboBox = 11, kDi
                           kPageTab = 37, kPasswordText = 40, kPushButton = 43, kRadioButton = 44,
                           kStatic = 116, kToggleButton = 62, kEntry = 79, kHeading = 83,
                           kDocumentFrame = 82, kDocumentWeb = 95, kApplication = 75, kWindow = 69,
-                          kSpinButton = 52, kPushButtonMenu = 129, kLandmark = 110,
-                          kFiller = 20, kText = 61, kScrollPane = 49;
+                          kSpinButton = 52, kPushButtonMenu = 129, kLandmark = 110, kFiller = 20,
+                          kText = 61, kScrollPane = 49;
 }
 
 // AT-SPI state bits (positions in the 64-bit state set).
@@ -142,5 +142,13 @@ struct TextPiece {
   std::string text;
 };
 std::optional<std::vector<TextPiece>> splitHypertext(std::string_view text, std::size_t childCount);
+
+// Chromium lists a container's words twice: in its text (with U+FFFC for
+// each child element) and as text leaves among its children, in the same
+// order. Which children are those leaves, by position, when each run of
+// text between the U+FFFC is one leaf; nothing when they do not line up so
+// (a run split over several leaves), and every child must then be read.
+std::optional<std::vector<bool>> textLeavesByPosition(std::string_view text,
+                                                      std::size_t childCount);
 
 }  // namespace tovrin::atspi

@@ -12,6 +12,7 @@
 #include <deque>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <unordered_map>
@@ -124,8 +125,8 @@ class BusTransport final : public Transport {
                                        call.interface.c_str(), call.method.c_str());
     if (call.args) g_dbus_message_set_body(message, call.args.get());
     g_dbus_message_set_flags(message, G_DBUS_MESSAGE_FLAGS_NO_AUTO_START);
-    Outstanding entry{call.dest, std::move(done), now + timeout_,
-                      now + std::max(timeout_, patience_)};
+    Outstanding entry{
+        call.dest, std::move(done), now + timeout_, now + std::max(timeout_, patience_), {}};
     {
       // Held across the send so that the reply cannot be filtered before
       // it is expected.
@@ -141,7 +142,7 @@ class BusTransport final : public Transport {
         queued_.push(std::move(entry.done), std::move(failed));
       } else {
         shared_->expected.insert({connection, serial});
-        outstanding_.emplace(Key{connection, serial}, std::move(entry));
+        track(Key{connection, serial}, std::move(entry));
       }
     }
     g_object_unref(message);
@@ -186,7 +187,8 @@ class BusTransport final : public Transport {
     std::string dest;
     ReplyHandler done;
     double deadline = 0;
-    double giveUpAt = 0;  // past `deadline` only for a patient call
+    double giveUpAt = 0;                        // past `deadline` only for a patient call
+    std::multimap<double, Key>::iterator slot;  // its place among the deadlines
   };
   // What the I/O threads and this one share.
   struct Shared {
@@ -255,8 +257,7 @@ class BusTransport final : public Transport {
       g_object_unref(message);
       return;
     }
-    Outstanding entry = std::move(it->second);
-    outstanding_.erase(it);
+    Outstanding entry = untrack(it);
     Reply reply;
     if (g_dbus_message_get_message_type(message) == G_DBUS_MESSAGE_TYPE_ERROR) {
       reply.status = Reply::Status::error;
@@ -273,11 +274,22 @@ class BusTransport final : public Transport {
     entry.done(std::move(reply));
   }
 
+  // Thousands of calls may be in flight: the earliest deadline is kept at
+  // hand instead of being sought among them after every reply.
+  void track(const Key& key, Outstanding entry) {
+    auto [it, added] = outstanding_.emplace(key, std::move(entry));
+    if (added) it->second.slot = byDeadline_.emplace(it->second.deadline, key);
+  }
+  Outstanding untrack(std::unordered_map<Key, Outstanding, KeyHash>::iterator it) {
+    byDeadline_.erase(it->second.slot);
+    Outstanding entry = std::move(it->second);
+    outstanding_.erase(it);
+    return entry;
+  }
+
   double nextTimeout() const {
-    double next = std::numeric_limits<double>::infinity();
-    for (const auto& [key, entry] : outstanding_)
-      next = std::min(next, entry.deadline);
-    return next;
+    return byDeadline_.empty() ? std::numeric_limits<double>::infinity()
+                               : byDeadline_.begin()->first;
   }
 
   // Calls past their time: a stopped or hung application. Later calls to
@@ -285,23 +297,24 @@ class BusTransport final : public Transport {
   void expireOverdue() {
     const double now = monotonicNow();
     std::vector<Key> overdue;
-    for (const auto& [key, entry] : outstanding_) {
-      if (entry.deadline <= now) overdue.push_back(key);
-    }
+    for (auto it = byDeadline_.begin(); it != byDeadline_.end() && it->first <= now; ++it)
+      overdue.push_back(it->second);
     for (const Key& key : overdue) {
-      Outstanding& waiting = outstanding_[key];
+      auto found = outstanding_.find(key);
+      Outstanding& waiting = found->second;
       const bool running = !stopped(waiting.dest);
       if (waiting.giveUpAt > now && running) {
         // Busy, not stopped: a patient call waits on.
         waiting.deadline = std::min(waiting.giveUpAt, now + timeout_);
+        byDeadline_.erase(waiting.slot);
+        waiting.slot = byDeadline_.emplace(waiting.deadline, key);
         continue;
       }
       {
         std::lock_guard lock(shared_->mutex);
         shared_->expected.erase(key);
       }
-      Outstanding entry = std::move(outstanding_[key]);
-      outstanding_.erase(key);
+      Outstanding entry = untrack(found);
       // A stopped application is given up on for a while; a busy one only
       // for as long as one call may take.
       hungUntil_[entry.dest] = now + (running ? timeout_ : 10.0);
@@ -337,6 +350,7 @@ class BusTransport final : public Transport {
       closed.status = Reply::Status::error;
       closed.error = "org.freedesktop.DBus.Error.Disconnected";
       queued_.push(std::move(it->second.done), std::move(closed));
+      byDeadline_.erase(it->second.slot);
       it = outstanding_.erase(it);
     }
     {
@@ -402,6 +416,7 @@ class BusTransport final : public Transport {
   std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
   std::unordered_map<GDBusConnection*, guint> filters_;
   std::unordered_map<Key, Outstanding, KeyHash> outstanding_;
+  std::multimap<double, Key> byDeadline_;  // the same calls, soonest deadline first
   std::unordered_map<std::string, GDBusConnection*> direct_;
   std::unordered_map<std::string, double> hungUntil_;
   double patience_ = 0;

@@ -88,6 +88,7 @@ struct Fetch {
   std::vector<uint64_t> children;  // after synthesis of text runs
   std::size_t nullChildren = 0;    // references the browser gave that lead nowhere
   bool childrenRead = false;
+  bool childrenUnasked = false;  // its text holds no element, so none was asked for
   std::optional<uint64_t> parentKey;
   std::optional<std::pair<std::string, std::string>> parentRef;
   int outstanding = 0;
@@ -344,25 +345,24 @@ struct Session {
       if (needs.name && toolkit == Toolkit::chromium && role == Role::kStatic) {
         // Chromium names a text leaf after its words, but an inline element
         // of a paragraph (<em>, <code>) has no name: its words are only in
-        // its text, and the sentence would read without them.
-        getProperty(
-            fetch, "Name",
-            [this, fetch, complete](Fetch& f, GVariant* v) {
-              f.info.name = childString(v, 0);
-              if (!f.info.name->empty()) return;
-              send(
-                  fetch, "org.a11y.atspi.Text", "GetText", g_variant_new("(ii)", 0, -1),
-                  [](Fetch& g, GVariant* text) {
-                    std::string words = withoutSurrogatePadding(childString(text, 0));
-                    std::erase(words, '\0');
-                    for (std::size_t at = words.find("\xEF\xBF\xBC"); at != std::string::npos;
-                         at = words.find("\xEF\xBF\xBC", at))
-                      words.erase(at, 3);
-                    g.info.name = std::move(words);
-                  },
-                  complete);
+        // its text. The text holds a leaf's words too, so it is the one
+        // request for both.
+        send(
+            fetch, "org.a11y.atspi.Text", "GetText", g_variant_new("(ii)", 0, -1),
+            [](Fetch& g, GVariant* text) {
+              std::string words = withoutSurrogatePadding(childString(text, 0));
+              std::erase(words, '\0');
+              for (std::size_t at = words.find("\xEF\xBF\xBC"); at != std::string::npos;
+                   at = words.find("\xEF\xBF\xBC", at))
+                words.erase(at, 3);
+              g.info.name = std::move(words);
             },
-            complete);
+            complete,
+            [this, fetch, complete] {
+              getProperty(
+                  fetch, "Name", [](Fetch& f, GVariant* v) { f.info.name = childString(v, 0); },
+                  complete);
+            });
       } else if (needs.name) {
         getProperty(
             fetch, "Name", [](Fetch& f, GVariant* v) { f.info.name = childString(v, 0); },
@@ -517,6 +517,7 @@ struct Session {
               } else {
                 f.children.clear();
                 f.childrenRead = true;
+                f.childrenUnasked = true;
               }
             },
             complete,
@@ -628,16 +629,35 @@ struct Session {
         done);
   }
 
-  // Firefox keeps a paragraph's words in its text, with U+FFFC for each
-  // child element; make those words children of their own, as Chromium
-  // exposes them, so both browsers give the reader the same shape.
+  // Browsers keep a paragraph's words in its text, with U+FFFC for each
+  // child element; those words become runs of their own, so every browser
+  // gives the reader the same shape. Chromium also lists them as text
+  // leaves: the runs stand in for those leaves, which are then never read
+  // one by one (two requests each, most of a big page's elements).
   void synthesizeRuns(Fetch& fetch, Toolkit toolkit) {
     if (!fetch.info.text || !fetch.info.role || !fetch.childrenRead) return;
     if (!keepsTextInContainer(*fetch.info.role, toolkit)) return;
     const std::string& text = *fetch.info.text;
     if (*fetch.info.role == Role::kStatic && text.find("\xEF\xBF\xBC") == std::string::npos) return;
-    auto pieces = splitHypertext(text, fetch.children.size() + fetch.nullChildren);
-    if (!pieces || fetch.nullChildren > 0) return;
+    if (fetch.nullChildren > 0) return;
+    std::vector<uint64_t> elements;
+    const bool leavesListed = toolkit == Toolkit::chromium && !fetch.childrenUnasked;
+    if (leavesListed) {
+      auto leaves = textLeavesByPosition(text, fetch.children.size());
+      if (!leaves) return;
+      for (std::size_t i = 0; i < fetch.children.size(); ++i) {
+        if (!(*leaves)[i]) elements.push_back(fetch.children[i]);
+      }
+    } else {
+      elements = fetch.children;
+    }
+    auto pieces = splitHypertext(text, elements.size());
+    if (!pieces) {
+      // The elements line up, so only white space lies between them: its
+      // leaves would show nothing.
+      if (leavesListed) fetch.children = std::move(elements);
+      return;
+    }
     if (*fetch.info.role == Role::kListItem && !pieces->empty() && pieces->front().child < 0) {
       std::string& first = pieces->front().text;
       first.erase(0, listMarkerLength(first));
@@ -647,7 +667,7 @@ struct Session {
     for (std::size_t i = 0; i < pieces->size(); ++i) {
       const TextPiece& piece = (*pieces)[i];
       if (piece.child >= 0) {
-        children.push_back(fetch.children[static_cast<std::size_t>(piece.child)]);
+        children.push_back(elements[static_cast<std::size_t>(piece.child)]);
       } else {
         children.push_back(internRun(fetch.key, i, piece.text));
       }
