@@ -424,7 +424,9 @@ Needs needsFor(const std::vector<std::string>& attributes, uint32_t role, Toolki
     } else if (name == "AXIdentifier") {
       needs.attributes = true;
     } else if (name == "AXPosition" || name == "AXSize") {
-      if (!(bulk && leaf)) needs.extents = true;
+      // Words inside a paragraph (Gecko's and WebKit's <code>, <em>) are
+      // placed by their paragraph, as Chromium's text leaves are.
+      if (!(bulk && (leaf || (inPage && role == Role::kStatic)))) needs.extents = true;
     } else if (name == "AXChildren") {
       // Chromium's text leaves have no children worth a request.
       if (!leaf) needs.children = true;
