@@ -4,7 +4,9 @@
 // and a command typed into the palette acting on a real browser.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -280,6 +282,66 @@ TEST_P(ReadAheadTest, ABrowserStoppedDuringTheReadAheadFailsTheCommandAndPresses
   std::this_thread::sleep_for(std::chrono::seconds(1));  // a late press would show by now
   const std::string lines = runTovrin({"snapshot", "--lines"}).out;
   EXPECT_NE(lines.find("\tNothing done yet.\n"), std::string::npos) << lines;
+  EXPECT_EQ(runTovrin({"quit"}).exitCode, 0);
+  EXPECT_EQ(app->wait(10), 0) << app->output();
+}
+
+// Once its palette hides, the application asks nothing of anyone: not the
+// browser while another program changes its page and fronts it, nor any
+// other program. (Its own window stays accessible: the toolkit's bridge may
+// still ask the registry which events screen readers listen to, and answer
+// them.)
+TEST_P(ReadAheadTest, AHiddenPaletteAsksNothing) {
+  choosePreset(1);
+  auto app = tracedApp();
+  ASSERT_TRUE(app);
+  auto browser = Browser::start(GetParam(), pageURL("shop.html"), {});
+  ASSERT_TRUE(browser && browser->waitUntilShows("Acme Outdoor Supplies"));
+  ASSERT_TRUE(browser->front());
+  const std::size_t before = app->output().size();
+  pressChord({"Control_L", "space"});
+  ASSERT_TRUE(windowFocused("Tovrin")) << app->output();
+  typeLine("click sign in");
+  for (int i = 0; i < 100 && app->output().find("palette: result:", before) == std::string::npos;
+       ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_NE(app->output().find("palette: result: ✓", before), std::string::npos)
+      << app->output().substr(before);
+  runTovrin({"hide"});
+  ASSERT_TRUE(windowShown("Tovrin", 600, false));
+
+  // Every thread's sends, traced while a command-line process acts on the
+  // page (its changes reach whoever listens) and fronts the browser.
+  const std::string trace =
+      ::testing::TempDir() + "/hidden-palette-" + std::string(browserLabel(GetParam())) + ".strace";
+  std::remove(trace.c_str());
+  const std::string strace = "timeout -s INT 6 strace -f -qq -s 400 -e trace=sendmsg -o " + trace +
+                             " -p " + std::to_string(app->pid()) + " 2>/dev/null";
+  std::thread tracer([&] { (void)std::system(strace.c_str()); });
+  for (int i = 0; i < 50 && access(trace.c_str(), F_OK) != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ProcessResult acted = runTovrin({"run", "--pick", "1", "click", "add", "to", "cart"});
+  EXPECT_EQ(acted.exitCode, 0) << acted.out << acted.err;
+  tracer.join();
+  auto added = [](const PageState& s) {
+    return std::any_of(s.lines.begin(), s.lines.end(), [](const std::string& line) {
+      return line.find("Added") != std::string::npos;
+    });
+  };
+  EXPECT_TRUE(added(waitForPage(added))) << "the page did not change";
+  std::ifstream traced(trace);
+  ASSERT_TRUE(traced) << "strace did not run";
+  // D-Bus method calls (a little-endian message of type 1), as strace
+  // prints what was sent.
+  std::string calls, line;
+  while (std::getline(traced, line)) {
+    if (line.find("iov_base=\"l\\1") != std::string::npos &&
+        line.find("org.a11y.atspi.Registry") == std::string::npos) {
+      calls += line + "\n";
+    }
+  }
+  EXPECT_EQ(calls, "") << "the hidden application asked this";
   EXPECT_EQ(runTovrin({"quit"}).exitCode, 0);
   EXPECT_EQ(app->wait(10), 0) << app->output();
 }

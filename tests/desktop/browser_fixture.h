@@ -146,6 +146,7 @@ class Program {
   [[nodiscard]] std::string output() const;
   // Waits for it to exit; its exit code, or -1 after `seconds`.
   int wait(double seconds);
+  [[nodiscard]] int pid() const { return pid_; }
 
  private:
   int pid_ = 0;
