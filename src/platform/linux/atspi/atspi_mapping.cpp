@@ -395,7 +395,9 @@ Needs needsFor(const std::vector<std::string>& attributes, uint32_t role, Toolki
         needs.attributes = true;
       }
     } else if (name == "AXTitle") {
-      if (!leaf) needs.name = true;
+      // Words inside a paragraph are read from their text, as Chromium's
+      // leaves are; their name is almost never set.
+      if (!leaf && !(bulk && inPage && role == Role::kStatic)) needs.name = true;
     } else if (name == "AXDescription") {
       if (role == Role::kImage || role == 26) needs.name = true;
     } else if (name == "AXHelp") {
