@@ -196,6 +196,17 @@ TEST_P(AppOnBrowserTest, TheInspectorPicksTheElementUnderTheNextClick) {
 // The application's read-ahead over a real browser, each of all three.
 class ReadAheadTest : public ::testing::TestWithParam<BrowserKind> {};
 
+// The application, its palette hidden, over the shop page in the browser in
+// front; false (the test failed) when either does not come up.
+bool appOverShop(BrowserKind kind, std::unique_ptr<Program>& app,
+                 std::unique_ptr<Browser>& browser) {
+  choosePreset(1);
+  app = tracedApp();
+  if (!app) return false;
+  browser = Browser::start(kind, pageURL("shop.html"), {});
+  return browser && browser->waitUntilShows("Acme Outdoor Supplies") && browser->front();
+}
+
 // The page is read while the command is typed; when the page changes
 // meanwhile, the command acts on the page as it is at Return.
 TEST_P(ReadAheadTest, ACommandActsOnThePageAsItIsNotAsItWasReadAhead) {
@@ -255,12 +266,9 @@ TEST_P(ReadAheadTest, ACommandActsOnThePageAsItIsNotAsItWasReadAhead) {
 // A browser stopped while the palette reads ahead: the command still fails
 // within its deadline, and nothing is pressed once the browser runs again.
 TEST_P(ReadAheadTest, ABrowserStoppedDuringTheReadAheadFailsTheCommandAndPressesNothing) {
-  choosePreset(1);
-  auto app = tracedApp();
-  ASSERT_TRUE(app);
-  auto browser = Browser::start(GetParam(), pageURL("shop.html"), {});
-  ASSERT_TRUE(browser && browser->waitUntilShows("Acme Outdoor Supplies"));
-  ASSERT_TRUE(browser->front());
+  std::unique_ptr<Program> app;
+  std::unique_ptr<Browser> browser;
+  ASSERT_TRUE(appOverShop(GetParam(), app, browser));
   const std::size_t before = app->output().size();
   browser->pause();
   pressChord({"Control_L", "space"});
@@ -292,12 +300,9 @@ TEST_P(ReadAheadTest, ABrowserStoppedDuringTheReadAheadFailsTheCommandAndPresses
 // still ask the registry which events screen readers listen to, and answer
 // them.)
 TEST_P(ReadAheadTest, AHiddenPaletteAsksNothing) {
-  choosePreset(1);
-  auto app = tracedApp();
-  ASSERT_TRUE(app);
-  auto browser = Browser::start(GetParam(), pageURL("shop.html"), {});
-  ASSERT_TRUE(browser && browser->waitUntilShows("Acme Outdoor Supplies"));
-  ASSERT_TRUE(browser->front());
+  std::unique_ptr<Program> app;
+  std::unique_ptr<Browser> browser;
+  ASSERT_TRUE(appOverShop(GetParam(), app, browser));
   const std::size_t before = app->output().size();
   pressChord({"Control_L", "space"});
   ASSERT_TRUE(windowFocused("Tovrin")) << app->output();
