@@ -358,7 +358,7 @@ bool keepsTextInContainer(uint32_t role, Toolkit toolkit) {
   if (isGroupRole(role)) return role != 28;  // an internal frame holds a document, not text
   switch (role) {
     case Role::kStatic:
-      // Chromium's static objects are its text leaves, read by their name.
+      // Chromium's static objects are its text leaves, each read whole.
       return toolkit != Toolkit::chromium;
     case Role::kHeading:
     case Role::kLink:
