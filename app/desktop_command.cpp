@@ -9,6 +9,7 @@
 
 #include "ai/model_settings.h"
 #include "commands.h"
+#include "crash_report.h"
 #include "desktop/palette_window.h"
 #include "desktop/tovrin_app.h"
 #include "platform/linux/linux_desktop.h"
@@ -23,6 +24,7 @@
 namespace tovrin::cli {
 
 int runDesktopApplication(int argc, char** argv, const std::string& scene) {
+  reportCrashes();
   QApplication qt(argc, argv);
   QApplication::setApplicationName("Tovrin");
   QApplication::setDesktopFileName("tovrin");
