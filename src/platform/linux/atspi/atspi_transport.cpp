@@ -5,9 +5,14 @@
 // Xlib names a type with a macro that would rename Reply::Status.
 #undef Status
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
-#include <condition_variable>
+#include <cmath>
 #include <cstdlib>
 #include <deque>
 #include <fstream>
@@ -17,6 +22,8 @@
 #include <sstream>
 #include <unordered_map>
 #include <unordered_set>
+
+#include "platform/linux/atspi/peer_socket.h"
 
 namespace tovrin::atspi {
 
@@ -35,6 +42,15 @@ bool processStopped(long pid) {
 double monotonicNow() {
   using namespace std::chrono;
   return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+void Transport::idle(int wakeFd) {
+  pollfd p{wakeFd, POLLIN, 0};
+  while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
+  }
+  uint64_t count = 0;
+  ssize_t ignored = ::read(wakeFd, &count, sizeof count);
+  (void)ignored;
 }
 
 bool Reply::gone() const {
@@ -81,8 +97,10 @@ class QueuedReplies {
   std::deque<std::pair<ReplyHandler, Reply>> queue_;
 };
 
-// Replies are taken off the connection by a filter on GDBus's own I/O
-// thread and handed to the transport's thread through a queue: no task or
+// Calls to an application that offers its own socket go there, through a
+// PeerSocket read and written on this thread. The rest go through the bus
+// daemon with GDBus; their replies are taken off the connection by a filter
+// on GDBus's own I/O thread and handed over through a queue: no task or
 // main-loop dispatch per reply, which is what a call costs most in GDBus
 // when thousands are in flight.
 class BusTransport final : public Transport {
@@ -90,11 +108,12 @@ class BusTransport final : public Transport {
   explicit BusTransport(GDBusConnection* bus) : bus_(bus) { watch(bus_); }
 
   ~BusTransport() override {
-    for (auto& [name, connection] : direct_) {
-      if (connection) unwatch(connection), g_object_unref(connection);
-    }
     unwatch(bus_);
     g_object_unref(bus_);
+    // A filter still running on GDBus's thread sees the descriptor gone.
+    std::lock_guard lock(shared_->mutex);
+    if (shared_->wakeFd >= 0) ::close(shared_->wakeFd);
+    shared_->wakeFd = -1;
   }
 
   void send(const Call& call, ReplyHandler done) override {
@@ -118,15 +137,27 @@ class BusTransport final : public Transport {
       }
       hungUntil_.erase(it);
     }
-    GDBusConnection* direct = directConnection(call.dest);
-    GDBusConnection* connection = direct ? direct : bus_;
-    GDBusMessage* message =
-        g_dbus_message_new_method_call(direct ? nullptr : call.dest.c_str(), call.path.c_str(),
-                                       call.interface.c_str(), call.method.c_str());
-    if (call.args) g_dbus_message_set_body(message, call.args.get());
-    g_dbus_message_set_flags(message, G_DBUS_MESSAGE_FLAGS_NO_AUTO_START);
     Outstanding entry{
         call.dest, std::move(done), now + timeout_, now + std::max(timeout_, patience_), {}};
+    if (PeerSocket* peer = directPeer(call.dest)) {
+      const uint32_t serial = peer->queue(call);
+      if (serial == 0) {
+        Reply failed;
+        failed.status = Reply::Status::error;
+        failed.error = "org.freedesktop.DBus.Error.Disconnected";
+        queued_.push(std::move(entry.done), std::move(failed));
+        return;
+      }
+      track(Key{peer, serial}, std::move(entry));
+      // Written in one go when replies are next awaited, unless much is waiting.
+      if (peer->wantsWrite() && outstanding_.size() % 512 == 0) peer->flush();
+      return;
+    }
+    GDBusConnection* connection = bus_;
+    GDBusMessage* message = g_dbus_message_new_method_call(
+        call.dest.c_str(), call.path.c_str(), call.interface.c_str(), call.method.c_str());
+    if (call.args) g_dbus_message_set_body(message, call.args.get());
+    g_dbus_message_set_flags(message, G_DBUS_MESSAGE_FLAGS_NO_AUTO_START);
     {
       // Held across the send so that the reply cannot be filtered before
       // it is expected.
@@ -154,21 +185,17 @@ class BusTransport final : public Transport {
         if (finished()) return true;
       }
       if (finished()) return true;
-      std::deque<std::pair<Key, GDBusMessage*>> arrived;
-      const double now = monotonicNow();
-      const double wake = std::min(deadline, nextTimeout());
-      {
-        std::unique_lock lock(shared_->mutex);
-        if (shared_->arrived.empty() && now < wake) {
-          shared_->ready.wait_for(lock, std::chrono::duration<double>(wake - now),
-                                  [&] { return !shared_->arrived.empty(); });
-        }
-        arrived.swap(shared_->arrived);
-      }
-      for (auto& [key, message] : arrived)
-        deliver(key, message);
+      flushPeers();
+      const bool heard = pollOnce(std::min(deadline, nextTimeout()), -1);
       expireOverdue();
-      if (arrived.empty() && queued_.empty() && monotonicNow() >= deadline) return finished();
+      if (!heard && queued_.empty() && monotonicNow() >= deadline) return finished();
+    }
+  }
+
+  void idle(int wakeFd) override {
+    // Applications write their events to their sockets unasked; they are
+    // read and dropped here, or they would pile up in the application.
+    while (!pollOnce(std::numeric_limits<double>::infinity(), wakeFd)) {
     }
   }
 
@@ -177,7 +204,8 @@ class BusTransport final : public Transport {
   [[nodiscard]] uint64_t busInstance() const override { return busInstance_; }
 
  private:
-  using Key = std::pair<GDBusConnection*, guint32>;
+  // The connection or peer socket a call went out on, and its serial there.
+  using Key = std::pair<const void*, guint32>;
   struct KeyHash {
     std::size_t operator()(const Key& k) const {
       return std::hash<const void*>()(k.first) ^ (std::hash<guint32>()(k.second) << 1);
@@ -193,7 +221,7 @@ class BusTransport final : public Transport {
   // What the I/O threads and this one share.
   struct Shared {
     std::mutex mutex;
-    std::condition_variable ready;
+    int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);  // readable while `arrived` fills
     std::unordered_set<Key, KeyHash> expected;
     std::deque<std::pair<Key, GDBusMessage*>> arrived;
     ~Shared() {
@@ -218,12 +246,15 @@ class BusTransport final : public Transport {
     }
     auto& shared = *static_cast<Shared*>(data);
     Key key{connection, g_dbus_message_get_reply_serial(message)};
-    {
-      std::lock_guard lock(shared.mutex);
-      if (shared.expected.erase(key) == 0) return message;  // someone else's reply
-      shared.arrived.emplace_back(key, message);            // the queue owns it now
+    std::lock_guard lock(shared.mutex);
+    if (shared.expected.erase(key) == 0) return message;  // someone else's reply
+    // One wake-up for a batch: the reader empties the whole queue.
+    if (shared.arrived.empty() && shared.wakeFd >= 0) {
+      const uint64_t one = 1;
+      ssize_t ignored = ::write(shared.wakeFd, &one, sizeof one);
+      (void)ignored;
     }
-    shared.ready.notify_one();
+    shared.arrived.emplace_back(key, message);  // the queue owns it now
     return nullptr;
   }
 
@@ -251,13 +282,7 @@ class BusTransport final : public Transport {
     }
   }
 
-  void deliver(const Key& key, GDBusMessage* message) {
-    auto it = outstanding_.find(key);
-    if (it == outstanding_.end()) {
-      g_object_unref(message);
-      return;
-    }
-    Outstanding entry = untrack(it);
+  void deliver(const Key& key, GDBusMessage* message, bool now) {
     Reply reply;
     if (g_dbus_message_get_message_type(message) == G_DBUS_MESSAGE_TYPE_ERROR) {
       reply.status = Reply::Status::error;
@@ -270,8 +295,119 @@ class BusTransport final : public Transport {
       reply.value = Variant::adopt(body ? g_variant_ref(body) : g_variant_new("()"));
     }
     g_object_unref(message);
+    deliver(key, std::move(reply), now);
+  }
+
+  // Hands a reply to its caller: now inside wait(), or later (queued)
+  // when it arrived while the transport was idle.
+  void deliver(const Key& key, Reply reply, bool now) {
+    auto it = outstanding_.find(key);
+    if (it == outstanding_.end()) return;  // given up on already
+    Outstanding entry = untrack(it);
     hungUntil_.erase(entry.dest);
-    entry.done(std::move(reply));
+    if (now) {
+      entry.done(std::move(reply));
+    } else {
+      queued_.push(std::move(entry.done), std::move(reply));
+    }
+  }
+
+  void flushPeers() {
+    std::vector<std::string> broken;
+    for (auto& [dest, peer] : peers_) {
+      if (peer && peer->wantsWrite() && !peer->flush()) broken.push_back(dest);
+    }
+    for (const std::string& dest : broken)
+      dropPeer(dest);
+  }
+
+  // Waits until `until` (monotonic seconds) for replies on the bus or the
+  // peer sockets, or for `wakeFd` (-1: none) to be readable, and takes in
+  // what arrived: delivered at once inside wait(), queued when idle. True
+  // when anything arrived or `wakeFd` was readable.
+  bool pollOnce(double until, int wakeFd) {
+    const bool idle = wakeFd >= 0;
+    std::vector<pollfd> fds;
+    std::vector<std::string> owners;  // the peer behind each descriptor after the first ones
+    fds.push_back({shared_->wakeFd, POLLIN, 0});
+    if (idle) fds.push_back({wakeFd, POLLIN, 0});
+    const std::size_t firstPeer = fds.size();
+    for (auto& [dest, peer] : peers_) {
+      if (!peer) continue;
+      fds.push_back(
+          {peer->fd(), static_cast<short>(POLLIN | (peer->wantsWrite() ? POLLOUT : 0)), 0});
+      owners.push_back(dest);
+    }
+    const double left = until - monotonicNow();
+    const int timeout =
+        std::isinf(left) ? -1 : (left <= 0 ? 0 : static_cast<int>(std::ceil(left * 1000)));
+    const int ready = ::poll(fds.data(), fds.size(), timeout);
+    if (ready <= 0) return false;
+    bool heard = false;
+    if (fds[0].revents != 0) {
+      uint64_t count = 0;
+      ssize_t ignored = ::read(shared_->wakeFd, &count, sizeof count);
+      (void)ignored;
+      std::deque<std::pair<Key, GDBusMessage*>> arrived;
+      {
+        std::lock_guard lock(shared_->mutex);
+        arrived.swap(shared_->arrived);
+      }
+      for (auto& [key, message] : arrived)
+        deliver(key, message, !idle);
+      heard = heard || !arrived.empty();
+    }
+    if (idle && fds[1].revents != 0) {
+      uint64_t count = 0;
+      ssize_t ignored = ::read(wakeFd, &count, sizeof count);
+      (void)ignored;
+      heard = true;
+    }
+    std::vector<std::string> broken;
+    for (std::size_t i = firstPeer; i < fds.size(); ++i) {
+      if (fds[i].revents == 0) continue;
+      const std::string& dest = owners[i - firstPeer];
+      PeerSocket* peer = peers_[dest].get();
+      if ((fds[i].revents & POLLOUT) != 0 && !peer->flush()) {
+        broken.push_back(dest);
+        continue;
+      }
+      if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+      std::vector<std::pair<uint32_t, Reply>> replies;
+      const bool open = peer->receive(replies);
+      for (auto& [serial, reply] : replies)
+        deliver(Key{peer, serial}, std::move(reply), !idle);
+      heard = heard || !replies.empty();
+      if (!open) broken.push_back(dest);
+    }
+    for (const std::string& dest : broken)
+      dropPeer(dest);
+    return heard || !broken.empty();
+  }
+
+  // A peer socket that closed (the application quit or broke off): its
+  // unanswered calls fail now, and later ones go through the bus.
+  void dropPeer(const std::string& dest) {
+    auto it = peers_.find(dest);
+    if (it == peers_.end() || !it->second) return;
+    const void* peer = it->second.get();
+    failCallsOn(peer);
+    it->second.reset();
+  }
+
+  void failCallsOn(const void* connection) {
+    for (auto it = outstanding_.begin(); it != outstanding_.end();) {
+      if (it->first.first != connection) {
+        ++it;
+        continue;
+      }
+      Reply closed;
+      closed.status = Reply::Status::error;
+      closed.error = "org.freedesktop.DBus.Error.Disconnected";
+      queued_.push(std::move(it->second.done), std::move(closed));
+      byDeadline_.erase(it->second.slot);
+      it = outstanding_.erase(it);
+    }
   }
 
   // Thousands of calls may be in flight: the earliest deadline is kept at
@@ -341,18 +477,7 @@ class BusTransport final : public Transport {
         nullptr, nullptr, nullptr);
     if (!fresh) return;
     // Calls still waiting on the old connection will never be answered.
-    for (auto it = outstanding_.begin(); it != outstanding_.end();) {
-      if (it->first.first != bus_) {
-        ++it;
-        continue;
-      }
-      Reply closed;
-      closed.status = Reply::Status::error;
-      closed.error = "org.freedesktop.DBus.Error.Disconnected";
-      queued_.push(std::move(it->second.done), std::move(closed));
-      byDeadline_.erase(it->second.slot);
-      it = outstanding_.erase(it);
-    }
+    failCallsOn(bus_);
     {
       std::lock_guard lock(shared_->mutex);
       std::erase_if(shared_->expected, [&](const Key& key) { return key.first == bus_; });
@@ -362,28 +487,22 @@ class BusTransport final : public Transport {
     bus_ = fresh;
     watch(bus_);
     hungUntil_.clear();
-    for (auto& [name, connection] : direct_) {
-      if (connection) unwatch(connection), g_object_unref(connection);
-    }
-    direct_.clear();
+    // The applications' sockets belong to names of the old bus.
+    for (auto& [dest, peer] : peers_)
+      failCallsOn(peer.get());
+    peers_.clear();
     ++busInstance_;
     if (std::getenv("TOVRIN_ATSPI_DEBUG")) fprintf(stderr, "atspi: joined %s\n", address->c_str());
   }
 
   // The application's own socket, when it offers one: no bus daemon between
-  // us, which roughly halves the cost of each call.
-  GDBusConnection* directConnection(const std::string& dest) {
+  // us, which roughly halves the cost of each call. Asked for once; a
+  // socket that closes is not opened again (the application is gone, or
+  // its calls go through the bus from then on).
+  PeerSocket* directPeer(const std::string& dest) {
     if (dest.empty() || dest[0] != ':') return nullptr;
-    if (auto it = direct_.find(dest); it != direct_.end()) {
-      if (it->second && !g_dbus_connection_is_closed(it->second)) return it->second;
-      if (it->second) {
-        unwatch(it->second);
-        g_object_unref(it->second);
-        it->second = nullptr;
-      }
-      return nullptr;
-    }
-    GDBusConnection* connection = nullptr;
+    if (auto it = peers_.find(dest); it != peers_.end()) return it->second.get();
+    std::unique_ptr<PeerSocket> peer;
     GError* raw = nullptr;
     GVariant* address = g_dbus_connection_call_sync(
         bus_, dest.c_str(), "/org/a11y/atspi/accessible/root", "org.a11y.atspi.Application",
@@ -396,20 +515,19 @@ class BusTransport final : public Transport {
     if (address) {
       const gchar* text = nullptr;
       g_variant_get(address, "(&s)", &text);
-      if (text && *text) {
-        GError* connectError = nullptr;
-        connection = g_dbus_connection_new_for_address_sync(
-            text, G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT, nullptr, nullptr, &connectError);
-        if (connectError) g_error_free(connectError);
+      std::string connectError;
+      if (text && *text) peer = PeerSocket::open(text, timeout_, connectError);
+      if (std::getenv("TOVRIN_ATSPI_DEBUG") && !peer && !connectError.empty()) {
+        fprintf(stderr, "atspi: %s: its socket: %s\n", dest.c_str(), connectError.c_str());
       }
       g_variant_unref(address);
     }
-    if (connection) watch(connection);
-    direct_[dest] = connection;
+    PeerSocket* out = peer.get();
+    peers_[dest] = std::move(peer);
     if (std::getenv("TOVRIN_ATSPI_DEBUG")) {
-      fprintf(stderr, "atspi: %s: %s connection\n", dest.c_str(), connection ? "direct" : "bus");
+      fprintf(stderr, "atspi: %s: %s connection\n", dest.c_str(), out ? "direct" : "bus");
     }
-    return connection;
+    return out;
   }
 
   GDBusConnection* bus_;
@@ -417,7 +535,7 @@ class BusTransport final : public Transport {
   std::unordered_map<GDBusConnection*, guint> filters_;
   std::unordered_map<Key, Outstanding, KeyHash> outstanding_;
   std::multimap<double, Key> byDeadline_;  // the same calls, soonest deadline first
-  std::unordered_map<std::string, GDBusConnection*> direct_;
+  std::unordered_map<std::string, std::unique_ptr<PeerSocket>> peers_;  // null: none
   std::unordered_map<std::string, double> hungUntil_;
   double patience_ = 0;
   std::unordered_map<std::string, long> pids_;  // of the bus names asked about
@@ -486,6 +604,7 @@ class RecordingTransport final : public Transport {
   }
   void setCallTimeout(double seconds) override { inner_->setCallTimeout(seconds); }
   void setPatience(double seconds) override { inner_->setPatience(seconds); }
+  void idle(int wakeFd) override { inner_->idle(wakeFd); }
   [[nodiscard]] uint64_t busInstance() const override { return inner_->busInstance(); }
 
  private:

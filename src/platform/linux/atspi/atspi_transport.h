@@ -87,6 +87,10 @@ class Transport {
   // read is patient with a browser laying out a heavy page; a stopped
   // application still fails each call after the call timeout.
   virtual void setPatience(double /*seconds*/) {}
+  // Returns once `wakeFd` is readable (and read), having kept the
+  // transport's connections drained meanwhile: what the thread does
+  // between tasks. Replies that arrive here are delivered by the next wait().
+  virtual void idle(int wakeFd);
   // Which bus the calls go to: it changes when the bus was restarted and
   // joined again, and every unique name of the old one means nothing then.
   [[nodiscard]] virtual uint64_t busInstance() const { return 0; }

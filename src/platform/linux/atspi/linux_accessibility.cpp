@@ -1,5 +1,8 @@
 #include "platform/linux/atspi/linux_accessibility.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <unordered_map>
@@ -1102,7 +1105,8 @@ struct Session {
 
 // --- LinuxAccessibility ---
 
-LinuxAccessibility::LinuxAccessibility(Options options) : options_(std::move(options)) {}
+LinuxAccessibility::LinuxAccessibility(Options options)
+    : options_(std::move(options)), wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 std::shared_ptr<LinuxAccessibility> LinuxAccessibility::open(Options options, std::string& error) {
   std::shared_ptr<LinuxAccessibility> self(new LinuxAccessibility(std::move(options)));
@@ -1136,11 +1140,17 @@ void LinuxAccessibility::threadMain(std::promise<std::string> started) {
     while (ok) {
       std::function<void(atspi::Session&)> task;
       {
-        std::unique_lock lock(mutex_);
-        wake_.wait(lock, [&] { return stopping_ || !tasks_.empty(); });
-        if (tasks_.empty()) break;
-        task = std::move(tasks_.front());
-        tasks_.pop_front();
+        std::lock_guard lock(mutex_);
+        if (!tasks_.empty()) {
+          task = std::move(tasks_.front());
+          tasks_.pop_front();
+        } else if (stopping_) {
+          break;
+        }
+      }
+      if (!task) {
+        session.transport->idle(wakeFd_);
+        continue;
       }
       session.followBus();
       task(session);
@@ -1157,8 +1167,15 @@ LinuxAccessibility::~LinuxAccessibility() {
     std::lock_guard lock(mutex_);
     stopping_ = true;
   }
-  wake_.notify_all();
+  wakeThread();
   if (thread_.joinable()) thread_.join();
+  if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+void LinuxAccessibility::wakeThread() {
+  const uint64_t one = 1;
+  ssize_t ignored = ::write(wakeFd_, &one, sizeof one);
+  (void)ignored;
 }
 
 template <typename T>
@@ -1171,7 +1188,7 @@ T LinuxAccessibility::onBusThread(std::function<T(atspi::Session&)> task) {
     tasks_.push_back(
         [promise, task = std::move(task)](atspi::Session& s) { promise->set_value(task(s)); });
   }
-  wake_.notify_one();
+  wakeThread();
   return future.get();
 }
 

@@ -108,11 +108,14 @@ class LinuxAccessibility final : public Accessibility {
   template <typename T>
   T onBusThread(std::function<T(atspi::Session&)> task);
   void threadMain(std::promise<std::string> started);
+  void wakeThread();
 
   Options options_;
   std::thread thread_;
   std::mutex mutex_;
-  std::condition_variable wake_;
+  // Readable when a task is queued or the thread should stop: the thread
+  // waits on it while it keeps the connections drained.
+  int wakeFd_ = -1;
   std::deque<std::function<void(atspi::Session&)>> tasks_;
   bool stopping_ = false;
 };

@@ -1,0 +1,252 @@
+#include "platform/linux/atspi/peer_socket.h"
+
+#include <gio/gio.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <optional>
+
+namespace tovrin::atspi {
+
+namespace {
+
+// D-Bus message types, the second byte of every message.
+constexpr unsigned char kMethodReturn = 2;
+constexpr unsigned char kError = 3;
+// A message's fixed header; its length is known from it.
+constexpr std::size_t kFixedHeader = 16;
+
+bool waitFor(int fd, short events, double deadline) {
+  for (;;) {
+    const double left = deadline - monotonicNow();
+    if (left <= 0) return false;
+    pollfd p{fd, events, 0};
+    const int n = ::poll(&p, 1, static_cast<int>(std::ceil(left * 1000)));
+    if (n > 0) return (p.revents & events) != 0;
+    if (n < 0 && errno != EINTR) return false;
+  }
+}
+
+bool sendAll(int fd, const std::string& text, double deadline) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!waitFor(fd, POLLOUT, deadline)) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// One line of the authentication exchange, without its CR LF.
+std::optional<std::string> readLine(int fd, double deadline) {
+  std::string line;
+  for (;;) {
+    char c = 0;
+    const ssize_t n = ::recv(fd, &c, 1, 0);
+    if (n == 1) {
+      line += c;
+      if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) {
+        line.resize(line.size() - 2);
+        return line;
+      }
+      if (line.size() > 4096) return std::nullopt;
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!waitFor(fd, POLLIN, deadline)) return std::nullopt;
+    } else {
+      return std::nullopt;
+    }
+  }
+}
+
+std::string hex(const std::string& text) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : text) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+std::optional<std::pair<uint32_t, Reply>> replyFromBlob(unsigned char* blob, std::size_t size) {
+  GError* error = nullptr;
+  GDBusMessage* message =
+      g_dbus_message_new_from_blob(blob, size, G_DBUS_CAPABILITY_FLAGS_NONE, &error);
+  if (!message) {
+    if (error) g_error_free(error);
+    return std::nullopt;
+  }
+  Reply reply;
+  if (g_dbus_message_get_message_type(message) == G_DBUS_MESSAGE_TYPE_ERROR) {
+    reply.status = Reply::Status::error;
+    const gchar* name = g_dbus_message_get_error_name(message);
+    reply.error = name ? name : "error";
+  } else {
+    reply.status = Reply::Status::ok;
+    GVariant* body = g_dbus_message_get_body(message);
+    reply.value = Variant::adopt(body ? g_variant_ref(body) : g_variant_new("()"));
+  }
+  const uint32_t serial = g_dbus_message_get_reply_serial(message);
+  g_object_unref(message);
+  return std::pair{serial, std::move(reply)};
+}
+
+}  // namespace
+
+std::unique_ptr<PeerSocket> PeerSocket::open(const std::string& address, double timeout,
+                                             std::string& error) {
+  const double deadline = monotonicNow() + timeout;
+  GError* raw = nullptr;
+  GIOStream* stream = g_dbus_address_get_stream_sync(address.c_str(), nullptr, nullptr, &raw);
+  if (!stream) {
+    error = raw && raw->message ? raw->message : "cannot connect";
+    if (raw) g_error_free(raw);
+    return nullptr;
+  }
+  if (!G_IS_SOCKET_CONNECTION(stream)) {
+    error = "not a socket";
+    g_object_unref(stream);
+    return nullptr;
+  }
+  GSocket* socket = g_socket_connection_get_socket(G_SOCKET_CONNECTION(stream));
+  g_socket_set_blocking(socket, FALSE);
+  std::unique_ptr<PeerSocket> peer(new PeerSocket(stream, g_socket_get_fd(socket)));
+  // The peer knows who we are from the socket's credentials; EXTERNAL
+  // only names the same user.
+  const std::string hello =
+      std::string(1, '\0') + "AUTH EXTERNAL " + hex(std::to_string(::getuid())) + "\r\n";
+  if (!sendAll(peer->fd_, hello, deadline)) {
+    error = "the application did not take the authentication";
+    return nullptr;
+  }
+  auto answer = readLine(peer->fd_, deadline);
+  if (!answer || answer->rfind("OK ", 0) != 0) {
+    error = answer ? "the application refused us: " + *answer
+                   : "the application did not answer the authentication";
+    return nullptr;
+  }
+  if (!sendAll(peer->fd_, "BEGIN\r\n", deadline)) {
+    error = "the application hung up after authentication";
+    return nullptr;
+  }
+  return peer;
+}
+
+PeerSocket::~PeerSocket() {
+  close();
+}
+
+void PeerSocket::close() {
+  if (stream_) g_object_unref(static_cast<GIOStream*>(stream_));  // closes the descriptor
+  stream_ = nullptr;
+  fd_ = -1;
+  out_.clear();
+  written_ = 0;
+  in_.clear();
+}
+
+uint32_t PeerSocket::queue(const Call& call) {
+  if (closed()) return 0;
+  GDBusMessage* message = g_dbus_message_new_method_call(
+      nullptr, call.path.c_str(), call.interface.c_str(), call.method.c_str());
+  if (call.args) g_dbus_message_set_body(message, call.args.get());
+  // Serials wrap past 2^32 - 1 without reaching 0, which means "none".
+  if (++serial_ == 0) serial_ = 1;
+  g_dbus_message_set_serial(message, serial_);
+  gsize size = 0;
+  GError* error = nullptr;
+  guchar* blob = g_dbus_message_to_blob(message, &size, G_DBUS_CAPABILITY_FLAGS_NONE, &error);
+  g_object_unref(message);
+  if (!blob) {
+    if (error) g_error_free(error);
+    return 0;
+  }
+  // What was written already goes, so the buffer does not grow for ever.
+  if (written_ == out_.size()) {
+    out_.clear();
+    written_ = 0;
+  }
+  out_.append(reinterpret_cast<const char*>(blob), size);
+  g_free(blob);
+  return serial_;
+}
+
+bool PeerSocket::flush() {
+  while (!closed() && written_ < out_.size()) {
+    const ssize_t n =
+        ::send(fd_, out_.data() + written_, out_.size() - written_, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      written_ += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      return true;
+    } else {
+      close();
+    }
+  }
+  if (written_ == out_.size()) {
+    out_.clear();
+    written_ = 0;
+  }
+  return !closed();
+}
+
+bool PeerSocket::receive(std::vector<std::pair<uint32_t, Reply>>& replies) {
+  if (closed()) return false;
+  bool hungUp = false;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n > 0) {
+      in_.append(buffer, static_cast<std::size_t>(n));
+      if (static_cast<std::size_t>(n) < sizeof buffer) break;
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      break;
+    } else {
+      hungUp = true;  // end of stream, or the connection broke
+      break;
+    }
+  }
+  std::size_t at = 0;
+  while (in_.size() - at >= kFixedHeader) {
+    auto* message = reinterpret_cast<unsigned char*>(in_.data() + at);
+    GError* error = nullptr;
+    const gssize needed = g_dbus_message_bytes_needed(message, kFixedHeader, &error);
+    if (needed < static_cast<gssize>(kFixedHeader)) {
+      if (error) g_error_free(error);
+      hungUp = true;  // not D-Bus: nothing after it can be trusted
+      break;
+    }
+    if (in_.size() - at < static_cast<std::size_t>(needed)) break;
+    const unsigned char type = message[1];
+    if (type == kMethodReturn || type == kError) {
+      auto reply = replyFromBlob(message, static_cast<std::size_t>(needed));
+      if (!reply) {
+        hungUp = true;
+        break;
+      }
+      replies.push_back(std::move(*reply));
+    }
+    at += static_cast<std::size_t>(needed);
+  }
+  in_.erase(0, at);
+  if (hungUp) close();
+  return !hungUp;
+}
+
+}  // namespace tovrin::atspi
