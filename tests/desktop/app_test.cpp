@@ -222,11 +222,13 @@ TEST_P(ReadAheadTest, ACommandActsOnThePageAsItIsNotAsItWasReadAhead) {
   const Case cases[] = {
       {"changing.html?add", "Late offer", "click late offer", "Clicked Late offer"},
       {"changing.html?leave", "Welcome to Acme", "click sign in", "Signed in"},
+      // The old tab has no such button: only the tab in front now does.
+      {"changing.html?tab", "Late offer", "click late offer", "Clicked Late offer"},
       {"shop.html", "", "click sign in", "Signed in"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.page);
-    auto browser = Browser::start(GetParam(), pageURL(c.page), {});
+    auto browser = Browser::start(GetParam(), pageURL(c.page), {.allowPopups = true});
     ASSERT_TRUE(browser && browser->waitUntilShows(*c.change ? "Nothing done yet." : "Acme"));
     ASSERT_TRUE(browser->front());
     const std::size_t before = app->output().size();
@@ -240,6 +242,13 @@ TEST_P(ReadAheadTest, ACommandActsOnThePageAsItIsNotAsItWasReadAhead) {
     };
     if (*c.change) {
       ASSERT_TRUE(changed(waitForPage(changed)));
+    }
+    if (GetParam() == BrowserKind::chromium && std::string_view(c.page) == "changing.html?tab") {
+      // Chromium brings its window forward with the new tab: the palette
+      // closes, and what it read goes with it.
+      ASSERT_TRUE(windowShown("Tovrin", 600, false));
+      EXPECT_NE(app->output().find("palette: hidden", before), std::string::npos);
+      continue;
     }
     typeLine(c.command);
     const std::string outcome = std::string("\t") + c.outcome + "\n";

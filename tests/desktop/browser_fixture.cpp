@@ -205,6 +205,18 @@ std::unique_ptr<Browser> Browser::start(BrowserKind kind, const std::string& url
                              .url = url,
                              .accessibilityFlag = options.accessibilityFlag,
                              .privateInstance = options.privateInstance});
+  if (options.allowPopups && !argv.empty()) {
+    // Each browser's own switch for its popup blocker, in the fresh profile.
+    if (kind == BrowserKind::chromium) {
+      argv.insert(argv.end() - 1, "--disable-popup-blocking");
+    } else if (kind == BrowserKind::firefox) {
+      std::ofstream(profile + "/user.js", std::ios::app)
+          << "user_pref(\"dom.disable_open_during_load\", false);\n";
+    } else {
+      std::ofstream(profile + "/config/glib-2.0/settings/keyfile", std::ios::app)
+          << "\n[org/gnome/epiphany/web]\nenable-popups=true\n";
+    }
+  }
   pid_t pid = argv.empty() ? 0 : ChildProcess::spawn(argv, profile + ".log");
   if (pid <= 0) return nullptr;
   return std::unique_ptr<Browser>(new Browser(kind, pid));

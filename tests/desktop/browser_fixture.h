@@ -71,6 +71,7 @@ class Browser {
   struct Options {
     bool accessibilityFlag = true;  // Chromium's --force-renderer-accessibility
     bool privateInstance = true;    // GNOME Web: not the session's one instance
+    bool allowPopups = false;       // a page may open tabs without a click
   };
   // Starts the browser on `url`; check ready() before use.
   static std::unique_ptr<Browser> start(BrowserKind kind, const std::string& url, Options options);
