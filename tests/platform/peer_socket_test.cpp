@@ -288,3 +288,65 @@ TEST(PeerSocketTest, WhatIsNotDBusIsRefusedWithoutHarm) {
 
 }  // namespace
 }  // namespace tovrin::atspi
+
+namespace tovrin::atspi {
+namespace {
+
+// What a message blob says, as GLib reads it back; empty when it cannot.
+std::string readBack(const std::string& blob) {
+  GDBusMessage* message = g_dbus_message_new_from_blob(
+      reinterpret_cast<guchar*>(const_cast<char*>(blob.data())), blob.size(),
+      G_DBUS_CAPABILITY_FLAGS_NONE, nullptr);
+  if (!message) return "";
+  gchar* printed = g_dbus_message_print(message, 0);
+  std::string out = printed;
+  g_free(printed);
+  g_object_unref(message);
+  return out;
+}
+
+// The calls a page read sends, written so that GLib reads back what it
+// would have written itself (the header fields' order is free).
+TEST(PeerSocketTest, CallsAreWrittenAsGLibWritesThem) {
+  const Call calls[] = {
+      call("GetRole"),
+      call("GetChildAtIndex", g_variant_new("(i)", 3)),
+      call("GetText", g_variant_new("(ii)", 0, -1)),
+      call("GetExtents", g_variant_new("(u)", 0u)),
+      call("Get", g_variant_new("(ss)", "org.a11y.atspi.Accessible", "Name")),
+      call("Mixed", g_variant_new("(ybnqxtdogs)", 7, TRUE, -2, 3, G_GINT64_CONSTANT(-5),
+                                  G_GUINT64_CONSTANT(6), 0.5, "/a/b", "sis", "Zoë\u00a0⟶")),
+      call("Empty", g_variant_new("()")),
+      call("Odd", g_variant_new("(ys)", 1, "")),
+      Call{"", "/", "org.i", "m", {}},
+  };
+  uint32_t serial = 1;
+  for (const Call& c : calls) {
+    GDBusMessage* message = g_dbus_message_new_method_call(nullptr, c.path.c_str(),
+                                                           c.interface.c_str(), c.method.c_str());
+    if (c.args) g_dbus_message_set_body(message, c.args.get());
+    g_dbus_message_set_serial(message, serial);
+    gsize size = 0;
+    guchar* blob = g_dbus_message_to_blob(message, &size, G_DBUS_CAPABILITY_FLAGS_NONE, nullptr);
+    const std::string theirs(reinterpret_cast<const char*>(blob), size);
+    g_free(blob);
+    g_object_unref(message);
+    std::string ours = "kept";
+    ASSERT_TRUE(appendMethodCall(ours, c, serial)) << c.method;
+    EXPECT_EQ(ours.substr(0, 4), "kept");
+    EXPECT_EQ(ours.size() - 4, theirs.size()) << c.method;
+    const std::string read = readBack(ours.substr(4));
+    EXPECT_FALSE(read.empty()) << c.method;
+    EXPECT_EQ(read, readBack(theirs)) << c.method;
+    ++serial;
+  }
+  // Containers are left to GLib.
+  std::string out = "kept";
+  EXPECT_FALSE(appendMethodCall(out, call("Array", g_variant_new_parsed("(['a', 'b'],)")), 1));
+  EXPECT_FALSE(
+      appendMethodCall(out, call("Variant", g_variant_new("(v)", g_variant_new_int32(1))), 1));
+  EXPECT_EQ(out, "kept");
+}
+
+}  // namespace
+}  // namespace tovrin::atspi

@@ -5,8 +5,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <optional>
 
 namespace tovrin::atspi {
@@ -103,7 +105,140 @@ std::optional<std::pair<uint32_t, Reply>> replyFromBlob(unsigned char* blob, std
   return std::pair{serial, std::move(reply)};
 }
 
+// Writes values at D-Bus's alignments, counted from the message's start.
+class Wire {
+ public:
+  explicit Wire(std::string& out) : out_(out), start_(out.size()) {}
+  void align(std::size_t n) {
+    while ((out_.size() - start_) % n != 0)
+      out_ += '\0';
+  }
+  void byte(uint8_t v) { out_ += static_cast<char>(v); }
+  template <typename T>
+  void number(T v) {
+    align(sizeof v);
+    out_.append(reinterpret_cast<const char*>(&v), sizeof v);  // little-endian machines only
+  }
+  void string(const char* text, std::size_t size) {
+    number(static_cast<uint32_t>(size));
+    out_.append(text, size);
+    out_ += '\0';
+  }
+  void signature(const char* text, std::size_t size) {
+    byte(static_cast<uint8_t>(size));
+    out_.append(text, size);
+    out_ += '\0';
+  }
+  // One basic value; false for a container or anything unknown.
+  bool value(GVariant* v) {
+    switch (g_variant_classify(v)) {
+      case G_VARIANT_CLASS_BOOLEAN:
+        number<uint32_t>(g_variant_get_boolean(v) ? 1 : 0);
+        return true;
+      case G_VARIANT_CLASS_BYTE:
+        byte(g_variant_get_byte(v));
+        return true;
+      case G_VARIANT_CLASS_INT16:
+        number(g_variant_get_int16(v));
+        return true;
+      case G_VARIANT_CLASS_UINT16:
+        number(g_variant_get_uint16(v));
+        return true;
+      case G_VARIANT_CLASS_INT32:
+        number(g_variant_get_int32(v));
+        return true;
+      case G_VARIANT_CLASS_UINT32:
+        number(g_variant_get_uint32(v));
+        return true;
+      case G_VARIANT_CLASS_INT64:
+        number(g_variant_get_int64(v));
+        return true;
+      case G_VARIANT_CLASS_UINT64:
+        number(g_variant_get_uint64(v));
+        return true;
+      case G_VARIANT_CLASS_DOUBLE:
+        number(g_variant_get_double(v));
+        return true;
+      case G_VARIANT_CLASS_STRING:
+      case G_VARIANT_CLASS_OBJECT_PATH: {
+        gsize size = 0;
+        const gchar* text = g_variant_get_string(v, &size);
+        string(text, size);
+        return true;
+      }
+      case G_VARIANT_CLASS_SIGNATURE: {
+        gsize size = 0;
+        const gchar* text = g_variant_get_string(v, &size);
+        signature(text, size);
+        return true;
+      }
+      default:
+        return false;
+    }
+  }
+  // A header field: its code, then a variant of one basic type.
+  void field(uint8_t code, char type, const std::string& text) {
+    align(8);
+    byte(code);
+    signature(&type, 1);
+    if (type == 'g') {
+      signature(text.data(), text.size());
+    } else {
+      string(text.data(), text.size());
+    }
+  }
+  [[nodiscard]] std::size_t size() const { return out_.size() - start_; }
+  void patch(std::size_t at, uint32_t v) { std::memcpy(out_.data() + start_ + at, &v, sizeof v); }
+
+ private:
+  std::string& out_;
+  std::size_t start_;
+};
+
 }  // namespace
+
+bool appendMethodCall(std::string& out, const Call& call, uint32_t serial) {
+  static_assert(std::endian::native == std::endian::little, "the wire is written little-endian");
+  const std::size_t mark = out.size();
+  GVariant* args = call.args.get();
+  const char* signature = "";
+  std::size_t signatureSize = 0;
+  if (args) {
+    if (!g_variant_is_of_type(args, G_VARIANT_TYPE_TUPLE)) return false;
+    const gchar* type = g_variant_get_type_string(args);  // "(…)"
+    signature = type + 1;
+    signatureSize = std::strlen(type) - 2;
+  }
+  // Header fields ahead of the body, then the body, 8-aligned.
+  Wire wire(out);
+  wire.byte('l');
+  wire.byte(1);              // a method call
+  wire.byte(0);              // no flags
+  wire.byte(1);              // protocol version
+  wire.number<uint32_t>(0);  // the body's length, once known
+  wire.number<uint32_t>(serial);
+  wire.number<uint32_t>(0);                 // the fields' length, once known
+  constexpr std::size_t kFieldsStart = 16;  // already 8-aligned
+  wire.field(1, 'o', call.path);
+  wire.field(2, 's', call.interface);
+  wire.field(3, 's', call.method);
+  if (args) wire.field(8, 'g', std::string(signature, signatureSize));
+  wire.patch(12, static_cast<uint32_t>(wire.size() - kFieldsStart));
+  wire.align(8);
+  const std::size_t bodyStart = wire.size();
+  const gsize count = args ? g_variant_n_children(args) : 0;
+  for (gsize i = 0; i < count; ++i) {
+    GVariant* child = g_variant_get_child_value(args, i);
+    const bool written = wire.value(child);
+    g_variant_unref(child);
+    if (!written) {
+      out.resize(mark);
+      return false;
+    }
+  }
+  wire.patch(4, static_cast<uint32_t>(wire.size() - bodyStart));
+  return true;
+}
 
 std::unique_ptr<PeerSocket> PeerSocket::open(const std::string& address, double timeout,
                                              std::string& error) {
@@ -159,11 +294,18 @@ void PeerSocket::close() {
 
 uint32_t PeerSocket::queue(const Call& call) {
   if (closed()) return 0;
+  // Serials wrap past 2^32 - 1 without reaching 0, which means "none".
+  if (++serial_ == 0) serial_ = 1;
+  // What was written already goes, so the buffer does not grow for ever.
+  if (written_ == out_.size()) {
+    out_.clear();
+    written_ = 0;
+  }
+  if (appendMethodCall(out_, call, serial_)) return serial_;
+  // Arguments of other types: GLib's own writer.
   GDBusMessage* message = g_dbus_message_new_method_call(
       nullptr, call.path.c_str(), call.interface.c_str(), call.method.c_str());
   if (call.args) g_dbus_message_set_body(message, call.args.get());
-  // Serials wrap past 2^32 - 1 without reaching 0, which means "none".
-  if (++serial_ == 0) serial_ = 1;
   g_dbus_message_set_serial(message, serial_);
   gsize size = 0;
   GError* error = nullptr;
@@ -172,11 +314,6 @@ uint32_t PeerSocket::queue(const Call& call) {
   if (!blob) {
     if (error) g_error_free(error);
     return 0;
-  }
-  // What was written already goes, so the buffer does not grow for ever.
-  if (written_ == out_.size()) {
-    out_.clear();
-    written_ = 0;
   }
   out_.append(reinterpret_cast<const char*>(blob), size);
   g_free(blob);

@@ -61,4 +61,10 @@ class PeerSocket {
   std::string in_;
 };
 
+// Appends a method call to `out` in D-Bus's wire format (little-endian,
+// no flags), as GLib would write it, without building a message object:
+// a page read writes tens of thousands. Only arguments of basic types are
+// written here; false, with `out` unchanged, for anything else.
+bool appendMethodCall(std::string& out, const Call& call, uint32_t serial);
+
 }  // namespace tovrin::atspi
