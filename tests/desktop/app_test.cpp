@@ -262,11 +262,20 @@ TEST_P(ReadAheadTest, ACommandActsOnThePageAsItIsNotAsItWasReadAhead) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const bool readAhead =
         app->output().find("why: Read while the command was typed", before) != std::string::npos;
-    // GNOME Web's page changes go unheard: its pages are always read after Return.
-    EXPECT_EQ(readAhead, *c.change == '\0' && GetParam() != BrowserKind::gnomeWeb)
-        << app->output().substr(before);
-    runTovrin({"hide"});
-    ASSERT_TRUE(windowShown("Tovrin", 600, false));
+    // A changed page is never used as read ahead. An unchanged one is, unless
+    // the browser was heard changing something meanwhile (a busy browser may
+    // still be telling of the focus it lost), which is reason enough to
+    // read again. GNOME Web's page changes go unheard: its pages are always
+    // read after Return.
+    const bool heardChange = app->output().find(", changed meanwhile", before) != std::string::npos;
+    if (*c.change != '\0' || GetParam() == BrowserKind::gnomeWeb) {
+      EXPECT_FALSE(readAhead) << app->output().substr(before);
+    } else if (!heardChange) {
+      EXPECT_TRUE(readAhead) << app->output().substr(before);
+    }
+    const ProcessResult hidden = runTovrin({"hide"});
+    ASSERT_TRUE(windowShown("Tovrin", 600, false))
+        << hidden.exitCode << hidden.err << app->output().substr(before);
   }
   EXPECT_EQ(runTovrin({"quit"}).exitCode, 0);
   EXPECT_EQ(app->wait(10), 0) << app->output();
@@ -322,8 +331,9 @@ TEST_P(ReadAheadTest, AHiddenPaletteAsksNothing) {
   }
   ASSERT_NE(app->output().find("palette: result: ✓", before), std::string::npos)
       << app->output().substr(before);
-  runTovrin({"hide"});
-  ASSERT_TRUE(windowShown("Tovrin", 600, false));
+  const ProcessResult hidden = runTovrin({"hide"});
+  ASSERT_TRUE(windowShown("Tovrin", 600, false))
+      << hidden.exitCode << hidden.err << app->output().substr(before);
 
   // Every thread's sends, traced while a command-line process acts on the
   // page (its changes reach whoever listens) and fronts the browser.
