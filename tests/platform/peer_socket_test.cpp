@@ -113,6 +113,14 @@ class FakeApplication {
   std::string address_;
 };
 
+// GLib's locks are futexes it takes in code ThreadSanitizer does not see:
+// a GDBus server on a thread of the test is reported racing with itself.
+#if defined(__SANITIZE_THREAD__)
+#define SKIP_UNDER_THREAD_SANITIZER() GTEST_SKIP() << "GDBus's own threads"
+#else
+#define SKIP_UNDER_THREAD_SANITIZER() (void)0
+#endif
+
 Call call(const char* method, GVariant* args = nullptr) {
   return Call{"", "/org/a11y/atspi/accessible/1", "org.a11y.atspi.Accessible", method,
               args ? Variant::take(args) : Variant()};
@@ -143,6 +151,7 @@ std::string text(const Reply& reply) {
 }
 
 TEST(PeerSocketTest, RepliesFindTheirCallsWhateverCameBetween) {
+  SKIP_UNDER_THREAD_SANITIZER();
   FakeApplication app;
   std::string error;
   auto peer = PeerSocket::open(app.address(), 2.0, error);
@@ -179,6 +188,7 @@ TEST(PeerSocketTest, RepliesFindTheirCallsWhateverCameBetween) {
 }
 
 TEST(PeerSocketTest, AnApplicationThatHangsUpClosesTheSocketAndAnswersNothingMore) {
+  SKIP_UNDER_THREAD_SANITIZER();
   FakeApplication app;
   std::string error;
   auto peer = PeerSocket::open(app.address(), 2.0, error);
@@ -294,9 +304,9 @@ namespace {
 
 // What a message blob says, as GLib reads it back; empty when it cannot.
 std::string readBack(const std::string& blob) {
-  GDBusMessage* message = g_dbus_message_new_from_blob(
-      reinterpret_cast<guchar*>(const_cast<char*>(blob.data())), blob.size(),
-      G_DBUS_CAPABILITY_FLAGS_NONE, nullptr);
+  GDBusMessage* message =
+      g_dbus_message_new_from_blob(reinterpret_cast<guchar*>(const_cast<char*>(blob.data())),
+                                   blob.size(), G_DBUS_CAPABILITY_FLAGS_NONE, nullptr);
   if (!message) return "";
   gchar* printed = g_dbus_message_print(message, 0);
   std::string out = printed;
