@@ -20,6 +20,7 @@
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -27,16 +28,30 @@
 
 namespace tovrin::atspi {
 
-bool processStopped(long pid) {
+namespace {
+
+// A process's state letter (R, S, T, Z, …), or nothing when it is not there.
+std::optional<char> processState(long pid) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
   std::string line;
-  if (!std::getline(stat, line)) return true;
+  if (!std::getline(stat, line)) return std::nullopt;
   // The state follows the command name, which is in parentheses and may
   // hold anything, spaces and parentheses included.
   const auto close = line.rfind(')');
-  if (close == std::string::npos || close + 2 >= line.size()) return true;
-  const char state = line[close + 2];
-  return state == 'T' || state == 't' || state == 'Z' || state == 'X';
+  if (close == std::string::npos || close + 2 >= line.size()) return std::nullopt;
+  return line[close + 2];
+}
+
+}  // namespace
+
+bool processStopped(long pid) {
+  const std::optional<char> state = processState(pid);
+  return !state || *state == 'T' || *state == 't' || *state == 'Z' || *state == 'X';
+}
+
+bool processGone(long pid) {
+  const std::optional<char> state = processState(pid);
+  return !state || *state == 'Z' || *state == 'X';
 }
 
 double monotonicNow() {
@@ -140,18 +155,14 @@ class BusTransport final : public Transport {
     Outstanding entry{
         call.dest, std::move(done), now + timeout_, now + std::max(timeout_, patience_), {}};
     if (PeerSocket* peer = directPeer(call.dest)) {
-      const uint32_t serial = peer->queue(call);
-      if (serial == 0) {
-        Reply failed;
-        failed.status = Reply::Status::error;
-        failed.error = "org.freedesktop.DBus.Error.Disconnected";
-        queued_.push(std::move(entry.done), std::move(failed));
+      if (const uint32_t serial = peer->queue(call); serial != 0) {
+        track(Key{peer, serial}, std::move(entry));
+        // Written in one go when replies are next awaited, unless much is waiting.
+        if (peer->wantsWrite() && outstanding_.size() % 512 == 0) peer->flush();
         return;
       }
-      track(Key{peer, serial}, std::move(entry));
-      // Written in one go when replies are next awaited, unless much is waiting.
-      if (peer->wantsWrite() && outstanding_.size() % 512 == 0) peer->flush();
-      return;
+      // The socket closed: the bus says whether the application is still there.
+      dropPeer(call.dest);
     }
     GDBusConnection* connection = bus_;
     GDBusMessage* message = g_dbus_message_new_method_call(
@@ -386,16 +397,27 @@ class BusTransport final : public Transport {
   }
 
   // A peer socket that closed (the application quit or broke off): its
-  // unanswered calls fail now, and later ones go through the bus.
+  // unanswered calls fail now, and later ones go through the bus. When the
+  // process is gone they fail as its elements gone, so that nothing takes
+  // a killed browser's silence for a press to try another way.
   void dropPeer(const std::string& dest) {
     auto it = peers_.find(dest);
     if (it == peers_.end() || !it->second) return;
     const void* peer = it->second.get();
-    failCallsOn(peer);
+    const long pid = pidOf(dest);
+    // A process closes its sockets a moment before it is marked ended.
+    bool gone = pid <= 0 || processGone(pid);
+    for (int i = 0; i < 20 && !gone; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      gone = processGone(pid);
+    }
+    failCallsOn(peer, gone ? "org.freedesktop.DBus.Error.ServiceUnknown"
+                           : "org.freedesktop.DBus.Error.Disconnected");
     it->second.reset();
   }
 
-  void failCallsOn(const void* connection) {
+  void failCallsOn(const void* connection,
+                   const char* error = "org.freedesktop.DBus.Error.Disconnected") {
     for (auto it = outstanding_.begin(); it != outstanding_.end();) {
       if (it->first.first != connection) {
         ++it;
@@ -403,7 +425,7 @@ class BusTransport final : public Transport {
       }
       Reply closed;
       closed.status = Reply::Status::error;
-      closed.error = "org.freedesktop.DBus.Error.Disconnected";
+      closed.error = error;
       queued_.push(std::move(it->second.done), std::move(closed));
       byDeadline_.erase(it->second.slot);
       it = outstanding_.erase(it);
@@ -544,6 +566,10 @@ class BusTransport final : public Transport {
   // debugger) or gone, as its process state says. Unknown counts as
   // stopped: only a process seen running is waited for.
   bool stopped(const std::string& dest) {
+    const long pid = pidOf(dest);
+    return pid <= 0 || processStopped(pid);
+  }
+  long pidOf(const std::string& dest) {
     auto it = pids_.find(dest);
     if (it == pids_.end()) {
       long pid = 0;
@@ -561,7 +587,7 @@ class BusTransport final : public Transport {
       }
       it = pids_.emplace(dest, pid).first;
     }
-    return it->second <= 0 || processStopped(it->second);
+    return it->second;
   }
   QueuedReplies queued_;
   double timeout_ = 2.0;

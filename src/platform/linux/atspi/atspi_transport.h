@@ -101,6 +101,8 @@ double monotonicNow();
 // Whether a process is stopped (a signal, a debugger) or gone: an
 // application that cannot answer, as opposed to one that is busy.
 bool processStopped(long pid);
+// Whether a process has ended (a zombie, or no longer there).
+bool processGone(long pid);
 
 // The live accessibility bus. Null, with `error` set, when it cannot be
 // reached. Must be created on the thread that will use it.
