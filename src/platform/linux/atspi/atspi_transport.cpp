@@ -210,6 +210,7 @@ class BusTransport final : public Transport {
     }
   }
 
+  [[nodiscard]] bool ready() const { return shared_->wakeFd >= 0; }
   void setCallTimeout(double seconds) override { timeout_ = std::max(0.001, seconds); }
   void setPatience(double seconds) override { patience_ = std::max(0.0, seconds); }
   [[nodiscard]] uint64_t busInstance() const override { return busInstance_; }
@@ -378,7 +379,11 @@ class BusTransport final : public Transport {
     for (std::size_t i = firstPeer; i < fds.size(); ++i) {
       if (fds[i].revents == 0) continue;
       const std::string& dest = owners[i - firstPeer];
-      PeerSocket* peer = peers_[dest].get();
+      // A reply handled above may have sent a call that found this socket
+      // closed and let it go.
+      auto it = peers_.find(dest);
+      PeerSocket* peer = it == peers_.end() ? nullptr : it->second.get();
+      if (peer == nullptr) continue;
       if ((fds[i].revents & POLLOUT) != 0 && !peer->flush()) {
         broken.push_back(dest);
         continue;
@@ -738,7 +743,12 @@ GDBusConnection* connectAccessibilityBus(std::string& error) {
 std::unique_ptr<Transport> connectBus(std::string& error) {
   GDBusConnection* bus = connectAccessibilityBus(error);
   if (!bus) return nullptr;
-  return std::make_unique<BusTransport>(bus);
+  auto transport = std::make_unique<BusTransport>(bus);
+  if (!transport->ready()) {
+    error = "no event descriptor for the accessibility bus (too many open files?)";
+    return nullptr;
+  }
+  return transport;
 }
 
 std::unique_ptr<Transport> recordTo(std::unique_ptr<Transport> inner, const std::string& path) {

@@ -1110,6 +1110,10 @@ LinuxAccessibility::LinuxAccessibility(Options options)
 
 std::shared_ptr<LinuxAccessibility> LinuxAccessibility::open(Options options, std::string& error) {
   std::shared_ptr<LinuxAccessibility> self(new LinuxAccessibility(std::move(options)));
+  if (self->wakeFd_ < 0) {
+    error = "no event descriptor for the accessibility thread (too many open files?)";
+    return nullptr;
+  }
   std::promise<std::string> started;
   auto ready = started.get_future();
   self->thread_ = std::thread(
