@@ -68,6 +68,21 @@ void Transport::idle(int wakeFd) {
   (void)ignored;
 }
 
+Reply replyOf(GDBusMessage* message) {
+  Reply reply;
+  if (g_dbus_message_get_message_type(message) == G_DBUS_MESSAGE_TYPE_ERROR) {
+    reply.status = Reply::Status::error;
+    const gchar* name = g_dbus_message_get_error_name(message);
+    reply.error = name ? name : "error";
+  } else {
+    reply.status = Reply::Status::ok;
+    GVariant* body = g_dbus_message_get_body(message);
+    // The body's reference stays ours after the message goes.
+    reply.value = Variant::adopt(body ? g_variant_ref(body) : g_variant_new("()"));
+  }
+  return reply;
+}
+
 bool Reply::gone() const {
   return status == Status::error && (error == "org.freedesktop.DBus.Error.UnknownObject" ||
                                      error == "org.freedesktop.DBus.Error.ServiceUnknown" ||
@@ -295,17 +310,7 @@ class BusTransport final : public Transport {
   }
 
   void deliver(const Key& key, GDBusMessage* message, bool now) {
-    Reply reply;
-    if (g_dbus_message_get_message_type(message) == G_DBUS_MESSAGE_TYPE_ERROR) {
-      reply.status = Reply::Status::error;
-      const gchar* name = g_dbus_message_get_error_name(message);
-      reply.error = name ? name : "error";
-    } else {
-      reply.status = Reply::Status::ok;
-      GVariant* body = g_dbus_message_get_body(message);
-      // The body's reference stays ours after the message goes.
-      reply.value = Variant::adopt(body ? g_variant_ref(body) : g_variant_new("()"));
-    }
+    Reply reply = replyOf(message);
     g_object_unref(message);
     deliver(key, std::move(reply), now);
   }

@@ -61,6 +61,9 @@ struct Reply {
   [[nodiscard]] bool gone() const;
 };
 
+// What a method return or error message says (the message stays the caller's).
+Reply replyOf(GDBusMessage* message);
+
 struct Call {
   std::string dest;  // bus name of the application (or a service)
   std::string path;

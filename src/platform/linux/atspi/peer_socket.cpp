@@ -90,16 +90,7 @@ std::optional<std::pair<uint32_t, Reply>> replyFromBlob(unsigned char* blob, std
     if (error) g_error_free(error);
     return std::nullopt;
   }
-  Reply reply;
-  if (g_dbus_message_get_message_type(message) == G_DBUS_MESSAGE_TYPE_ERROR) {
-    reply.status = Reply::Status::error;
-    const gchar* name = g_dbus_message_get_error_name(message);
-    reply.error = name ? name : "error";
-  } else {
-    reply.status = Reply::Status::ok;
-    GVariant* body = g_dbus_message_get_body(message);
-    reply.value = Variant::adopt(body ? g_variant_ref(body) : g_variant_new("()"));
-  }
+  Reply reply = replyOf(message);
   const uint32_t serial = g_dbus_message_get_reply_serial(message);
   g_object_unref(message);
   return std::pair{serial, std::move(reply)};
