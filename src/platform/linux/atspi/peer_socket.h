@@ -7,8 +7,9 @@
 // one crosses to its I/O thread and back, with a wake-up, two reads and a
 // lock on each side; that cost the client more CPU than the browser spent
 // answering. Here calls queue in one buffer written with one send, and
-// replies are read many to a recv and parsed where they are used. GLib
-// still does the D-Bus wire format (GDBusMessage to and from blobs).
+// replies are read many to a recv and parsed where they are used. Calls
+// with plain arguments are written here; GLib writes the others and reads
+// every reply (GDBusMessage to and from blobs).
 //
 // Not thread-safe: one thread opens, writes, reads and closes it.
 
