@@ -173,7 +173,8 @@ class BusTransport final : public Transport {
       if (const uint32_t serial = peer->queue(call); serial != 0) {
         track(Key{peer, serial}, std::move(entry));
         // Written in one go when replies are next awaited, unless much is waiting.
-        if (peer->wantsWrite() && outstanding_.size() % 512 == 0) peer->flush();
+        if (peer->wantsWrite() && outstanding_.size() % 512 == 0 && !peer->flush())
+          dropPeer(call.dest);
         return;
       }
       // The socket closed: the bus says whether the application is still there.
@@ -332,7 +333,10 @@ class BusTransport final : public Transport {
   void flushPeers() {
     std::vector<std::string> broken;
     for (auto& [dest, peer] : peers_) {
-      if (peer && peer->wantsWrite() && !peer->flush()) broken.push_back(dest);
+      // A socket that closed since is let go here too, so that its calls
+      // fail now rather than wait out their time.
+      if (peer && (peer->closed() || (peer->wantsWrite() && !peer->flush())))
+        broken.push_back(dest);
     }
     for (const std::string& dest : broken)
       dropPeer(dest);
