@@ -18,6 +18,11 @@ session_scratch() {
   mkdir -m 700 -p "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME"
   export TOVRIN_DESKTOP_DIR="$scratch"
   export NO_AT_BRIDGE=0 GTK_A11Y=atspi
+  # A private desktop has no GPU: GNOME Web's page process then paints
+  # through Skia's GPU workers on software GL, where it was seen to crash
+  # (a segfault in its SkiaGPUWorker thread, the page replaced by an error).
+  # Painting on the CPU is what such a screen gets either way.
+  export WEBKIT_SKIA_ENABLE_CPU_RENDERING=1
   # Settings live in each process's memory: the private bus starts no
   # settings service, and the bus launcher keeps the assistive technology
   # switch in the settings where it can.

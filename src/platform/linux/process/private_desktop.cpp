@@ -206,7 +206,10 @@ std::variant<std::unique_ptr<PrivateDesktop>, std::string> PrivateDesktop::start
       {"XDG_CACHE_HOME", scratch + "/cache"},
       {"XDG_DATA_HOME", scratch + "/data"},
       {"NO_AT_BRIDGE", "0"},
-      {"GTK_A11Y", "atspi"}};
+      {"GTK_A11Y", "atspi"},
+      // No GPU here: GNOME Web's page process paints on the CPU instead of
+      // through Skia's GPU workers on software GL, where it was seen to crash.
+      {"WEBKIT_SKIA_ENABLE_CPU_RENDERING", "1"}};
   for (const auto& [name, value] : environment) {
     if (std::string(name).rfind("XDG_", 0) == 0) ::mkdir(value.c_str(), 0700);
     setenv(name, value.c_str(), 1);
