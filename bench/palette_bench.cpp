@@ -275,15 +275,26 @@ int main(int argc, char** argv) {
     }
     std::ifstream in(log);
     int ahead = 0;
-    for (std::string line; std::getline(in, line);)
+    // How long each read ahead took, beside how long the command took to
+    // type: a read longer than the typing is what Return waits for.
+    std::vector<double> reads;
+    for (std::string line; std::getline(in, line);) {
       ahead += line.find("why: Read while the command was typed") != std::string::npos;
+      const std::size_t at = line.rfind(" in ");
+      if (line.rfind("prefetch: Read ", 0) == 0 && at != std::string::npos)
+        reads.push_back(std::atof(line.c_str() + at + 4) * 1000);
+    }
     std::vector<double> sorted = ms;
     std::sort(sorted.begin(), sorted.end());
     const double p95 = sorted.empty() ? 0 : sorted[(sorted.size() * 95 + 99) / 100 - 1];
     std::printf(
         "Return to outcome: median %.0f ms, p95 %.0f ms over %zu runs; read ahead %d; "
-        "no outcome %d\n",
+        "no outcome %d",
         median(ms), p95, ms.size(), ahead, lost);
+    if (!reads.empty())
+      std::printf("; each read ahead took %.0f ms (median), the typing %zu ms", median(reads),
+                  command.size() * 60);
+    std::printf("\n");
     return lost == 0 ? 0 : 1;
   }
   if (mode == "endurance" && argc > 4) {
