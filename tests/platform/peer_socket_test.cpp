@@ -22,10 +22,13 @@ namespace {
 
 // A peer-to-peer D-Bus server on a thread of its own. Methods: Echo (the
 // arguments back), Fail (an error), Chatter (ten signals, then the reply)
-// and Hang (closes the connection unanswered).
+// and Hang (closes the connection unanswered). Given a bus, it is also on
+// that bus, as a browser is on the accessibility bus: there it gives the
+// server's address through GetApplicationBusAddress, and answers any other
+// method with "through the bus".
 class FakeApplication {
  public:
-  FakeApplication() {
+  explicit FakeApplication(std::string bus = {}) : busAddress_(std::move(bus)) {
     std::promise<std::string> started;
     auto address = started.get_future();
     thread_ = std::thread([this, &started] { run(started); });
@@ -37,8 +40,28 @@ class FakeApplication {
     thread_.join();
   }
   const std::string& address() const { return address_; }
+  // Its name on the bus.
+  const std::string& name() const { return name_; }
 
  private:
+  static GDBusMessage* answerOnBus(GDBusConnection* connection, GDBusMessage* message,
+                                   gboolean incoming, gpointer self) {
+    if (!incoming || g_dbus_message_get_message_type(message) != G_DBUS_MESSAGE_TYPE_METHOD_CALL) {
+      return message;
+    }
+    GDBusMessage* reply = g_dbus_message_new_method_reply(message);
+    const std::string method = g_dbus_message_get_member(message);
+    g_dbus_message_set_body(
+        reply, g_variant_new("(s)", method == "GetApplicationBusAddress"
+                                        ? static_cast<FakeApplication*>(self)->address_.c_str()
+                                        : "through the bus"));
+    g_dbus_connection_send_message(connection, reply, G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr,
+                                   nullptr);
+    g_object_unref(reply);
+    g_object_unref(message);
+    return nullptr;
+  }
+
   static GDBusMessage* answer(GDBusConnection* connection, GDBusMessage* message, gboolean incoming,
                               gpointer) {
     if (!incoming || g_dbus_message_get_message_type(message) != G_DBUS_MESSAGE_TYPE_METHOD_CALL) {
@@ -91,7 +114,20 @@ class FakeApplication {
     g_free(guid);
     g_signal_connect(server, "new-connection", G_CALLBACK(&FakeApplication::accept), this);
     g_dbus_server_start(server);
-    started.set_value(g_dbus_server_get_client_address(server));
+    address_ = g_dbus_server_get_client_address(server);
+    GDBusConnection* bus = nullptr;
+    if (!busAddress_.empty()) {
+      bus = g_dbus_connection_new_for_address_sync(
+          busAddress_.c_str(),
+          static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                            G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+          nullptr, nullptr, nullptr);
+      if (bus) {
+        name_ = g_dbus_connection_get_unique_name(bus);
+        g_dbus_connection_add_filter(bus, &FakeApplication::answerOnBus, this, nullptr);
+      }
+    }
+    started.set_value(address_);
     while (!stopping_)
       g_main_context_iteration(context_, TRUE);
     g_dbus_server_stop(server);
@@ -100,6 +136,10 @@ class FakeApplication {
       g_object_unref(c);
     }
     g_object_unref(server);
+    if (bus) {
+      g_dbus_connection_close_sync(bus, nullptr, nullptr);
+      g_object_unref(bus);
+    }
     while (g_main_context_iteration(context_, FALSE)) {
     }
     g_main_context_pop_thread_default(context_);
@@ -110,7 +150,7 @@ class FakeApplication {
   std::atomic<bool> stopping_ = false;
   std::vector<GDBusConnection*> connections_;
   std::thread thread_;
-  std::string address_;
+  std::string busAddress_, address_, name_;
 };
 
 // GLib's locks are futexes it takes in code ThreadSanitizer does not see:
@@ -199,6 +239,48 @@ TEST(PeerSocketTest, AnApplicationThatHangsUpClosesTheSocketAndAnswersNothingMor
   EXPECT_TRUE(got.empty());
   EXPECT_EQ(peer->queue(call("Echo")), 0u);
   EXPECT_FALSE(peer->flush());
+}
+
+// An application that breaks off its socket while it still runs: what it
+// left unanswered is asked again through the bus, and nothing is lost.
+// (The transport's only other choice, failing those calls, dropped every
+// element a page read had in flight: a page cut short, read as whole.)
+TEST(PeerSocketTest, CallsLeftOnASocketThatClosesGoThroughTheBus) {
+  SKIP_UNDER_THREAD_SANITIZER();
+  GTestDBus* bus = g_test_dbus_new(G_TEST_DBUS_NONE);
+  g_test_dbus_up(bus);
+  const std::string busAddress = g_test_dbus_get_bus_address(bus);
+  {
+    FakeApplication app(busAddress);
+    ASSERT_FALSE(app.name().empty());
+    const char* before = std::getenv("AT_SPI_BUS_ADDRESS");
+    const std::string kept = before ? before : "";
+    ::setenv("AT_SPI_BUS_ADDRESS", busAddress.c_str(), 1);
+    std::string error;
+    auto transport = connectBus(error);
+    before ? ::setenv("AT_SPI_BUS_ADDRESS", kept.c_str(), 1) : ::unsetenv("AT_SPI_BUS_ADDRESS");
+    ASSERT_TRUE(transport) << error;
+    std::map<int, std::string> got;
+    auto ask = [&](int n, Call c) {
+      c.dest = app.name();
+      transport->send(std::move(c), [&got, n](Reply r) { got[n] = text(r); });
+    };
+    // Answered on the socket, then the hang-up with calls still queued behind it.
+    ask(0, call("Echo", g_variant_new("(s)", "on the socket")));
+    ask(1, call("Hang"));
+    for (int n = 2; n < 6; ++n)
+      ask(n, call("Echo", g_variant_new("(s)", "never on the socket")));
+    EXPECT_TRUE(transport->wait([&] { return got.size() == 6; }, monotonicNow() + 10));
+    EXPECT_EQ(got[0], "('on the socket',)");
+    for (int n = 1; n < 6; ++n)
+      EXPECT_EQ(got[n], "('through the bus',)") << "call " << n;
+    // And later calls take the bus too.
+    ask(6, call("Echo", g_variant_new("(s)", "later")));
+    EXPECT_TRUE(transport->wait([&] { return got.size() == 7; }, monotonicNow() + 10));
+    EXPECT_EQ(got[6], "('through the bus',)");
+  }
+  g_test_dbus_down(bus);
+  g_object_unref(bus);
 }
 
 // A socket that accepts the authentication and then says `after`.

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <fstream>
@@ -168,9 +169,10 @@ class BusTransport final : public Transport {
       hungUntil_.erase(it);
     }
     Outstanding entry{
-        call.dest, std::move(done), now + timeout_, now + std::max(timeout_, patience_), {}};
+        call.dest, std::move(done), now + timeout_, now + std::max(timeout_, patience_), {}, {}};
     if (PeerSocket* peer = directPeer(call.dest)) {
       if (const uint32_t serial = peer->queue(call); serial != 0) {
+        entry.call = call;
         track(Key{peer, serial}, std::move(entry));
         // Written in one go when replies are next awaited, unless much is waiting.
         if (peer->wantsWrite() && outstanding_.size() % 512 == 0 && !peer->flush())
@@ -245,6 +247,7 @@ class BusTransport final : public Transport {
     double deadline = 0;
     double giveUpAt = 0;                        // past `deadline` only for a patient call
     std::multimap<double, Key>::iterator slot;  // its place among the deadlines
+    Call call;  // kept for a call on a peer socket: the bus takes it if the socket closes
   };
   // What the I/O threads and this one share.
   struct Shared {
@@ -410,14 +413,16 @@ class BusTransport final : public Transport {
     return heard || !broken.empty();
   }
 
-  // A peer socket that closed (the application quit or broke off): its
-  // unanswered calls fail now, and later ones go through the bus. When the
-  // process is gone they fail as its elements gone, so that nothing takes
-  // a killed browser's silence for a press to try another way.
+  // A peer socket that closed. When the process is gone its unanswered
+  // calls fail as its elements gone, so that nothing takes a killed
+  // browser's silence for a press to try another way. When it still runs
+  // (it broke off, or wrote what could not be read), they are asked again
+  // through the bus, as every later call is: a read loses nothing of the
+  // page to a socket that closed under it.
   void dropPeer(const std::string& dest) {
     auto it = peers_.find(dest);
     if (it == peers_.end() || !it->second) return;
-    const void* peer = it->second.get();
+    std::unique_ptr<PeerSocket> peer = std::move(it->second);  // the entry stays: never reopened
     const long pid = pidOf(dest);
     // A process closes its sockets a moment before it is marked ended.
     bool gone = pid <= 0 || processGone(pid);
@@ -425,9 +430,27 @@ class BusTransport final : public Transport {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
       gone = processGone(pid);
     }
-    failCallsOn(peer, gone ? "org.freedesktop.DBus.Error.ServiceUnknown"
-                           : "org.freedesktop.DBus.Error.Disconnected");
-    it->second.reset();
+    if (gone) {
+      failCallsOn(peer.get(), "org.freedesktop.DBus.Error.ServiceUnknown");
+      return;
+    }
+    std::vector<Outstanding> again;
+    for (auto entry = outstanding_.begin(); entry != outstanding_.end();) {
+      if (entry->first.first != peer.get()) {
+        ++entry;
+        continue;
+      }
+      byDeadline_.erase(entry->second.slot);
+      again.push_back(std::move(entry->second));
+      entry = outstanding_.erase(entry);
+    }
+    if (std::getenv("TOVRIN_ATSPI_DEBUG")) {
+      std::fprintf(stderr,
+                   "atspi: %s: its socket closed (%s); %zu unanswered calls go by the bus\n",
+                   dest.c_str(), peer->closedBecause().c_str(), again.size());
+    }
+    for (Outstanding& entry : again)
+      send(entry.call, std::move(entry.done));
   }
 
   void failCallsOn(const void* connection,

@@ -271,10 +271,11 @@ std::unique_ptr<PeerSocket> PeerSocket::open(const std::string& address, double 
 }
 
 PeerSocket::~PeerSocket() {
-  close();
+  close("");
 }
 
-void PeerSocket::close() {
+void PeerSocket::close(const char* why) {
+  if (!closed() && why_.empty()) why_ = why;
   if (stream_) g_object_unref(static_cast<GIOStream*>(stream_));  // closes the descriptor
   stream_ = nullptr;
   fd_ = -1;
@@ -322,7 +323,7 @@ bool PeerSocket::flush() {
     } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       return true;
     } else {
-      close();
+      close("a write to it failed");
     }
   }
   if (written_ == out_.size()) {
@@ -334,7 +335,7 @@ bool PeerSocket::flush() {
 
 bool PeerSocket::receive(std::vector<std::pair<uint32_t, Reply>>& replies) {
   if (closed()) return false;
-  bool hungUp = false;
+  const char* why = nullptr;
   char buffer[65536];
   for (;;) {
     const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
@@ -346,7 +347,7 @@ bool PeerSocket::receive(std::vector<std::pair<uint32_t, Reply>>& replies) {
     } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       break;
     } else {
-      hungUp = true;  // end of stream, or the connection broke
+      why = "the application hung up";  // end of stream, or the connection broke
       break;
     }
   }
@@ -357,7 +358,7 @@ bool PeerSocket::receive(std::vector<std::pair<uint32_t, Reply>>& replies) {
     const gssize needed = g_dbus_message_bytes_needed(message, kFixedHeader, &error);
     if (needed < static_cast<gssize>(kFixedHeader)) {
       if (error) g_error_free(error);
-      hungUp = true;  // not D-Bus: nothing after it can be trusted
+      why = "it carried something that is not D-Bus";  // nothing after it can be trusted
       break;
     }
     if (in_.size() - at < static_cast<std::size_t>(needed)) break;
@@ -365,7 +366,7 @@ bool PeerSocket::receive(std::vector<std::pair<uint32_t, Reply>>& replies) {
     if (type == kMethodReturn || type == kError) {
       auto reply = replyFromBlob(message, static_cast<std::size_t>(needed));
       if (!reply) {
-        hungUp = true;
+        why = "a reply on it could not be read";
         break;
       }
       replies.push_back(std::move(*reply));
@@ -373,8 +374,8 @@ bool PeerSocket::receive(std::vector<std::pair<uint32_t, Reply>>& replies) {
     at += static_cast<std::size_t>(needed);
   }
   in_.erase(0, at);
-  if (hungUp) close();
-  return !hungUp;
+  if (why) close(why);
+  return why == nullptr;
 }
 
 }  // namespace tovrin::atspi

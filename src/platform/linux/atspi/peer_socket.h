@@ -49,10 +49,12 @@ class PeerSocket {
   // unparsed. False when the peer hung up or broke the protocol: the
   // socket is closed then, and calls still unanswered never will be.
   bool receive(std::vector<std::pair<uint32_t, Reply>>& replies);
+  // Why the socket closed, in words for a log line; empty while it is open.
+  [[nodiscard]] const std::string& closedBecause() const { return why_; }
 
  private:
   explicit PeerSocket(void* stream, int fd) : stream_(stream), fd_(fd) {}
-  void close();
+  void close(const char* why);
 
   void* stream_;  // the GIOStream that owns the descriptor
   int fd_;
@@ -60,6 +62,7 @@ class PeerSocket {
   std::string out_;
   std::size_t written_ = 0;
   std::string in_;
+  std::string why_;
 };
 
 // Appends a method call to `out` in D-Bus's wire format (little-endian,
