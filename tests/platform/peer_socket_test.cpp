@@ -265,13 +265,14 @@ TEST(PeerSocketTest, CallsLeftOnASocketThatClosesGoThroughTheBus) {
       c.dest = app.name();
       transport->send(std::move(c), [&got, n](Reply r) { got[n] = text(r); });
     };
-    // Answered on the socket, then the hang-up with calls still queued behind it.
+    // Answered on the socket; then the hang-up, with calls queued behind it.
     ask(0, call("Echo", g_variant_new("(s)", "on the socket")));
+    EXPECT_TRUE(transport->wait([&] { return got.size() == 1; }, monotonicNow() + 10));
+    EXPECT_EQ(got[0], "('on the socket',)");
     ask(1, call("Hang"));
     for (int n = 2; n < 6; ++n)
       ask(n, call("Echo", g_variant_new("(s)", "never on the socket")));
     EXPECT_TRUE(transport->wait([&] { return got.size() == 6; }, monotonicNow() + 10));
-    EXPECT_EQ(got[0], "('on the socket',)");
     for (int n = 1; n < 6; ++n)
       EXPECT_EQ(got[n], "('through the bus',)") << "call " << n;
     // And later calls take the bus too.
