@@ -416,9 +416,11 @@ class BusTransport final : public Transport {
   // A peer socket that closed. When the process is gone its unanswered
   // calls fail as its elements gone, so that nothing takes a killed
   // browser's silence for a press to try another way. When it still runs
-  // (it broke off, or wrote what could not be read), they are asked again
-  // through the bus, as every later call is: a read loses nothing of the
-  // page to a socket that closed under it.
+  // (it broke off, or wrote what could not be read), its unanswered
+  // questions are asked again through the bus, as every later call is: a
+  // read loses nothing of the page to a socket that closed under it. What
+  // acts (a press, a value set) fails instead: it may have been done
+  // already, and must not be done twice.
   void dropPeer(const std::string& dest) {
     auto it = peers_.find(dest);
     if (it == peers_.end() || !it->second) return;
@@ -441,7 +443,14 @@ class BusTransport final : public Transport {
         continue;
       }
       byDeadline_.erase(entry->second.slot);
-      again.push_back(std::move(entry->second));
+      if (entry->second.call.method.starts_with("Get")) {
+        again.push_back(std::move(entry->second));
+      } else {
+        Reply closed;
+        closed.status = Reply::Status::error;
+        closed.error = "org.freedesktop.DBus.Error.Disconnected";
+        queued_.push(std::move(entry->second.done), std::move(closed));
+      }
       entry = outstanding_.erase(entry);
     }
     if (std::getenv("TOVRIN_ATSPI_DEBUG")) {
