@@ -438,21 +438,13 @@ class BusTransport final : public Transport {
     }
     std::vector<Outstanding> again;
     for (auto entry = outstanding_.begin(); entry != outstanding_.end();) {
-      if (entry->first.first != peer.get()) {
-        ++entry;
-        continue;
-      }
-      byDeadline_.erase(entry->second.slot);
-      if (entry->second.call.method.starts_with("Get")) {
-        again.push_back(std::move(entry->second));
+      if (entry->first.first == peer.get() && entry->second.call.method.starts_with("Get")) {
+        again.push_back(untrack(entry++));  // erasing leaves the next one valid
       } else {
-        Reply closed;
-        closed.status = Reply::Status::error;
-        closed.error = "org.freedesktop.DBus.Error.Disconnected";
-        queued_.push(std::move(entry->second.done), std::move(closed));
+        ++entry;
       }
-      entry = outstanding_.erase(entry);
     }
+    failCallsOn(peer.get());  // what acts
     if (std::getenv("TOVRIN_ATSPI_DEBUG")) {
       std::fprintf(stderr,
                    "atspi: %s: its socket closed (%s); %zu unanswered calls go by the bus\n",
