@@ -50,9 +50,6 @@ void PagePrefetch::read(uint64_t generation, const BrowserTarget& target,
   if (!current()) return;
   // Without a way to hear the page change, a read could not be trusted later.
   std::shared_ptr<PageWatch> watch = target.platform.accessibility->watchPages(target.app.pid);
-  auto report = [this](const std::string& line) {
-    if (report_) report_(line);
-  };
   if (!watch) return report("no read ahead: changes to the page cannot be heard here");
   for (int attempt = 0; attempt <= kMaxRereads && current(); ++attempt) {
     const uint64_t before = watch->changes();
@@ -75,6 +72,10 @@ void PagePrefetch::read(uint64_t generation, const BrowserTarget& target,
   }
 }
 
+void PagePrefetch::report(const std::string& line) const {
+  if (report_) report_(line);
+}
+
 std::shared_ptr<const PageSnapshot> PagePrefetch::take(const BrowserTarget& target) {
   std::shared_ptr<const PageSnapshot> snap;
   std::shared_ptr<PageWatch> watch;
@@ -91,10 +92,18 @@ std::shared_ptr<const PageSnapshot> PagePrefetch::take(const BrowserTarget& targ
   }
   // Every event the browser sent before Return must be heard first.
   watch->settle();
-  if (watch->changes() != atRead) return nullptr;
+  if (watch->changes() != atRead) {
+    // Often a page still loading when the palette opened: worth telling
+    // apart from a read that never finished.
+    report("read ahead not used: the page changed after it was read");
+    return nullptr;
+  }
   // Another tab or page in front says so in the window's title.
   std::optional<AXElement> window = target.window();
-  if (!window || AX::str(AX::copy(*window, "AXTitle")) != snap->windowTitle) return nullptr;
+  if (!window || AX::str(AX::copy(*window, "AXTitle")) != snap->windowTitle) {
+    report("read ahead not used: another page is in front");
+    return nullptr;
+  }
   return snap;
 }
 

@@ -41,8 +41,8 @@ class PagePrefetch : public std::enable_shared_from_this<PagePrefetch> {
   // handed out once.
   std::shared_ptr<const PageSnapshot> take(const BrowserTarget& target);
   // Told, on the command thread, how each read ahead ended ("Read 412
-  // elements, 96 text lines in 0.31s", or why nothing was kept): for the
-  // application's trace.
+  // elements, 96 text lines in 0.31s", or why nothing was kept) and why a
+  // kept one was not handed to a command: for the application's trace.
   void onRead(std::function<void(const std::string&)> report) { report_ = std::move(report); }
 
  private:
@@ -61,6 +61,7 @@ class PagePrefetch : public std::enable_shared_from_this<PagePrefetch> {
   };
 
   explicit PagePrefetch(std::shared_ptr<Executor> executor) : executor_(std::move(executor)) {}
+  void report(const std::string& line) const;
   void read(uint64_t generation, const BrowserTarget& target,
             const std::shared_ptr<CutClock>& clock);
 

@@ -229,7 +229,10 @@ TEST_P(ReadAheadTest, ACommandActsOnThePageAsItIsNotAsItWasReadAhead) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.page);
     auto browser = Browser::start(GetParam(), pageURL(c.page), {.allowPopups = true});
-    ASSERT_TRUE(browser && browser->waitUntilShows(*c.change ? "Nothing done yet." : "Acme"));
+    // Each page's last line: a page still being built when the palette
+    // opens changes after the read ahead, and rightly is read again.
+    ASSERT_TRUE(browser &&
+                browser->waitUntilShows(*c.change ? "Nothing done yet." : "Acme Outdoor Supplies"));
     ASSERT_TRUE(browser->front());
     const std::size_t before = app->output().size();
     pressChord({"Control_L", "space"});
@@ -263,11 +266,13 @@ TEST_P(ReadAheadTest, ACommandActsOnThePageAsItIsNotAsItWasReadAhead) {
     const bool readAhead =
         app->output().find("why: Read while the command was typed", before) != std::string::npos;
     // A changed page is never used as read ahead. An unchanged one is, unless
-    // the browser was heard changing something meanwhile (a busy browser may
-    // still be telling of the focus it lost), which is reason enough to
-    // read again. GNOME Web's page changes go unheard: its pages are always
-    // read after Return.
-    const bool heardChange = app->output().find(", changed meanwhile", before) != std::string::npos;
+    // the browser was heard changing something during or after the read (a
+    // busy browser may still be telling of the focus it lost), which is
+    // reason enough to read again. GNOME Web's page changes go unheard: its
+    // pages are always read after Return.
+    const bool heardChange =
+        app->output().find(", changed meanwhile", before) != std::string::npos ||
+        app->output().find("read ahead not used: the page changed", before) != std::string::npos;
     if (*c.change != '\0' || GetParam() == BrowserKind::gnomeWeb) {
       EXPECT_FALSE(readAhead) << app->output().substr(before);
     } else if (!heardChange) {
