@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -248,20 +249,23 @@ TEST_P(RealPagesTest, EverydayPhrasingsOnPagesFromDebian) {
     if (readyText) {
       ASSERT_TRUE(hasEnd(state)) << "the end of " << url << " was never read";
     }
-    for (int i = 0; i < 30 && !readyText; ++i) {
-      const PageState again = pageState();
-      if (again.lines.size() == state.lines.size()) break;
-      state = again;
-    }
+    // Reads again, at most `tries` times, until two reads in a row agree.
+    auto untilTwoAgree = [&state](const std::function<PageState()>& read, int tries) {
+      for (int i = 0; i < tries; ++i) {
+        PageState again = read();
+        if (again.lines.size() == state.lines.size()) break;
+        state = std::move(again);
+      }
+    };
+    if (!readyText) untilTwoAgree(pageState, 30);
     ASSERT_TRUE(browser->front());
     // And still whole once in front, in two reads in a row: a read that
     // finds the end may come just before Firefox starts building the tree
     // again for its activated window.
-    if (readyText) state = waitForPage(hasEnd);
-    for (int i = 0; i < 5 && readyText; ++i) {
-      const PageState again = waitForPage(hasEnd);
-      if (again.lines.size() == state.lines.size()) break;
-      state = again;
+    if (readyText) {
+      auto whole = [&hasEnd] { return waitForPage(hasEnd); };
+      state = whole();
+      untilTwoAgree(whole, 5);
     }
     if (task.before) runTovrin(words(task.before));
     ProcessResult r = runTovrin(words(task.command));

@@ -22,10 +22,11 @@ namespace {
 
 // A peer-to-peer D-Bus server on a thread of its own. Methods: Echo (the
 // arguments back), Fail (an error), Chatter (ten signals, then the reply),
-// GetLater (never answered) and Hang (closes the connection unanswered). Given a bus, it is also on
-// that bus, as a browser is on the accessibility bus: there it gives the
-// server's address through GetApplicationBusAddress, and answers any other
-// method with "through the bus".
+// GetLater (never answered) and Hang (closes the connection unanswered).
+// Given a bus, it is also on that bus, as a browser is on the accessibility
+// bus: there it gives the server's address through
+// GetApplicationBusAddress, and answers any other method with "through the
+// bus".
 class FakeApplication {
  public:
   explicit FakeApplication(std::string bus = {}) : busAddress_(std::move(bus)) {
